@@ -1,0 +1,56 @@
+#pragma once
+// Shared pieces of the command-line front end: the operator that speaks on standard error,
+// argument parsing with the exit codes of the command line, and the command table.
+#include <QCommandLineParser>
+#include <QStringList>
+#include <QTextStream>
+
+#include "common/operatorinterface.h"
+
+namespace cli {
+
+enum ExitCode { Success = 0, Failed = 1, Usage = 2 };
+
+// Operator messages go to standard error, one per line, as the window words them.
+// Questions are answered by the --yes option, never from standard input.
+class CliOperator : public velomark::OperatorInterface
+{
+public:
+    explicit CliOperator(bool answerYes = false) : m_yes(answerYes) {}
+    void inform(const QString &title, const QString &text) override;
+    bool ask(const QString &title, const QString &text) override;
+    QString chooseSaveFile(const QString &, const QString &, const QString &, bool) override { return {}; }
+    QString chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
+    void showWait(const QString &) override {}
+    void setWaitText(const QString &) override {}
+    void closeWait() override {}
+    int messageCount() const { return m_messages; }
+
+private:
+    bool m_yes;
+    int m_messages = 0;
+};
+
+QTextStream &out();  // standard output
+QTextStream &err();  // standard error
+
+// Parses the arguments of one command (args[0] is the command's name). Returns true when
+// the command should run; otherwise *exitCode is set (0 after --help, 2 for bad usage) and
+// the reason has been printed.
+bool parseArguments(QCommandLineParser &parser, const QStringList &args, const QString &summary,
+                    int *exitCode);
+
+// Prints a usage error to standard error; returns ExitCode::Usage.
+int usageError(const QString &text);
+
+struct Command
+{
+    const char *name;
+    const char *summary;
+    int (*run)(const QStringList &args);
+};
+
+// Defined in main.cpp: every command of the program.
+const QList<Command> &commands();
+
+}  // namespace cli

@@ -1,0 +1,64 @@
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include "cli.h"
+#include "common/operatorinterface.h"
+
+namespace cli {
+
+// Each command lives in a file of its own (cmd_*.cpp) and is listed here.
+const QList<Command> &commands()
+{
+    static const QList<Command> table = {
+    };
+    return table;
+}
+
+}  // namespace cli
+
+static int printHelp()
+{
+    cli::out() << "Usage: velomark-cli COMMAND [OPTIONS] [ARGS]\n\n"
+               << "The command-line front end of the Velomark lidar data logger.\n\n"
+               << "Commands:\n";
+    for (const cli::Command &command : cli::commands())
+        cli::out() << "  " << QString::fromLatin1(command.name).leftJustified(10) << command.summary << "\n";
+    cli::out() << "\nGlobal options:\n"
+               << "  --help      Shows this help; COMMAND --help describes a command.\n"
+               << "  --version   Prints the application name and version.\n"
+               << "  --trace     Writes trace lines to standard error.\n";
+    cli::out().flush();
+    return cli::Success;
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral(VELOMARK_PRODUCT_NAME));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELOMARK_PRODUCT_VERSION));
+    QCoreApplication::setOrganizationName(QStringLiteral(VELOMARK_COMPANY_NAME));
+
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const bool trace = args.contains(QStringLiteral("--trace"));
+    // Trace lines are the window's debug log; the command line shows them only on request.
+    QLoggingCategory::setFilterRules(trace ? QStringLiteral("velomark.*.debug=true")
+                                           : QStringLiteral("velomark.*.debug=false"));
+
+    if (args.isEmpty())
+        return cli::usageError(QStringLiteral("no command given"));
+    const QString first = args.first();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help"))
+        return printHelp();
+    if (first == QLatin1String("--version")) {
+        cli::out() << QCoreApplication::applicationName() << ' '
+                   << QCoreApplication::applicationVersion() << Qt::endl;
+        return cli::Success;
+    }
+    if (first == QLatin1String("--trace") && args.size() > 1)
+        args.move(0, 1);  // "--trace identify ..." reads as "identify --trace ..."
+    for (const cli::Command &command : cli::commands()) {
+        if (args.first() == QLatin1String(command.name))
+            return command.run(args);
+    }
+    return cli::usageError(QStringLiteral("unknown command '%1'").arg(args.first()));
+}

@@ -1,0 +1,12 @@
+#include "common/operatorinterface.h"
+
+#include <QCoreApplication>
+
+namespace velomark {
+
+QString applicationTitle()
+{
+    return QCoreApplication::applicationName();
+}
+
+}  // namespace velomark
