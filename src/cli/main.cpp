@@ -6,10 +6,13 @@
 
 namespace cli {
 
+int runLidars(const QStringList &args);
+
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
 {
     static const QList<Command> table = {
+        {"lidars", "Lists the paired lidars (Bluetooth discovery).", runLidars},
     };
     return table;
 }
