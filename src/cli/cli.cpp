@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include <QCoreApplication>
+
 #include <cstdio>
 
 namespace cli {
@@ -43,8 +45,9 @@ bool parseArguments(QCommandLineParser &parser, const QStringList &args, const Q
     }
     if (parser.isSet(help)) {
         QString text = parser.helpText();
-        // QCommandLineParser names the program; name the command too.
-        text.replace(QStringLiteral("Usage: ") + args.value(0),
+        // QCommandLineParser names the program by its path; name the program and the command.
+        const QString program = QCoreApplication::arguments().value(0);
+        text.replace(QStringLiteral("Usage: ") + program,
                      QStringLiteral("Usage: velomark-cli ") + args.value(0));
         out() << text;
         out().flush();
