@@ -113,6 +113,9 @@ private slots:
         QTest::newRow("range beyond any number counts 0")
             << QByteArray("$SPD,1,101519,143015,,,,,V,R,40,1e400,1") << true
             << taken << "" << "" << 1 << 40 << 0 << true;
+        QTest::newRow("range beyond the integers counts 0")
+            << QByteArray("$SPD,1,101519,143015,,,,,V,R,40,99999999999,1") << true
+            << taken << "" << "" << 1 << 40 << 0 << true;
         QTest::newRow("invalid date")
             << QByteArray("$SPD,1,133219,143015,,,,,V,R,40,10,1") << true
             << none << "" << "" << 1 << 40 << 100 << true;

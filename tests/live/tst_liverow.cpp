@@ -65,10 +65,6 @@ private slots:
             << makeRecord(55, 1234, 0, true, QDateTime()) << "BT:RX:Brasko" << "f.csv" << ""
             << QStringList{"55 km/h", "123.4 m", "Approaching", "", "", "", "", "rasko"}
             << "55,123.4,Approaching,,,,,rasko,f.csv,\n";
-        QTest::newRow("direction other than 1 approaching")
-            << makeRecord(55, 1234, 2, true, kTaken) << "BT:RX:Brasko" << "f.csv" << ""
-            << QStringList{"55 km/h", "123.4 m", "Approaching", "2019Oct15", "14:30:05", "", "", "rasko"}
-            << "55,123.4,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\n";
         QTest::newRow("note with a comma quoted")
             << makeRecord(55, 1234, 0, true, kTaken) << "BT:RX:Brasko" << "f.csv" << "Main St, lane 2"
             << QStringList{"55 km/h", "123.4 m", "Approaching", "2019Oct15", "14:30:05", "", "", "rasko"}
