@@ -1,55 +1,8 @@
 #include <QtTest>
 
-#include <QSerialPort>
-
 #include "lidarsim.h"
+#include "simport.h"
 
-namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-// A client on the simulator's terminal, as the logger opens it.
-class Port
-{
-public:
-    bool open(const QString &path)
-    {
-        port_.setPortName(path);
-        port_.setBaudRate(57600);
-        return port_.open(QIODevice::ReadWrite);
-    }
-    void write(const QByteArray &bytes)
-    {
-        port_.write(bytes);
-        port_.waitForBytesWritten(3000);
-    }
-    // Everything that arrives within firstMs, then until quietMs pass without a byte.
-    QByteArray read(int firstMs = 3000, int quietMs = 250)
-    {
-        QByteArray reply;
-        if (!port_.waitForReadyRead(firstMs))
-            return port_.readAll();
-        reply += port_.readAll();
-        while (port_.waitForReadyRead(quietMs))
-            reply += port_.readAll();
-        return reply;
-    }
-    QByteArray exchange(const QByteArray &bytes, int firstMs = 3000, int quietMs = 250)
-    {
-        port_.clear();
-        write(bytes);
-        return read(firstMs, quietMs);
-    }
-    QSerialPort &serial() { return port_; }
-
-private:
-    QSerialPort port_;
-};
-
-}  // namespace
 
 class TestLidarSim : public QObject
 {
@@ -107,6 +60,87 @@ private slots:
         QVERIFY(port.open(sim.portPath()));
         QCOMPARE(port.exchange(command, reply.isEmpty() ? 500 : 3000), reply);
         QCOMPARE(sim.receivedBytes(), command);
+    }
+
+    // Each fault bends the reply the logger sees; the reply is read until 250 ms of silence.
+    void faults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("silent") << "0B=silent" << hex("020b0b03") << QByteArray();
+        QTest::newRow("zero bytes only") << "0B=nulls" << hex("020b0b03") << hex("00000000");
+        QTest::newRow("leading zero bytes") << "0B=leading-nulls:3" << hex("020b0b03") << hex("000000020b0b03");
+        QTest::newRow("echo inside text") << "0B=embed" << hex("020b0b03") << QByteArray("xx\x02\x0b\x0b\x03yy");
+        QTest::newRow("wrong echo") << "31=wrong-echo" << hex("02313103") << hex("02303003");
+        QTest::newRow("short reply") << "09:05=short:4" << hex("0209050c03") << hex("02090510");
+        QTest::newRow("malformed opmode reply") << "09:05=malformed" << hex("0209050c03") << hex("02097e10101c03");
+        QTest::newRow("malformed format reply") << "09:03=malformed" << hex("020910030a03") << hex("02097e03333903");
+        QTest::newRow("malformed config reply") << "09:58=malformed" << hex("0209585103") << hex("02097e124303");
+        QTest::newRow("identify silent") << "1E=silent" << hex("021e1e03") << QByteArray();
+        QTest::newRow("other command unaffected") << "1E=silent" << hex("020b0b03") << hex("020b0b03");
+        QTest::newRow("configuration write") << "0A=nulls" << hex("020a58164403") << hex("000000000000");
+    }
+    void faults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, reply);
+        LidarSim sim({"--fault", fault});
+        QVERIFY(sim.start());
+        Port port;
+        QVERIFY(port.open(sim.portPath()));
+        QCOMPARE(port.exchange(command, reply.isEmpty() ? 600 : 3000), reply);
+    }
+
+    void faultOnceThenNormal()
+    {
+        LidarSim sim({"--fault", "0B=silent,once", "--fault", "0B=embed,once"});
+        QVERIFY(sim.start());
+        Port port;
+        QVERIFY(port.open(sim.portPath()));
+        QCOMPARE(port.exchange(hex("020b0b03"), 600), QByteArray());
+        QCOMPARE(port.exchange(hex("020b0b03")), QByteArray("xx\x02\x0b\x0b\x03yy"));
+        QCOMPARE(port.exchange(hex("020b0b03")), hex("020b0b03"));
+    }
+
+    // Timed faults, measured with wide margins: the reply is whole, only its timing differs.
+    void timedFaults()
+    {
+        {
+            LidarSim sim({"--fault", "31=delay:1500"});
+            QVERIFY(sim.start());
+            Port port;
+            QVERIFY(port.open(sim.portPath()));
+            QElapsedTimer timer;
+            timer.start();
+            QCOMPARE(port.exchange(hex("02313103"), 8000), hex("02313103"));
+            QVERIFY2(timer.elapsed() >= 1400, qPrintable(QString::number(timer.elapsed())));
+        }
+        {
+            LidarSim sim({"--fault", "1E=chunks:3:120"});
+            QVERIFY(sim.start());
+            Port port;
+            QVERIFY(port.open(sim.portPath()));
+            port.write(hex("021e1e03"));
+            const auto arrivals = port.arrivals(3000, 600);
+            QByteArray whole;
+            for (const auto &arrival : arrivals)
+                whole += arrival.bytes;
+            QCOMPARE(whole, QByteArray("BT:RX:Brasko Version 9.3"));
+            QCOMPARE(sim.sent().size(), 3);
+            QVERIFY(arrivals.last().ms - arrivals.first().ms >= 200);
+        }
+        {
+            LidarSim sim({"--fault", "0B=late:700"});
+            QVERIFY(sim.start());
+            Port port;
+            QVERIFY(port.open(sim.portPath()));
+            QCOMPARE(port.exchange(hex("020b0b03"), 3000, 250), hex("020b0b03"));
+            const QByteArray late = port.read(2000);
+            QVERIFY(!late.isEmpty());
+            QVERIFY(!late.contains(hex("020b0b03")));
+        }
     }
 
     void eventsRecordTheExchangeInOrder()
