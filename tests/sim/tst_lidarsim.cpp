@@ -143,6 +143,83 @@ private slots:
         }
     }
 
+    // Framed DIAG commands exist from firmware 9.3 on; older firmware stays silent.
+    void framedDiag_data()
+    {
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<bool>("echoed");
+        QTest::newRow("9.3") << "9.3" << true;
+        QTest::newRow("10.0") << "10.0" << true;
+        QTest::newRow("9.03") << "9.03" << true;
+        QTest::newRow("9.2") << "9.2" << false;
+        QTest::newRow("8.9") << "8.9" << false;
+    }
+    void framedDiag()
+    {
+        QFETCH(QString, firmware);
+        QFETCH(bool, echoed);
+        LidarSim sim({"--firmware", firmware});
+        QVERIFY(sim.start());
+        Port port;
+        QVERIFY(port.open(sim.portPath()));
+        QCOMPARE(port.exchange(hex("02282803"), echoed ? 3000 : 500), echoed ? hex("02282803") : QByteArray());
+        QCOMPARE(port.exchange(hex("02292903"), echoed ? 3000 : 500), echoed ? hex("02292903") : QByteArray());
+        QCOMPARE(sim.states().filter("diag").join('|'), echoed ? QString("diag on|diag off") : QString());
+    }
+
+    // The key sequence toggles DIAG mode and answers with a status text.
+    void keySequence_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("answers");  // the word each attempt's status text holds
+        QTest::newRow("toggles") << QStringList() << QStringList{"Enabled", "Disabled", "Enabled"};
+        QTest::newRow("enabled on second attempt") << QStringList{"--diag-enable-on-attempt", "2"}
+                                                   << QStringList{"Disabled", "Enabled", "Disabled"};
+        QTest::newRow("leaving without Disabled") << QStringList{"--no-disabled-reply"}
+                                                  << QStringList{"Enabled", "Off", "Enabled"};
+    }
+    void keySequence()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, answers);
+        LidarSim sim(QStringList{"--firmware", "9.2"} + args);
+        QVERIFY(sim.start());
+        Port port;
+        QVERIFY(port.open(sim.portPath()));
+        for (const QString &answer : answers) {
+            // The logger sends the three keys one by one with pauses.
+            port.write("%");
+            QTest::qWait(100);
+            port.write("{");
+            QTest::qWait(100);
+            const QByteArray status = port.exchange("<");
+            QVERIFY2(status.contains(answer.toLatin1()), status.constData());
+            if (answer != "Disabled")
+                QVERIFY(!status.contains("Disabled"));
+        }
+    }
+
+    void configurationWriteIsEchoedAndStored_data()
+    {
+        QTest::addColumn<QByteArray>("write");
+        QTest::addColumn<QByteArray>("readBack");
+        QTest::newRow("bit 2 set") << hex("020a58164403") << hex("020958164703");
+        QTest::newRow("escaped value") << hex("020a5810035103") << hex("0209581003520" "3");
+        QTest::newRow("escaped checksum") << hex("020a5842101003") << hex("020958421303");
+    }
+    void configurationWriteIsEchoedAndStored()
+    {
+        QFETCH(QByteArray, write);
+        QFETCH(QByteArray, readBack);
+        LidarSim sim;
+        QVERIFY(sim.start());
+        Port port;
+        QVERIFY(port.open(sim.portPath()));
+        QCOMPARE(port.exchange(write), write);
+        QCOMPARE(port.exchange(hex("0209585103")), readBack);
+        QVERIFY(sim.states().last().startsWith("config 0x"));
+    }
+
     void eventsRecordTheExchangeInOrder()
     {
         LidarSim sim;
