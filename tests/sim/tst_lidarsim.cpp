@@ -80,6 +80,9 @@ private slots:
         QTest::newRow("identify silent") << "1E=silent" << hex("021e1e03") << QByteArray();
         QTest::newRow("other command unaffected") << "1E=silent" << hex("020b0b03") << hex("020b0b03");
         QTest::newRow("configuration write") << "0A=nulls" << hex("020a58164403") << hex("000000000000");
+        QTest::newRow("key status text") << "key=silent" << QByteArray("%{<") << QByteArray();
+        QTest::newRow("key status text embedded") << "key=embed" << QByteArray("%{<")
+                                                  << QByteArray("xx\r\nDIAG Mode Enabled\r\nyy");
     }
     void faults()
     {
@@ -218,6 +221,72 @@ private slots:
         QCOMPARE(port.exchange(write), write);
         QCOMPARE(port.exchange(hex("0209585103")), readBack);
         QVERIFY(sim.states().last().startsWith("config 0x"));
+    }
+
+    void requireRemoteIgnoresCommandsUntilRemoteOn()
+    {
+        LidarSim sim({"--require-remote"});
+        QVERIFY(sim.start());
+        Port port;
+        QVERIFY(port.open(sim.portPath()));
+        QCOMPARE(port.exchange(hex("021e1e03"), 600), QByteArray());
+        QCOMPARE(port.exchange(hex("020b0b03")), hex("020b0b03"));
+        QCOMPARE(port.exchange(hex("021e1e03")), QByteArray("BT:RX:Brasko Version 9.3"));
+    }
+
+    void scenarioFileAddsOptions()
+    {
+        QTemporaryFile scenario;
+        QVERIFY(scenario.open());
+        scenario.write("# an older lidar with a slow first echo\n\n"
+                       "--model \"RS232:RX:Brasko  \"\n"
+                       "--firmware 9.03\n"
+                       "--fault 0B=delay:300,once\n");
+        scenario.flush();
+        LidarSim sim({"--scenario", scenario.fileName()});
+        QVERIFY(sim.start());
+        Port port;
+        QVERIFY(port.open(sim.portPath()));
+        QCOMPARE(port.exchange(hex("020b0b03")), hex("020b0b03"));
+        QCOMPARE(port.exchange(hex("021e1e03")), QByteArray("RS232:RX:Brasko   Version 9.03"));
+        QVERIFY(sim.events().filter("NOTE fault 0B: delay 300 ms").size() == 1);
+    }
+
+    // The command line: --help names every option; a mistake is reported with exit code 2.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--exit-with-parent";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "unknown option '--bogus'";
+        QTest::newRow("missing value") << QStringList{"--model"} << 2 << "--model needs TEXT";
+        QTest::newRow("bad fault code") << QStringList{"--fault", "77=silent"} << 2 << "unknown command code '77'";
+        QTest::newRow("bad fault kind") << QStringList{"--fault", "0B=chunks:2"} << 2 << "bad kind 'chunks:2'";
+        QTest::newRow("bad hex") << QStringList{"--identify-reply", "0G"} << 2 << "bad value '0G'";
+        QTest::newRow("operation mode range") << QStringList{"--operation-mode", "16"} << 2 << "bad value '16'";
+        QTest::newRow("missing scenario") << QStringList{"--scenario", "/nonexistent/x"} << 2 << "cannot read /nonexistent/x";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QProcess process;
+        process.start(qEnvironmentVariable("LIDAR_SIM"), args);
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), exitCode);
+        const QString text = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+        QVERIFY2(text.contains(output), qPrintable(text));
+        if (exitCode == 0) {
+            for (const char *option : {"--events", "--scenario", "--model", "--firmware", "--build", "--identify-reply",
+                                       "--operation-mode", "--output-format-byte", "--config-flags", "--stored-log",
+                                       "--demo-log", "--dump-baud", "--dump-burst", "--dump-pause", "--live-format",
+                                       "--live-interval", "--live-record", "--live-gps", "--live-notify", "--live-count",
+                                       "--live-autostart", "--diag-enable-on-attempt", "--no-disabled-reply", "--fault",
+                                       "--vanish-after"})
+                QVERIFY2(text.contains(option), option);
+        }
     }
 
     void eventsRecordTheExchangeInOrder()

@@ -293,6 +293,34 @@ private slots:
         QCOMPARE(records, 12);
     }
 
+    // Without --live-format the records follow the output-format byte as the model reads it.
+    void liveFormatFollowsTheFormatByte_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("formatByte");
+        QTest::addColumn<bool>("binary");
+        QTest::newRow("low bits 1") << "BT:RX:Brasko" << "31" << true;
+        QTest::newRow("low bits 3") << "BT:RX:Brasko" << "13" << false;
+        QTest::newRow("high bits 1") << "RS232:RX:Brasko" << "13" << true;
+        QTest::newRow("high bits 3") << "RS232:RX:Brasko" << "31" << false;
+    }
+    void liveFormatFollowsTheFormatByte()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, formatByte);
+        QFETCH(bool, binary);
+        LidarSim sim({"--model", model, "--output-format-byte", formatByte, "--live-interval", "300",
+                      "--live-count", "1"});
+        QVERIFY(sim.start());
+        Port port;
+        QVERIFY(port.open(sim.portPath()));
+        port.exchange(hex("020b0b03"));
+        port.exchange(hex("020910030a03"), 3000, 50);
+        const QByteArray record = port.read(3000);
+        QCOMPARE(record.startsWith('\x02'), binary);
+        QCOMPARE(record.startsWith('$'), !binary);
+    }
+
     void liveRecordsGivenCycle()
     {
         LidarSim sim({"--live-record", "24 41", "--live-record", "24 42", "--live-count", "3",
