@@ -6,10 +6,15 @@
 
 namespace cli {
 
+int runCerts(const QStringList &args);    // cmd_certs.cpp
+int runEncrypt(const QStringList &args);  // cmd_encrypt.cpp
+
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
 {
     static const QList<Command> table = {
+        {"certs", "Lists the subject names of the current user's certificates.", runCerts},
+        {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
     };
     return table;
 }
