@@ -86,13 +86,15 @@ bool nonZeroRandomBytes(std::uint8_t *out, std::size_t size)
     std::size_t filled = 0;
     // A working generator gives a zero byte one time in 256; a thousand rounds without a
     // single usable byte means it is broken.
-    for (int round = 0; filled < size && round < 1000; ++round) {
+    for (int idleRounds = 0; filled < size && idleRounds < 1000;) {
         if (!generator->generate(chunk, sizeof chunk))
             break;
+        const std::size_t before = filled;
         for (std::uint8_t b : chunk) {
             if (b != 0 && filled < size)
                 out[filled++] = b;
         }
+        idleRounds = filled == before ? idleRounds + 1 : 0;
     }
     OPENSSL_cleanse(chunk, sizeof chunk);
     return filled == size;
