@@ -156,7 +156,8 @@ private slots:
         const Parsed parsed = asn1parse(writeMessage(encrypt(rsa2048, QByteArray(plainSize, 'v'))));
         QCOMPARE(parsed.encryptedContentLength, cipherSize);
         QCOMPARE(parsed.encryptedKeyLength, 256);
-        QCOMPARE(parsed.objects, (QStringList{"pkcs7-envelopedData", "rsaEncryption", "pkcs7-data", "aes-128-cbc"}));
+        QCOMPARE(parsed.objects, (QStringList{"pkcs7-envelopedData", "commonName", "organizationName", "rsaEncryption",
+                                              "pkcs7-data", "aes-128-cbc"}));
     }
 
     // ContentInfo, envelopedData OID, [0], EnvelopedData, version 0, RecipientInfos SET.
