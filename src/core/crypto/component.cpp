@@ -16,9 +16,11 @@ void CallLog::begin(const std::string &operation, bool verbose)
 
 void CallLog::finish(bool success)
 {
-    line(success ? "Success." : "Failed.");
-    while (!m_open.empty())
+    // Nested contexts still open close first, so the outcome stands in the outermost one.
+    while (m_open.size() > 1)
         close();
+    line(success ? "Success." : "Failed.");
+    close();
 }
 
 void CallLog::open(const std::string &context)
