@@ -68,6 +68,18 @@ private slots:
         QVERIFY(!encryptor.UseOaep());
     }
 
+    void exportIsOffered()
+    {
+        RecordingOperator op;
+        op.answers.enqueue(true);
+        QVERIFY(askForEncryptedExport(op));
+        QVERIFY(!askForEncryptedExport(op));  // an empty queue answers No
+        QCOMPARE(op.messages.size(), 2);
+        QCOMPARE(op.messages.first().kind, RecordedMessage::Question);
+        QCOMPARE(op.messages.first().title, QString("Velomark"));
+        QCOMPARE(op.messages.first().text, QString("Do you want to export the saved data to an encrypted file ?"));
+    }
+
     void encryptDataFileOutcomes_data()
     {
         QTest::addColumn<QByteArray>("data");

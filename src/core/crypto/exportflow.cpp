@@ -52,6 +52,11 @@ void configureExportEncryptor(Encryptor &encryptor)
     encryptor.SetUseOaep(false);
 }
 
+bool askForEncryptedExport(OperatorInterface &op)
+{
+    return op.ask(applicationTitle(), QStringLiteral("Do you want to export the saved data to an encrypted file ?"));
+}
+
 bool loadCertificates(OperatorInterface &op, CertificateList &certificates)
 {
     CertificateStore store;

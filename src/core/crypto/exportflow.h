@@ -20,6 +20,9 @@ using CertificateList = std::vector<std::unique_ptr<Certificate>>;
 // "pki", "aes", 128 bits, PKCS #1 version 1.5 key transport.
 void configureExportEncryptor(Encryptor &encryptor);
 
+// Offered after a successful log CSV save: true when the operator answers Yes.
+bool askForEncryptedExport(OperatorInterface &op);
+
 // Fills `certificates` from the current user's store, in store order. When the store cannot
 // be opened, tells the operator "OpenCurrentUserStore(0 failed", leaves the list as it was
 // and returns false.
