@@ -174,6 +174,10 @@ std::string hexText(const Bytes &bytes)
 
 }  // namespace
 
+namespace {
+bool readPublicKey(X509 *x509, PublicKeyInfo &key);
+}  // namespace
+
 CertificateData::~CertificateData() = default;
 
 std::shared_ptr<CertificateData> CertificateData::fromDer(const Bytes &der, std::string *error,
@@ -228,15 +232,30 @@ std::string CertificateData::serialNumberHex() const
 
 bool CertificateData::publicKey(PublicKeyInfo &key, std::string *error) const
 {
-    X509_PUBKEY *spki = X509_get_X509_PUBKEY(m_parts->x509);
-    ASN1_OBJECT *algorithm = nullptr;
-    const unsigned char *bits = nullptr;
-    int bitsLength = 0;
-    if (!spki || X509_PUBKEY_get0_param(&algorithm, &bits, &bitsLength, nullptr, spki) != 1 || !algorithm) {
+    std::lock_guard<std::mutex> lock(m_keyLock);
+    if (!m_keyRead) {
+        m_keyOk = readPublicKey(m_parts->x509, m_key);
+        m_keyRead = true;
+    }
+    if (!m_keyOk) {
         if (error)
             *error = "Certificate has no public key";
         return false;
     }
+    key = m_key;
+    return true;
+}
+
+namespace {
+
+bool readPublicKey(X509 *x509, PublicKeyInfo &key)
+{
+    X509_PUBKEY *spki = X509_get_X509_PUBKEY(x509);
+    ASN1_OBJECT *algorithm = nullptr;
+    const unsigned char *bits = nullptr;
+    int bitsLength = 0;
+    if (!spki || X509_PUBKEY_get0_param(&algorithm, &bits, &bitsLength, nullptr, spki) != 1 || !algorithm)
+        return false;
     char oid[128] = {0};
     OBJ_obj2txt(oid, sizeof oid, algorithm, 1);
     key.algorithmOid = oid;
@@ -249,14 +268,14 @@ bool CertificateData::publicKey(PublicKeyInfo &key, std::string *error) const
     const int length = i2d_X509_PUBKEY(spki, &der);
     if (length <= 0) {
         OPENSSL_free(der);
-        if (error)
-            *error = "Certificate has no public key";
         return false;
     }
     key.der.assign(der, der + length);
     OPENSSL_free(der);
     return true;
 }
+
+}  // namespace
 
 std::string renderDistinguishedName(const Bytes &nameDer, bool *ok)
 {

@@ -6,6 +6,7 @@
 #include "crypto/derwriter.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace velomark {
@@ -47,6 +48,11 @@ private:
     std::unique_ptr<CertificateParts> m_parts;
     // A platform handle the certificate owns (a CryptoAPI context on Windows).
     std::shared_ptr<void> m_platformContext;
+    // The public key, read once on first request.
+    mutable std::mutex m_keyLock;
+    mutable bool m_keyRead = false;
+    mutable bool m_keyOk = false;
+    mutable PublicKeyInfo m_key;
 };
 
 class Certificate : public ComponentObject
