@@ -54,36 +54,36 @@ Pki::Pki()
                                "[dn]\n");
 }
 
-QString Pki::key(const QString &spec)
+QString Pki::key(const QString &kind)
 {
-    if (m_keys.contains(spec))
-        return m_keys.value(spec);
-    const QString file = path(QString(spec).replace(':', '_') + ".key");
+    if (m_keys.contains(kind))
+        return m_keys.value(kind);
+    const QString file = path(QString(kind).replace(':', '_') + ".key");
     Run made;
-    if (spec.startsWith("rsa:")) {
-        made = run("openssl", {"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:" + spec.mid(4),
+    if (kind.startsWith("rsa:")) {
+        made = run("openssl", {"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:" + kind.mid(4),
                                "-out", file});
-    } else if (spec == "dsa") {
+    } else if (kind == "dsa") {
         const QString params = path("dsa.params");
         made = run("openssl", {"genpkey", "-genparam", "-algorithm", "DSA", "-pkeyopt", "dsa_paramgen_bits:1024",
                                "-out", params});
         if (made.ok)
             made = run("openssl", {"genpkey", "-paramfile", params, "-out", file});
-    } else if (spec == "ec") {
+    } else if (kind == "ec") {
         made = run("openssl", {"genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", file});
     }
     if (!made.ok) {
-        qWarning("key %s: %s", qPrintable(spec), made.err.constData());
+        qWarning("key %s: %s", qPrintable(kind), made.err.constData());
         return {};
     }
-    m_keys.insert(spec, file);
+    m_keys.insert(kind, file);
     return file;
 }
 
-QString Pki::certificate(const QString &name, const QString &keySpec, const QString &subject,
+QString Pki::certificate(const QString &name, const QString &keyKind, const QString &subject,
                          const QString &serialHex)
 {
-    const QString keyFile = key(keySpec);
+    const QString keyFile = key(keyKind);
     const QString file = path(name + ".pem");
     const Run made = run("openssl", {"req", "-x509", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile,
                                      "-subj", subject, "-set_serial", "0x" + serialHex, "-days", "30",

@@ -27,10 +27,10 @@ public:
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
     // "rsa:2048", "dsa", "ec"; returns the PEM key file, made on first request.
-    QString key(const QString &spec);
+    QString key(const QString &kind);
     // A self-signed certificate (PEM) with this subject ("/CN=a/O=b") and serial (hex).
     // Returns an empty path and fails the test step when openssl refuses.
-    QString certificate(const QString &name, const QString &keySpec, const QString &subject,
+    QString certificate(const QString &name, const QString &keyKind, const QString &subject,
                         const QString &serialHex = QStringLiteral("01"));
     // An NSS database folder holding the given certificates under the given nicknames, in
     // the given order. Private keys are imported (PKCS #12) for those that name a key.

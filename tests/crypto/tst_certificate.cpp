@@ -90,7 +90,7 @@ private slots:
 
     void publicKeyKinds_data()
     {
-        QTest::addColumn<QString>("keySpec");
+        QTest::addColumn<QString>("keyKind");
         QTest::addColumn<bool>("isRsa");
         QTest::addColumn<QString>("oid");
         QTest::newRow("RSA") << "rsa:1024" << true << "1.2.840.113549.1.1.1";
@@ -99,17 +99,17 @@ private slots:
     }
     void publicKeyKinds()
     {
-        QFETCH(QString, keySpec);
+        QFETCH(QString, keyKind);
         QFETCH(bool, isRsa);
         QFETCH(QString, oid);
-        auto certificate = load(pki.certificate("kind" + keySpec.left(3), keySpec, "/CN=Kind"));
+        auto certificate = load(pki.certificate("kind" + keyKind.left(3), keyKind, "/CN=Kind"));
         QVERIFY(certificate);
         PublicKeyInfo key;
         QVERIFY(certificate->shared()->publicKey(key, nullptr));
         QCOMPARE(key.isRsa, isRsa);
         QCOMPARE(QString::fromStdString(key.algorithmOid), oid);
         // An RSA key is the bare RSAPublicKey SEQUENCE; others the whole SubjectPublicKeyInfo.
-        const QByteArray spki = testpki::run("openssl", {"pkey", "-in", pki.key(keySpec), "-pubout", "-outform", "DER"}).out;
+        const QByteArray spki = testpki::run("openssl", {"pkey", "-in", pki.key(keyKind), "-pubout", "-outform", "DER"}).out;
         const QByteArray got(reinterpret_cast<const char *>(key.der.data()), int(key.der.size()));
         if (isRsa)
             QVERIFY(spki.endsWith(got) && got.size() < spki.size());

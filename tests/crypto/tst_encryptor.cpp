@@ -208,12 +208,12 @@ private slots:
     // Every padding byte of the block must be non-zero, or no standard decoder finds the key.
     void interoperability_data()
     {
-        QTest::addColumn<QString>("keySpec");
+        QTest::addColumn<QString>("keyKind");
         QTest::addColumn<QString>("subject");
         QTest::addColumn<int>("size");
-        for (const QString spec : {"rsa:1024", "rsa:2048", "rsa:4096"}) {
+        for (const QString kind : {"rsa:1024", "rsa:2048", "rsa:4096"}) {
             for (int size : {0, 1, 15, 16, 17})
-                QTest::addRow("%s %d bytes", qPrintable(spec), size) << spec << "/CN=Interop " + spec << size;
+                QTest::addRow("%s %d bytes", qPrintable(kind), size) << kind << "/CN=Interop " + kind << size;
         }
         QTest::newRow("10^6 bytes") << "rsa:2048" << "/CN=Large" << 1000000;
         QTest::newRow("subject with comma") << "rsa:2048" << "/O=Traffic, Speed and Co/CN=Comma" << 33;
@@ -221,13 +221,13 @@ private slots:
     }
     void interoperability()
     {
-        QFETCH(QString, keySpec);
+        QFETCH(QString, keyKind);
         QFETCH(QString, subject);
         QFETCH(int, size);
         QByteArray plain(size, '\0');
         for (int i = 0; i < size; ++i)
             plain[i] = char((i * 7 + 13) % 256);  // line ends and zero bytes included
-        const QString pem = pki.certificate(QString("interop%1").arg(qHash(subject + keySpec)), keySpec, subject,
+        const QString pem = pki.certificate(QString("interop%1").arg(qHash(subject + keyKind)), keyKind, subject,
                                             QString::number(size + 1, 16).rightJustified(2, '0'));
         const QString file = writeMessage(encrypt(pem, plain));
 

@@ -125,7 +125,7 @@ std::unique_ptr<CertificateStoreBackend> openCurrentUserCertificateStore(bool re
             *error = "The certificate database " + folder + " cannot be read: " + std::strerror(errno);
         return nullptr;
     }
-    // The module spec quotes the folder; a quote or backslash in it cannot be passed safely.
+    // The module parameters quote the folder; a quote or backslash in it cannot be passed safely.
     if (folder.find_first_of("'\"\\") != std::string::npos) {
         if (error)
             *error = "The certificate database folder " + folder + " holds a quote or backslash";
@@ -136,10 +136,10 @@ std::unique_ptr<CertificateStoreBackend> openCurrentUserCertificateStore(bool re
     if (!ensureNss(error))
         return nullptr;
     static unsigned opened = 0;
-    const std::string spec = "configdir='" + std::string(sql ? "sql:" : "dbm:") + folder
+    const std::string moduleParams = "configdir='" + std::string(sql ? "sql:" : "dbm:") + folder
                              + "' tokenDescription='Velomark user store " + std::to_string(++opened)
                              + "'" + (readOnly ? " flags=readOnly" : "");
-    PK11SlotInfo *slot = SECMOD_OpenUserDB(spec.c_str());
+    PK11SlotInfo *slot = SECMOD_OpenUserDB(moduleParams.c_str());
     if (!slot) {
         if (error)
             *error = nssError(("The certificate database " + folder + " cannot be opened").c_str());
