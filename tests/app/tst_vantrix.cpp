@@ -518,12 +518,23 @@ private slots:
         dialog.connectedLidarName = QStringLiteral("LR-B 00417");
         dialog.liveRunning = true;
 
-        if (throughExit)
-            QTest::mouseClick(dialog.form().pushButtonExit, Qt::LeftButton);
-        else
-            QVERIFY(dialog.close());
+        // The program's event loop must end when the dialog goes; a time-out ends it otherwise.
+        QSignalSpy lastWindow(qApp, &QGuiApplication::lastWindowClosed);
+        QTimer::singleShot(0, &dialog, [&dialog, throughExit] {
+            if (throughExit)
+                QTest::mouseClick(dialog.form().pushButtonExit, Qt::LeftButton);
+            else
+                dialog.close();
+        });
+        QTimer timeOut;
+        timeOut.setSingleShot(true);
+        connect(&timeOut, &QTimer::timeout, qApp, [] { qApp->exit(99); });
+        timeOut.start(3000);
+        QCOMPARE(qApp->exec(), 0);
+        timeOut.stop();
 
         QVERIFY(!dialog.isVisible());
+        QCOMPARE(lastWindow.count(), 1);
         QCOMPARE(dialog.result(), int(throughExit ? QDialog::Accepted : QDialog::Rejected));
         QVERIFY(!dialog.liveRunning);
         QVERIFY(!dialog.dataFile.isOpen());
