@@ -454,8 +454,8 @@ void Vantrix::done(int result)
 
 void Vantrix::StopReadersAndPort()
 {
-    // The dump reader, then the live reader, own the port while they run; they are
-    // stopped before the port is touched.
+    // Live acquisition ends (its file closed) before the lidar leaves remote mode and its
+    // port closes.
     if (liveRunning) {
         dataFile.close();
         liveRunning = false;
