@@ -15,3 +15,7 @@ for f in "${files[@]}"; do
   $cxx -std=c++17 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -Isrc/core -Isrc/app -c "$f" -o "$out/$(basename "$f").o"
 done
 echo "check-windows: ${#files[@]} file(s) compiled"
+if [ -f resources/velomark.rc ]; then
+  (cd resources && x86_64-w64-mingw32-windres velomark.rc -O coff -o "$out/velomark-rc.o")
+  echo "check-windows: resources/velomark.rc compiled"
+fi

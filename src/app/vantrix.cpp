@@ -1,11 +1,578 @@
 #include "vantrix.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateEdit>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSpacerItem>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 
-Vantrix::Vantrix(QWidget *parent) : QDialog(parent)
+#include "common/trace.h"
+#include "common/versioninfo.h"
+#include "delaymsgdlg.h"
+#include "messageboxoperator.h"
+
+namespace {
+
+const char kIconPrefix[] = ":/Vantrix/Icons/";
+
+QIcon formIcon(const char *name)
 {
-    QCoreApplication::setApplicationName(QStringLiteral(VELOMARK_PRODUCT_NAME));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VELOMARK_PRODUCT_VERSION));
+    return QIcon(QLatin1String(kIconPrefix) + QLatin1String(name));
+}
+
+QFont pointFont(int points)
+{
+    QFont font;
+    font.setPointSize(points);
+    return font;
+}
+
+// The three big buttons of the right column share their look.
+void styleSideButton(QPushButton *button, const char *icon)
+{
+    button->setMinimumHeight(48);
+    button->setFont(pointFont(14));
+    button->setIcon(formIcon(icon));
+    button->setIconSize(QSize(32, 32));
+}
+
+QStringList liveHeaders()
+{
+    return {QStringLiteral("   Speed   "),        QStringLiteral("   Range   "),
+            QStringLiteral("   Moving Direction "), QStringLiteral("   LidarDate   "),
+            QStringLiteral("   Lidar Time   "),   QStringLiteral(" GPS Latitude "),
+            QStringLiteral(" GPS Longitude "),    QStringLiteral("   Lidar Serial Number")};
+}
+
+QStringList loggedHeaders()
+{
+    QStringList headers = liveHeaders();
+    headers[3] = QStringLiteral("   Lidar Date   ");
+    return headers;
+}
+
+}  // namespace
+
+// The icons live in the static library, so the executable and the tests register them here.
+static void initFormResources()
+{
+    Q_INIT_RESOURCE(velomark);
+}
+
+Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(parent), op(op_)
+{
+    initFormResources();
+    setupUi();
+
+    std::string productVersion, companyName, productName;
+    velomark::ReadVersionInfo(productVersion, companyName, productName);
+    QCoreApplication::setApplicationVersion(QString::fromStdString(productVersion));
+    QCoreApplication::setApplicationName(QString::fromStdString(productName));
+    QCoreApplication::setOrganizationName(QString::fromStdString(companyName));
+
     setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
                    + QCoreApplication::applicationVersion());
+
+    ui.treeWidgetLiveData->setHeaderLabels(liveHeaders());
+    ui.treeWidgetLiveData->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui.treeWidgetLoggedData->setHeaderLabels(loggedHeaders());
+    ui.treeWidgetLoggedData->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+
+    ui.listWidgetLidars->setStyleSheet(QStringLiteral("QListWidget::item:hover {background-color:lightGray;}"));
+
+    messageTitle = velomark::kMessageTitle;
+    liveCsvHeader = velomark::kLiveCsvHeader;
+    ui.treeWidgetLiveData->setSortingEnabled(false);
+
+    delayDialog = new delayMsgDlg(this);
+    if (!op) {
+        ownOperator = std::make_unique<MessageBoxOperator>(this, delayDialog);
+        op = ownOperator.get();
+    }
+
+    ui.dateEditStart->setDateTime(QDateTime::currentDateTime());
+    ui.dateEditEnd->setDateTime(QDateTime::currentDateTime());
+
+    UpdateControls();
+}
+
+Vantrix::~Vantrix()
+{
+    StopReadersAndPort();
+    delete delayDialog;
+    delayDialog = nullptr;
+}
+
+void Vantrix::setupUi()
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("VantrixClass"));
+    resize(1000, 672);
+    setMinimumSize(800, 600);
+    setWindowIcon(formIcon("vantrix.ico"));
+
+    QFont plainFont;
+    plainFont.setBold(false);
+    plainFont.setWeight(50);
+
+    ui.horizontalLayout_5 = new QHBoxLayout(this);
+    ui.horizontalLayout_5->setSpacing(9);
+    ui.horizontalLayout_5->setObjectName(QStringLiteral("horizontalLayout_5"));
+    ui.horizontalLayout_5->setContentsMargins(0, 3, 0, 6);
+
+    ui.tabWidgetData = new QTabWidget(this);
+    ui.tabWidgetData->setObjectName(QStringLiteral("tabWidgetData"));
+
+    // The log tab.
+    ui.tabDataRetrieval = new QWidget();
+    ui.tabDataRetrieval->setObjectName(QStringLiteral("tabDataRetrieval"));
+    ui.verticalLayout_5 = new QVBoxLayout(ui.tabDataRetrieval);
+    ui.verticalLayout_5->setSpacing(9);
+    ui.verticalLayout_5->setObjectName(QStringLiteral("verticalLayout_5"));
+    ui.verticalLayout_5->setContentsMargins(0, 0, 0, 0);
+
+    ui.treeWidgetLoggedData = new QTreeWidget(ui.tabDataRetrieval);
+    ui.treeWidgetLoggedData->setObjectName(QStringLiteral("treeWidgetLoggedData"));
+    ui.treeWidgetLoggedData->setColumnCount(8);
+    ui.treeWidgetLoggedData->setMinimumWidth(609);
+    ui.treeWidgetLoggedData->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui.treeWidgetLoggedData->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui.treeWidgetLoggedData->setRootIsDecorated(false);
+    ui.treeWidgetLoggedData->setUniformRowHeights(true);
+    ui.treeWidgetLoggedData->setItemsExpandable(false);
+    ui.treeWidgetLoggedData->setExpandsOnDoubleClick(false);
+    ui.verticalLayout_5->addWidget(ui.treeWidgetLoggedData);
+
+    ui.horizontalLayout_19 = new QHBoxLayout();
+    ui.horizontalLayout_19->setSpacing(6);
+    ui.horizontalLayout_19->setObjectName(QStringLiteral("horizontalLayout_19"));
+    ui.horizontalLayout_19->setContentsMargins(3, -1, 3, -1);
+
+    ui.checkBoxAll = new QCheckBox(ui.tabDataRetrieval);
+    ui.checkBoxAll->setObjectName(QStringLiteral("checkBoxAll"));
+    ui.checkBoxAll->setFont(plainFont);
+    ui.horizontalLayout_19->addWidget(ui.checkBoxAll);
+    ui.horizontalLayout_19->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+
+    ui.horizontalLayout_20 = new QHBoxLayout();
+    ui.horizontalLayout_20->setSpacing(18);
+    ui.horizontalLayout_20->setObjectName(QStringLiteral("horizontalLayout_20"));
+    ui.horizontalLayout_21 = new QHBoxLayout();
+    ui.horizontalLayout_21->setSpacing(3);
+    ui.horizontalLayout_21->setObjectName(QStringLiteral("horizontalLayout_21"));
+
+    ui.labelStartDate = new QLabel(ui.tabDataRetrieval);
+    ui.labelStartDate->setObjectName(QStringLiteral("labelStartDate"));
+    ui.labelStartDate->setMaximumWidth(61);
+    ui.labelStartDate->setFont(plainFont);
+    ui.horizontalLayout_21->addWidget(ui.labelStartDate);
+
+    ui.dateEditStart = new QDateEdit(ui.tabDataRetrieval);
+    ui.dateEditStart->setObjectName(QStringLiteral("dateEditStart"));
+    ui.dateEditStart->setMinimumWidth(101);
+    ui.dateEditStart->setMaximumSize(101, 101);
+    ui.dateEditStart->setFont(plainFont);
+    ui.dateEditStart->setDateTime(QDateTime(QDate(2015, 10, 15), QTime(0, 0)));
+    ui.dateEditStart->setCalendarPopup(true);
+    ui.horizontalLayout_21->addWidget(ui.dateEditStart);
+    ui.horizontalLayout_20->addLayout(ui.horizontalLayout_21);
+
+    ui.horizontalLayout_22 = new QHBoxLayout();
+    ui.horizontalLayout_22->setSpacing(3);
+    ui.horizontalLayout_22->setObjectName(QStringLiteral("horizontalLayout_22"));
+
+    ui.labelEndDate = new QLabel(ui.tabDataRetrieval);
+    ui.labelEndDate->setObjectName(QStringLiteral("labelEndDate"));
+    ui.labelEndDate->setMaximumWidth(61);
+    ui.labelEndDate->setFont(plainFont);
+    ui.horizontalLayout_22->addWidget(ui.labelEndDate);
+
+    ui.dateEditEnd = new QDateEdit(ui.tabDataRetrieval);
+    ui.dateEditEnd->setObjectName(QStringLiteral("dateEditEnd"));
+    ui.dateEditEnd->setMinimumWidth(101);
+    ui.dateEditEnd->setMaximumWidth(101);
+    ui.dateEditEnd->setFont(plainFont);
+    ui.dateEditEnd->setDateTime(QDateTime(QDate(2015, 10, 15), QTime(0, 0)));
+    ui.dateEditEnd->setCalendarPopup(true);
+    ui.horizontalLayout_22->addWidget(ui.dateEditEnd);
+    ui.horizontalLayout_20->addLayout(ui.horizontalLayout_22);
+    ui.horizontalLayout_19->addLayout(ui.horizontalLayout_20);
+
+    ui.horizontalLayout_23 = new QHBoxLayout();
+    ui.horizontalLayout_23->setSpacing(3);
+    ui.horizontalLayout_23->setObjectName(QStringLiteral("horizontalLayout_23"));
+
+    ui.pushButtonEraseLaserData = new QPushButton(ui.tabDataRetrieval);
+    ui.pushButtonEraseLaserData->setObjectName(QStringLiteral("pushButtonEraseLaserData"));
+    ui.pushButtonEraseLaserData->setMinimumWidth(121);
+    ui.pushButtonEraseLaserData->setIcon(formIcon("Trash.ico"));
+    ui.horizontalLayout_23->addWidget(ui.pushButtonEraseLaserData);
+
+    ui.pushButtonSaveLog = new QPushButton(ui.tabDataRetrieval);
+    ui.pushButtonSaveLog->setObjectName(QStringLiteral("pushButtonSaveLog"));
+    ui.pushButtonSaveLog->setEnabled(false);
+    ui.pushButtonSaveLog->setMinimumWidth(55);
+    ui.pushButtonSaveLog->setIcon(formIcon("SaveDump.ico"));
+    ui.horizontalLayout_23->addWidget(ui.pushButtonSaveLog);
+
+    ui.pushButtonRetrieveLog = new QPushButton(ui.tabDataRetrieval);
+    ui.pushButtonRetrieveLog->setObjectName(QStringLiteral("pushButtonRetrieveLog"));
+    ui.pushButtonRetrieveLog->setMinimumWidth(55);
+    ui.pushButtonRetrieveLog->setIcon(formIcon("Document spreadsheet.ico"));
+    ui.horizontalLayout_23->addWidget(ui.pushButtonRetrieveLog);
+    ui.horizontalLayout_19->addLayout(ui.horizontalLayout_23);
+    ui.verticalLayout_5->addLayout(ui.horizontalLayout_19);
+    ui.tabWidgetData->addTab(ui.tabDataRetrieval, QString());
+
+    // The live tab.
+    ui.tabVantrix = new QWidget();
+    ui.tabVantrix->setObjectName(QStringLiteral("tabVantrix"));
+    ui.verticalLayout_4 = new QVBoxLayout(ui.tabVantrix);
+    ui.verticalLayout_4->setSpacing(9);
+    ui.verticalLayout_4->setObjectName(QStringLiteral("verticalLayout_4"));
+    ui.verticalLayout_4->setContentsMargins(0, 0, 0, 0);
+    ui.verticalLayout = new QVBoxLayout();
+    ui.verticalLayout->setSpacing(6);
+    ui.verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+
+    ui.treeWidgetLiveData = new QTreeWidget(ui.tabVantrix);
+    ui.treeWidgetLiveData->setObjectName(QStringLiteral("treeWidgetLiveData"));
+    ui.treeWidgetLiveData->setColumnCount(7);
+    ui.treeWidgetLiveData->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui.treeWidgetLiveData->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui.treeWidgetLiveData->setDropIndicatorShown(false);
+    ui.treeWidgetLiveData->setTextElideMode(Qt::ElideNone);
+    ui.treeWidgetLiveData->setItemsExpandable(false);
+    ui.treeWidgetLiveData->setExpandsOnDoubleClick(false);
+    ui.verticalLayout->addWidget(ui.treeWidgetLiveData);
+    ui.verticalLayout_4->addLayout(ui.verticalLayout);
+
+    ui.horizontalLayout_4 = new QHBoxLayout();
+    ui.horizontalLayout_4->setSpacing(12);
+    ui.horizontalLayout_4->setObjectName(QStringLiteral("horizontalLayout_4"));
+    ui.horizontalLayout_4->setContentsMargins(3, -1, 3, -1);
+    ui.horizontalLayout = new QHBoxLayout();
+    ui.horizontalLayout->setSpacing(3);
+    ui.horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+
+    ui.labelNote = new QLabel(ui.tabVantrix);
+    ui.labelNote->setObjectName(QStringLiteral("labelNote"));
+    ui.horizontalLayout->addWidget(ui.labelNote);
+    ui.lineEditNote = new QLineEdit(ui.tabVantrix);
+    ui.lineEditNote->setObjectName(QStringLiteral("lineEditNote"));
+    ui.lineEditNote->setMinimumWidth(161);
+    ui.horizontalLayout->addWidget(ui.lineEditNote);
+    ui.horizontalLayout_4->addLayout(ui.horizontalLayout);
+
+    ui.horizontalLayout_2 = new QHBoxLayout();
+    ui.horizontalLayout_2->setSpacing(3);
+    ui.horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
+    ui.labelDataFile = new QLabel(ui.tabVantrix);
+    ui.labelDataFile->setObjectName(QStringLiteral("labelDataFile"));
+    ui.horizontalLayout_2->addWidget(ui.labelDataFile);
+    ui.lineEditDataFile = new QLineEdit(ui.tabVantrix);
+    ui.lineEditDataFile->setObjectName(QStringLiteral("lineEditDataFile"));
+    ui.lineEditDataFile->setMinimumWidth(181);
+    ui.lineEditDataFile->setReadOnly(true);
+    ui.horizontalLayout_2->addWidget(ui.lineEditDataFile);
+    ui.pushButtonDataFile = new QPushButton(ui.tabVantrix);
+    ui.pushButtonDataFile->setObjectName(QStringLiteral("pushButtonDataFile"));
+    ui.pushButtonDataFile->setMinimumWidth(91);
+    ui.pushButtonDataFile->setIcon(formIcon("select.ico"));
+    ui.horizontalLayout_2->addWidget(ui.pushButtonDataFile);
+    ui.horizontalLayout_4->addLayout(ui.horizontalLayout_2);
+
+    ui.horizontalLayout_3 = new QHBoxLayout();
+    ui.horizontalLayout_3->setSpacing(6);
+    ui.horizontalLayout_3->setObjectName(QStringLiteral("horizontalLayout_3"));
+    ui.pushButtonStart = new QPushButton(ui.tabVantrix);
+    ui.pushButtonStart->setObjectName(QStringLiteral("pushButtonStart"));
+    ui.pushButtonStart->setMinimumWidth(81);
+    ui.pushButtonStart->setIcon(formIcon("Restart.ico"));
+    ui.horizontalLayout_3->addWidget(ui.pushButtonStart);
+    ui.horizontalLayout_4->addLayout(ui.horizontalLayout_3);
+    ui.verticalLayout_4->addLayout(ui.horizontalLayout_4);
+    ui.tabWidgetData->addTab(ui.tabVantrix, QString());
+    ui.horizontalLayout_5->addWidget(ui.tabWidgetData);
+
+    // The right column: lidar list and the big buttons.
+    ui.verticalLayout_6 = new QVBoxLayout();
+    ui.verticalLayout_6->setSpacing(6);
+    ui.verticalLayout_6->setObjectName(QStringLiteral("verticalLayout_6"));
+    ui.verticalLayout_6->setContentsMargins(-1, 6, 3, -1);
+    ui.verticalLayout_3 = new QVBoxLayout();
+    ui.verticalLayout_3->setSpacing(3);
+    ui.verticalLayout_3->setObjectName(QStringLiteral("verticalLayout_3"));
+
+    ui.labelLaser = new QLabel(this);
+    ui.labelLaser->setObjectName(QStringLiteral("labelLaser"));
+    ui.labelLaser->setFont(pointFont(12));
+    ui.verticalLayout_3->addWidget(ui.labelLaser);
+
+    ui.listWidgetLidars = new QListWidget(this);
+    ui.listWidgetLidars->setObjectName(QStringLiteral("listWidgetLidars"));
+    ui.listWidgetLidars->setMinimumSize(141, 405);
+    ui.listWidgetLidars->setMaximumWidth(201);
+    ui.listWidgetLidars->setFont(pointFont(16));
+    ui.listWidgetLidars->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui.listWidgetLidars->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui.listWidgetLidars->setDropIndicatorShown(false);
+    ui.listWidgetLidars->setTextElideMode(Qt::ElideNone);
+    ui.listWidgetLidars->setSpacing(1);
+    ui.verticalLayout_3->addWidget(ui.listWidgetLidars);
+    ui.verticalLayout_6->addLayout(ui.verticalLayout_3);
+    ui.verticalLayout_6->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+
+    ui.verticalLayout_2 = new QVBoxLayout();
+    ui.verticalLayout_2->setSpacing(6);
+    ui.verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    ui.pushButtonRefresh = new QPushButton(this);
+    ui.pushButtonRefresh->setObjectName(QStringLiteral("pushButtonRefresh"));
+    styleSideButton(ui.pushButtonRefresh, "Refresh.ico");
+    ui.verticalLayout_2->addWidget(ui.pushButtonRefresh);
+    ui.pushButtonClear = new QPushButton(this);
+    ui.pushButtonClear->setObjectName(QStringLiteral("pushButtonClear"));
+    styleSideButton(ui.pushButtonClear, "Clean.ico");
+    ui.verticalLayout_2->addWidget(ui.pushButtonClear);
+    ui.pushButtonLoadData = new QPushButton(this);
+    ui.pushButtonLoadData->setObjectName(QStringLiteral("pushButtonLoadData"));
+    styleSideButton(ui.pushButtonLoadData, "LoadTable.ico");
+    ui.verticalLayout_2->addWidget(ui.pushButtonLoadData);
+    ui.pushButtonExit = new QPushButton(this);
+    ui.pushButtonExit->setObjectName(QStringLiteral("pushButtonExit"));
+    styleSideButton(ui.pushButtonExit, "Close.ico");
+    ui.pushButtonExit->setMinimumWidth(81);
+    ui.verticalLayout_2->addWidget(ui.pushButtonExit);
+    ui.verticalLayout_6->addLayout(ui.verticalLayout_2);
+    ui.horizontalLayout_5->addLayout(ui.verticalLayout_6);
+
+    ui.labelNote->setBuddy(ui.lineEditNote);
+    ui.labelDataFile->setBuddy(ui.lineEditDataFile);
+
+    QWidget *const tabOrder[] = {
+        ui.listWidgetLidars,      ui.pushButtonRefresh,        ui.pushButtonClear,
+        ui.pushButtonLoadData,    ui.pushButtonExit,           ui.dateEditStart,
+        ui.dateEditEnd,           ui.pushButtonEraseLaserData, ui.pushButtonSaveLog,
+        ui.pushButtonRetrieveLog, ui.checkBoxAll,              ui.lineEditDataFile,
+        ui.pushButtonDataFile,    ui.pushButtonStart,          ui.tabWidgetData,
+        ui.treeWidgetLoggedData,  ui.treeWidgetLiveData,       ui.lineEditNote};
+    for (size_t i = 1; i < sizeof tabOrder / sizeof tabOrder[0]; ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    retranslateUi();
+    ui.tabWidgetData->setCurrentIndex(0);
+
+    connect(ui.pushButtonStart, &QPushButton::clicked, this, &Vantrix::OnBtnStartClicked);
+    connect(ui.pushButtonExit, &QPushButton::clicked, this, &Vantrix::OnBtnExitClicked);
+    connect(ui.pushButtonClear, &QPushButton::clicked, this, &Vantrix::OnBtnClearClicked);
+    connect(ui.pushButtonDataFile, &QPushButton::clicked, this, &Vantrix::OnBtnBrowseClicked);
+    connect(ui.pushButtonSaveLog, &QPushButton::clicked, this, &Vantrix::OnBtnSaveLogClicked);
+    connect(ui.pushButtonRetrieveLog, &QPushButton::clicked, this, &Vantrix::OnBtnRetrieveLogClicked);
+    connect(ui.pushButtonEraseLaserData, &QPushButton::clicked, this, &Vantrix::OnBtnEraseLaserData);
+    connect(ui.pushButtonRefresh, &QPushButton::clicked, this, &Vantrix::OnBtnRefreshClicked);
+    connect(ui.pushButtonLoadData, &QPushButton::clicked, this, &Vantrix::OnBtnLoadDataClicked);
+    connect(ui.listWidgetLidars, &QListWidget::currentRowChanged, this,
+            &Vantrix::OnListWidgetLidarsCurrentRowChanhed);
+    QMetaObject::connectSlotsByName(this);
+}
+
+void Vantrix::retranslateUi()
+{
+    setWindowTitle(QCoreApplication::translate("VantrixClass", "Veltrazon Velomark"));
+    ui.checkBoxAll->setText(QCoreApplication::translate("VantrixClass", "Retrieve All Records"));
+    ui.labelStartDate->setText(QCoreApplication::translate("VantrixClass", "Start Date"));
+    ui.labelEndDate->setText(QCoreApplication::translate("VantrixClass", "End Date"));
+    ui.pushButtonEraseLaserData->setText(QCoreApplication::translate("VantrixClass", "Delete Laser Data"));
+    ui.pushButtonSaveLog->setText(QCoreApplication::translate("VantrixClass", "Save ..."));
+    ui.pushButtonRetrieveLog->setText(QCoreApplication::translate("VantrixClass", "Retrieve"));
+    ui.tabWidgetData->setTabText(ui.tabWidgetData->indexOf(ui.tabDataRetrieval),
+                                 QCoreApplication::translate("VantrixClass", "Laser Data Log"));
+    ui.labelNote->setText(QCoreApplication::translate("VantrixClass", "Free Note"));
+    ui.labelDataFile->setText(QCoreApplication::translate("VantrixClass", "Data File"));
+    ui.pushButtonDataFile->setText(QCoreApplication::translate("VantrixClass", " Data File ..."));
+    ui.pushButtonStart->setText(QCoreApplication::translate("VantrixClass", "Start"));
+    ui.tabWidgetData->setTabText(ui.tabWidgetData->indexOf(ui.tabVantrix),
+                                 QCoreApplication::translate("VantrixClass", "Laser Live Data"));
+    ui.labelLaser->setText(QCoreApplication::translate("VantrixClass", "Lidar Selection"));
+    ui.pushButtonRefresh->setText(QCoreApplication::translate("VantrixClass", "Refresh Lidars"));
+    ui.pushButtonClear->setText(QCoreApplication::translate("VantrixClass", "Clear Display"));
+    ui.pushButtonLoadData->setText(QCoreApplication::translate("VantrixClass", "Load Data File ..."));
+    ui.pushButtonExit->setText(QCoreApplication::translate("VantrixClass", "Exit"));
+}
+
+void Vantrix::UpdateControls()
+{
+    ui.pushButtonStart->setText(liveRunning ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    ui.pushButtonStart->setEnabled(dataFileReady);
+
+    const bool idle = !liveRunning;
+    ui.pushButtonDataFile->setEnabled(idle);
+    ui.lineEditNote->setEnabled(idle);
+    ui.tabDataRetrieval->setEnabled(idle);
+    ui.pushButtonRefresh->setEnabled(idle);
+
+    ui.pushButtonSaveLog->setEnabled(ui.treeWidgetLoggedData->topLevelItemCount() > 0);
+}
+
+void Vantrix::showEvent(QShowEvent *event)
+{
+    // Only the first Show looks for lidars; restoring a minimised window must not.
+    if (event->type() == QEvent::Show && !firstShowDone) {
+        QTimer::singleShot(300, this, &Vantrix::EnumeratePorts);
+        firstShowDone = true;
+        LoadCertificates();
+    }
+    QDialog::showEvent(event);
+}
+
+void Vantrix::keyPressEvent(QKeyEvent *event)
+{
+    // Escape would reject the dialog and end the program; the operator leaves through Exit.
+    if (event->key() == Qt::Key_Escape)
+        return;
+    QDialog::keyPressEvent(event);
+}
+
+void Vantrix::done(int result)
+{
+    // Exit and the window's close button (which rejects) end the program the same way.
+    StopReadersAndPort();
+    QDialog::done(result);
+}
+
+void Vantrix::StopReadersAndPort()
+{
+    // Live acquisition ends (its file closed) before the lidar leaves remote mode and its
+    // port closes.
+    if (liveRunning) {
+        dataFile.close();
+        liveRunning = false;
+    }
+    CloseLidarPort();
+}
+
+void Vantrix::CloseLidarPort()
+{
+    if (serialPort.isOpen()) {
+        velomark::trace(lcLidar(), QStringLiteral("CloseLidarPort: closing %1").arg(serialPort.portName()));
+        serialPort.close();
+    }
+    connectedLidarName.clear();
+}
+
+void Vantrix::LoadCertificates()
+{
+}
+
+void Vantrix::OnBtnStartClicked()
+{
+}
+
+void Vantrix::OnBtnExitClicked()
+{
+    StopReadersAndPort();
+    done(QDialog::Accepted);
+}
+
+void Vantrix::OnBtnClearClicked()
+{
+    const int tab = ui.tabWidgetData->currentIndex();
+    if (tab == ui.tabWidgetData->indexOf(ui.tabDataRetrieval)) {
+        if (ui.treeWidgetLoggedData->topLevelItemCount() > 0
+            && op->ask(velomark::applicationTitle(), QStringLiteral("Do you want to clear the logged data ?")))
+            ui.treeWidgetLoggedData->clear();
+    } else if (tab == ui.tabWidgetData->indexOf(ui.tabVantrix)) {
+        if (ui.treeWidgetLiveData->topLevelItemCount() > 0
+            && op->ask(messageTitle, QStringLiteral("Do you want to clear the display content ?")))
+            ui.treeWidgetLiveData->clear();
+    }
+}
+
+void Vantrix::ParseSpeedData(QByteArray dataRead)
+{
+    Q_UNUSED(dataRead)
+}
+
+void Vantrix::msgDisplay()
+{
+    if (pendingMessage.isEmpty())
+        return;
+    op->inform(velomark::applicationTitle(), pendingMessage);
+    pendingMessage.clear();
+}
+
+void Vantrix::OnBtnBrowseClicked()
+{
+    const int separator = dataFilePath.lastIndexOf(QDir::separator());
+    const QString startDir = separator < 0 ? dataFilePath : dataFilePath.left(separator);
+    const QString chosen = op->chooseSaveFile(messageTitle, startDir,
+                                              QStringLiteral("Text Files (*.txt);;All Files (*.*)"),
+                                              /*confirmOverwrite=*/false);
+    // A cancelled dialog keeps the data file in use, and its name in every later line.
+    if (chosen.isEmpty())
+        return;
+
+    dataFilePath = QDir::toNativeSeparators(chosen);
+    ui.lineEditDataFile->setText(dataFilePath);
+    PrepareDataFile();
+    UpdateControls();
+}
+
+void Vantrix::PrepareDataFile()
+{
+    dataFileReady = dataFile.prepare(dataFilePath, *op);
+}
+
+void Vantrix::OnBtnSaveLogClicked()
+{
+}
+
+void Vantrix::OnBtnRetrieveLogClicked()
+{
+}
+
+void Vantrix::DumpThreadFinished()
+{
+}
+
+void Vantrix::OnBtnEraseLaserData()
+{
+}
+
+void Vantrix::OnBtnRefreshClicked()
+{
+    CloseLidarPort();
+    EnumeratePorts();
+}
+
+void Vantrix::EnumeratePorts()
+{
+    emit enumeratePortsStarted();
+}
+
+void Vantrix::OnListWidgetLidarsCurrentRowChanhed(int iCurItem)
+{
+    if (iCurItem == -1)
+        return;
+    const QListWidgetItem *item = ui.listWidgetLidars->item(iCurItem);
+    if (!item)
+        return;
+    setWindowTitle(QStringLiteral("Veltrazon Speed Velomark ") + QCoreApplication::applicationVersion()
+                   + QStringLiteral(" -- ") + item->text());
+}
+
+void Vantrix::OnBtnLoadDataClicked()
+{
 }

@@ -1,10 +1,152 @@
 #pragma once
+#include <QByteArray>
 #include <QDialog>
+#include <QSerialPort>
+#include <QString>
 
-// The main dialog. (The form and its slots come next.)
+#include <memory>
+
+#include "common/operatorinterface.h"
+#include "lidar/lidarentry.h"
+#include "live/livedatafile.h"
+
+class QCheckBox;
+class QDateEdit;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+class QVBoxLayout;
+class delayMsgDlg;
+class MessageBoxOperator;
+
+// The widgets of the main dialog, named as the form names them.
+struct VantrixForm
+{
+    QHBoxLayout *horizontalLayout_5 = nullptr;
+    QTabWidget *tabWidgetData = nullptr;
+    QWidget *tabDataRetrieval = nullptr;
+    QVBoxLayout *verticalLayout_5 = nullptr;
+    QTreeWidget *treeWidgetLoggedData = nullptr;
+    QHBoxLayout *horizontalLayout_19 = nullptr;
+    QCheckBox *checkBoxAll = nullptr;
+    QHBoxLayout *horizontalLayout_20 = nullptr;
+    QHBoxLayout *horizontalLayout_21 = nullptr;
+    QLabel *labelStartDate = nullptr;
+    QDateEdit *dateEditStart = nullptr;
+    QHBoxLayout *horizontalLayout_22 = nullptr;
+    QLabel *labelEndDate = nullptr;
+    QDateEdit *dateEditEnd = nullptr;
+    QHBoxLayout *horizontalLayout_23 = nullptr;
+    QPushButton *pushButtonEraseLaserData = nullptr;
+    QPushButton *pushButtonSaveLog = nullptr;
+    QPushButton *pushButtonRetrieveLog = nullptr;
+    QWidget *tabVantrix = nullptr;
+    QVBoxLayout *verticalLayout_4 = nullptr;
+    QVBoxLayout *verticalLayout = nullptr;
+    QTreeWidget *treeWidgetLiveData = nullptr;
+    QHBoxLayout *horizontalLayout_4 = nullptr;
+    QHBoxLayout *horizontalLayout = nullptr;
+    QLabel *labelNote = nullptr;
+    QLineEdit *lineEditNote = nullptr;
+    QHBoxLayout *horizontalLayout_2 = nullptr;
+    QLabel *labelDataFile = nullptr;
+    QLineEdit *lineEditDataFile = nullptr;
+    QPushButton *pushButtonDataFile = nullptr;
+    QHBoxLayout *horizontalLayout_3 = nullptr;
+    QPushButton *pushButtonStart = nullptr;
+    QVBoxLayout *verticalLayout_6 = nullptr;
+    QVBoxLayout *verticalLayout_3 = nullptr;
+    QLabel *labelLaser = nullptr;
+    QListWidget *listWidgetLidars = nullptr;
+    QVBoxLayout *verticalLayout_2 = nullptr;
+    QPushButton *pushButtonRefresh = nullptr;
+    QPushButton *pushButtonClear = nullptr;
+    QPushButton *pushButtonLoadData = nullptr;
+    QPushButton *pushButtonExit = nullptr;
+};
+
+// The main dialog: owns what lives longer than one operation (the port of the connected
+// lidar, the live data file, the please-wait window, the lidar list) and its slots are the
+// entry points of every operation.
 class Vantrix : public QDialog
 {
     Q_OBJECT
 public:
-    explicit Vantrix(QWidget *parent = nullptr);
+    // Without an operator the dialog speaks through message boxes and its please-wait
+    // window; the tests pass a recorder.
+    explicit Vantrix(velomark::OperatorInterface *op = nullptr, QWidget *parent = nullptr);
+    ~Vantrix() override;
+
+    const VantrixForm &form() const { return ui; }
+    delayMsgDlg *waitDialog() const { return delayDialog; }
+
+    // Applies the one enabling rule of the controls.
+    void UpdateControls();
+    // Decides whether `dataFilePath` names a live data file and leaves it open for appending.
+    void PrepareDataFile();
+
+    // State shared by the operations of every area (public so that tests can set and check it).
+    QByteArray logText;
+    QByteArray dumpBuffer;
+    QString pendingMessage;
+    QSerialPort serialPort;
+    qint32 outputFormat = 0;
+    bool liveRunning = false;
+    bool dataFileReady = false;
+    QString liveNote;
+    QString dataFilePath;
+    QString messageTitle;
+    QString liveCsvHeader;
+    velomark::LiveDataFile dataFile;
+    qint32 lidarType = 6;
+    qint32 firmwareMajor = -1;
+    qint32 firmwareMinor = -1;
+    velomark::LidarList lidarList;
+    QString connectedLidarName;
+
+signals:
+    // Emitted each time discovery of the paired lidars begins.
+    void enumeratePortsStarted();
+
+public slots:
+    void OnBtnStartClicked();
+    void OnBtnExitClicked();
+    void OnBtnClearClicked();
+    void ParseSpeedData(QByteArray dataRead);
+    void msgDisplay();
+    void OnBtnBrowseClicked();
+    void OnBtnSaveLogClicked();
+    void OnBtnRetrieveLogClicked();
+    void DumpThreadFinished();
+    void OnBtnEraseLaserData();
+    void OnBtnRefreshClicked();
+    void EnumeratePorts();
+    void OnListWidgetLidarsCurrentRowChanhed(int iCurItem);
+    void OnBtnLoadDataClicked();
+
+    // Switches remote mode off, closes the port and forgets the connected lidar.
+    void CloseLidarPort();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void done(int result) override;
+
+private:
+    void setupUi();
+    void retranslateUi();
+    void LoadCertificates();
+    // Steps of the shutdown order that end the readers, the data file and the connection;
+    // safe to run more than once.
+    void StopReadersAndPort();
+
+    VantrixForm ui;
+    velomark::OperatorInterface *op = nullptr;
+    std::unique_ptr<MessageBoxOperator> ownOperator;
+    delayMsgDlg *delayDialog = nullptr;
+    bool firstShowDone = false;
 };

@@ -1,0 +1,59 @@
+#include "delaymsgdlg.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+
+delayMsgDlg::delayMsgDlg(QWidget *parent) : QDialog(parent)
+{
+    setupUi();
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+}
+
+void delayMsgDlg::setupUi()
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("delayMsg"));
+    setWindowModality(Qt::ApplicationModal);
+    resize(394, 82);
+    setMinimumSize(373, 82);
+    setWindowIcon(QIcon(QStringLiteral(":/Vantrix/Icons/vantrix.ico")));
+    setModal(true);
+
+    horizontalLayout = new QHBoxLayout(this);
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+
+    labelLink = new QLabel(this);
+    labelLink->setObjectName(QStringLiteral("labelLink"));
+    labelLink->setMaximumWidth(64);
+    labelLink->setPixmap(QPixmap(QStringLiteral(":/Vantrix/Icons/vantrix.ico")));
+    horizontalLayout->addWidget(labelLink);
+
+    labelMsg = new QLabel(this);
+    labelMsg->setObjectName(QStringLiteral("labelMsg"));
+    QFont font;
+    font.setPointSize(11);
+    labelMsg->setFont(font);
+    labelMsg->setTextInteractionFlags(Qt::NoTextInteraction);
+    horizontalLayout->addWidget(labelMsg);
+
+    setWindowTitle(QCoreApplication::translate("delayMsg", "Veltrazon Velomark"));
+    labelLink->setText(QString());
+    labelMsg->setText(QCoreApplication::translate("delayMsg", "Initializing Data Collector, please wait ..."));
+}
+
+void delayMsgDlg::setMessage(const QString &text)
+{
+    labelMsg->setText(text);
+}
+
+void delayMsgDlg::keyPressEvent(QKeyEvent *event)
+{
+    // The window closes only when its operation ends, never on the operator's Escape.
+    if (event->key() == Qt::Key_Escape)
+        return;
+    QDialog::keyPressEvent(event);
+}

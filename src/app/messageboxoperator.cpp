@@ -1,0 +1,62 @@
+#include "messageboxoperator.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "delaymsgdlg.h"
+
+MessageBoxOperator::MessageBoxOperator(QWidget *parent, delayMsgDlg *waitDialog)
+    : m_parent(parent), m_wait(waitDialog)
+{
+}
+
+void MessageBoxOperator::inform(const QString &title, const QString &text)
+{
+    QMessageBox::information(m_parent, title, text, QMessageBox::Ok);
+}
+
+bool MessageBoxOperator::ask(const QString &title, const QString &text)
+{
+    return QMessageBox::question(m_parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::NoButton)
+           == QMessageBox::Yes;
+}
+
+QString MessageBoxOperator::chooseSaveFile(const QString &caption, const QString &startDir,
+                                           const QString &filter, bool confirmOverwrite)
+{
+    const QFileDialog::Options options =
+        confirmOverwrite ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite;
+    return QFileDialog::getSaveFileName(m_parent, caption, startDir, filter, nullptr, options);
+}
+
+QString MessageBoxOperator::chooseOpenFile(const QString &caption, const QString &startDir,
+                                           const QString &filter)
+{
+    return QFileDialog::getOpenFileName(m_parent, caption, startDir, filter);
+}
+
+void MessageBoxOperator::showWait(const QString &text)
+{
+    if (!m_wait)
+        return;
+    m_wait->setMessage(text);
+    m_wait->open();
+    // One pass of the event loop paints the window before the blocking work starts.
+    QCoreApplication::processEvents();
+}
+
+void MessageBoxOperator::setWaitText(const QString &text)
+{
+    if (!m_wait)
+        return;
+    m_wait->setMessage(text);
+    QCoreApplication::processEvents();
+}
+
+void MessageBoxOperator::closeWait()
+{
+    if (m_wait)
+        m_wait->done(QDialog::Accepted);
+}

@@ -1,0 +1,29 @@
+#pragma once
+#include <QPointer>
+
+#include "common/operatorinterface.h"
+
+class QWidget;
+class delayMsgDlg;
+
+// The window's operator: message boxes and file dialogs parented to the main dialog, and
+// the main dialog's one please-wait window.
+class MessageBoxOperator : public velomark::OperatorInterface
+{
+public:
+    MessageBoxOperator(QWidget *parent, delayMsgDlg *waitDialog);
+
+    void inform(const QString &title, const QString &text) override;
+    bool ask(const QString &title, const QString &text) override;
+    QString chooseSaveFile(const QString &caption, const QString &startDir, const QString &filter,
+                           bool confirmOverwrite) override;
+    QString chooseOpenFile(const QString &caption, const QString &startDir,
+                           const QString &filter) override;
+    void showWait(const QString &text) override;
+    void setWaitText(const QString &text) override;
+    void closeWait() override;
+
+private:
+    QPointer<QWidget> m_parent;
+    QPointer<delayMsgDlg> m_wait;
+};
