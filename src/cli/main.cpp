@@ -6,10 +6,13 @@
 
 namespace cli {
 
+int runIdentify(const QStringList &args);
+
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
 {
     static const QList<Command> table = {
+        {"identify", "Connects a lidar and prints its model family and firmware.", runIdentify},
     };
     return table;
 }
