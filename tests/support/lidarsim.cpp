@@ -1,0 +1,153 @@
+#include "lidarsim.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <csignal>
+
+LidarSim::LidarSim(const QStringList &args) : args_(args)
+{
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+LidarSim::~LidarSim()
+{
+    stop();
+}
+
+bool LidarSim::start()
+{
+    const QString program = qEnvironmentVariable("LIDAR_SIM");
+    if (program.isEmpty()) {
+        error_ = QStringLiteral("LIDAR_SIM is not set");
+        return false;
+    }
+    if (!events_.open()) {
+        error_ = QStringLiteral("cannot create the events file: %1").arg(events_.errorString());
+        return false;
+    }
+    events_.close();
+    process_.start(program, QStringList(args_) << QStringLiteral("--events") << events_.fileName());
+    if (!process_.waitForStarted(5000)) {
+        error_ = QStringLiteral("lidar-sim did not start: %1").arg(process_.errorString());
+        return false;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (!process_.canReadLine() && timer.elapsed() < 5000) {
+        if (process_.state() != QProcess::Running) {
+            error_ = QStringLiteral("lidar-sim ended with code %1").arg(process_.exitCode());
+            return false;
+        }
+        process_.waitForReadyRead(100);
+    }
+    if (!process_.canReadLine()) {
+        error_ = QStringLiteral("lidar-sim printed no terminal path");
+        stop();
+        return false;
+    }
+    portPath_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+    return !portPath_.isEmpty();
+}
+
+QString LidarSim::portPath() const
+{
+    return portPath_;
+}
+
+QStringList LidarSim::events() const
+{
+    QFile file(events_.fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.isEmpty())
+            lines << QString::fromUtf8(line);
+    }
+    return lines;
+}
+
+QList<QByteArray> LidarSim::chunks(const char *kind) const
+{
+    const QString marker = QStringLiteral(" %1 ").arg(QLatin1String(kind));
+    QList<QByteArray> result;
+    for (const QString &line : events()) {
+        const int at = line.indexOf(marker);
+        if (at > 0 && at == line.indexOf(QLatin1Char(' ')))
+            result << QByteArray::fromHex(line.mid(at + marker.size()).toLatin1());
+    }
+    return result;
+}
+
+QList<QByteArray> LidarSim::received() const
+{
+    return chunks("RX");
+}
+
+QByteArray LidarSim::receivedBytes() const
+{
+    QByteArray all;
+    for (const QByteArray &chunk : received())
+        all += chunk;
+    return all;
+}
+
+QList<QByteArray> LidarSim::sent() const
+{
+    return chunks("TX");
+}
+
+QByteArray LidarSim::sentBytes() const
+{
+    QByteArray all;
+    for (const QByteArray &chunk : sent())
+        all += chunk;
+    return all;
+}
+
+QStringList LidarSim::states() const
+{
+    QStringList result;
+    for (const QString &line : events()) {
+        const int at = line.indexOf(QLatin1String(" STATE "));
+        if (at > 0 && at == line.indexOf(QLatin1Char(' ')))
+            result << line.mid(at + 7);
+    }
+    return result;
+}
+
+bool LidarSim::waitForState(const QString &text, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        for (const QString &state : states()) {
+            if (state.contains(text))
+                return true;
+        }
+        if (timer.elapsed() >= timeoutMs)
+            return false;
+        QThread::msleep(10);
+    }
+}
+
+void LidarSim::vanish()
+{
+    if (process_.state() != QProcess::Running)
+        return;
+    ::kill(pid_t(process_.processId()), SIGUSR1);
+    process_.waitForFinished(3000);
+}
+
+void LidarSim::stop()
+{
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    process_.terminate();
+    if (!process_.waitForFinished(3000)) {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+// Runs lidar-sim as a child process for a test: its pty path for QSerialPort, and everything it
+// received and did, read back from its events file.
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryFile>
+
+class LidarSim
+{
+public:
+    explicit LidarSim(const QStringList &args = {});  // extra command-line options
+    ~LidarSim();                                      // stops the process
+    LidarSim(const LidarSim &) = delete;
+    LidarSim &operator=(const LidarSim &) = delete;
+
+    // Runs $LIDAR_SIM with args and --events <temp file>; waits for the path line.
+    bool start();
+    QString portPath() const;            // the pty slave path, for QSerialPort::setPortName
+    QList<QByteArray> received() const;  // every RX chunk so far, in order
+    QByteArray receivedBytes() const;    // all RX bytes concatenated
+    QList<QByteArray> sent() const;      // every TX chunk so far, in order
+    QByteArray sentBytes() const;        // all TX bytes concatenated
+    QStringList events() const;          // all event lines (RX/TX/STATE/NOTE)
+    QStringList states() const;          // only the STATE texts
+    bool waitForState(const QString &text, int timeoutMs);  // until a STATE line contains text
+    void vanish();                       // SIGUSR1: the port disappears
+    void stop();
+    QString errorString() const { return error_; }
+
+private:
+    QList<QByteArray> chunks(const char *kind) const;
+
+    QStringList args_;
+    QProcess process_;
+    QTemporaryFile events_;
+    QString portPath_;
+    QString error_;
+};
