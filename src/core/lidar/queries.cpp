@@ -1,5 +1,7 @@
 #include "lidar/queries.h"
 
+#include <QIODevice>
+
 #include "common/operatorinterface.h"
 #include "common/text.h"
 #include "lidar/exchange.h"
@@ -32,6 +34,17 @@ int signedHighNibble(quint8 value)
 bool endsFrame(const QByteArray &reply)
 {
     return reply.endsWith(frame::kEtx);
+}
+
+// Drops the input that came in before the reply. A quick lidar may have answered already, so
+// the pending bytes are looked at instead of flushed blind: from the reply's start on they stay.
+void dropInputBeforeReply(QIODevice &device, const QByteArray &replyStart)
+{
+    // Moves what the system holds for the port into the device's buffer, without waiting.
+    device.waitForReadyRead(0);
+    const QByteArray pending = device.peek(device.bytesAvailable());
+    const int start = pending.indexOf(replyStart);
+    device.skip(start >= 0 ? start : pending.size());
 }
 
 }  // namespace
@@ -105,8 +118,8 @@ int QueueLidarOutputFormat(LidarChannel &channel, int lidarType, OperatorInterfa
     if (!WritePort(channel, outputFormatQueryFrame(), label, op))
         return query::kNoAnswer;
     // Only stale input goes: dropping output here could throw the query away before the
-    // lidar has taken it.
-    channel.purge(Purge::Input);
+    // lidar has taken it, and flushing all input could throw its reply away.
+    dropInputBeforeReply(channel.device(), QByteArray::fromHex("02091003"));
     const QByteArray reply = ReadPort(channel, timeout::kReply, -1, label);
     if (reply.isEmpty()) {
         op.inform(kMessageTitle, label + QStringLiteral(": No response from lidar"));
