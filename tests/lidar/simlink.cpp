@@ -3,7 +3,6 @@
 #include <QLoggingCategory>
 #include <QMutex>
 
-
 namespace simlink {
 
 namespace {
@@ -18,10 +17,9 @@ void collect(QtMsgType type, const QMessageLogContext &context, const QString &t
         // Time-stamped lines begin "hh:mm:ss.zzz "; bare lines stand as they are.
         const bool stamped = text.size() > 13 && text.at(2) == QLatin1Char(':') && text.at(12) == QLatin1Char(' ');
         traceLines.append(stamped ? text.mid(13) : text);
-        return;
-    }
-    if (previousHandler)
+    } else if (previousHandler) {
         previousHandler(type, context, text);
+    }
 }
 }  // namespace
 
@@ -30,13 +28,20 @@ bool simAvailable()
     return !qEnvironmentVariableIsEmpty("LIDAR_SIM");
 }
 
-bool openPort(QSerialPort &port, const QString &path, QIODevice::OpenMode mode)
+Bench::Bench(const QStringList &simArgs) : sim(simArgs) {}
+
+bool Bench::start()
 {
-    port.setPortName(path);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!sim.start())
+        return false;
+    connection.lidars.append({QStringLiteral("001122334455"), kName, sim.portPath()});
+    return true;
+}
+
+bool Bench::openPort(QIODevice::OpenMode mode)
+{
+    QSerialPort &port = connection.port();
+    port.setPortName(sim.portPath());
     port.setBaudRate(57600);
     return port.open(mode);
 }
@@ -59,11 +64,6 @@ QStringList TraceCapture::lines() const
 {
     QMutexLocker lock(&traceMutex);
     return traceLines;
-}
-
-bool TraceCapture::contains(const QString &text) const
-{
-    return lines().contains(text);
 }
 
 }  // namespace simlink

@@ -2,16 +2,11 @@
 
 #include "common/operatorinterface.h"
 #include "lidar/frame.h"
-#include "lidar/lidarconnection.h"
-#include "lidarsim.h"
-#include "recordingoperator.h"
 #include "simlink.h"
 
 using namespace velomark;
-
-namespace {
-const QString kName = QStringLiteral("VZQ-20417");
-}
+using simlink::Bench;
+using simlink::kName;
 
 // Opening, identifying, switching and releasing a lidar against the simulator.
 class TestConnection : public QObject
@@ -30,7 +25,8 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("major");
         QTest::addColumn<int>("minor");
-        const auto model = [](const char *text) { return QStringList{"--model", text, "--firmware", "9.3"}; };
+        const auto model = [](const char *text) { return QStringList{"--model", text}; };
+        const auto firmware = [](const char *text) { return QStringList{"--firmware", text}; };
         QTest::newRow("Orlek") << model("Orlek") << 0 << 9 << 3;
         QTest::newRow("BT:Orlek gives 0") << model("BT:Orlek") << 0 << 9 << 3;
         QTest::newRow("MSP:Brasko") << model("MSP:Brasko") << 2 << 9 << 3;
@@ -41,15 +37,13 @@ private slots:
         QTest::newRow("SCI2:RX:Brasko") << model("SCI2:RX:Brasko") << 5 << 9 << 3;
         QTest::newRow("SCI3:RX:Brasko") << model("SCI3:RX:Brasko") << 5 << 9 << 3;
         QTest::newRow("bare RX:Brasko") << model("RX:Brasko") << 4 << 9 << 3;
-        QTest::newRow("version 9.03") << QStringList{"--firmware", "9.03"} << 5 << 9 << 3;
-        QTest::newRow("version 10.1") << QStringList{"--firmware", "10.1"} << 5 << 10 << 1;
-        QTest::newRow("version 9.0") << QStringList{"--firmware", "9.0"} << 5 << 9 << 0;
-        QTest::newRow("build number not glued to minor")
-            << QStringList{"--firmware", "9.2", "--build", "0815"} << 5 << 9 << 2;
-        QTest::newRow("no version")
-            << QStringList{"--identify-reply", QString::fromLatin1(QByteArray("BT:RX:Brasko").toHex())} << 5 << 0 << 0;
-        QTest::newRow("reply after nulls")
-            << QStringList{"--fault", "1E=leading-nulls:5", "--firmware", "9.4"} << 5 << 9 << 4;
+        QTest::newRow("9.03") << firmware("9.03") << 5 << 9 << 3;
+        QTest::newRow("10.1") << firmware("10.1") << 5 << 10 << 1;
+        QTest::newRow("9.0") << firmware("9.0") << 5 << 9 << 0;
+        QTest::newRow("text after the minor digits") << firmware("9.3beta") << 5 << 9 << 0;
+        QTest::newRow("build number cut off") << firmware("9.2") + QStringList{"--build", "0815"} << 5 << 9 << 2;
+        QTest::newRow("no version") << QStringList{"--identify-reply", QByteArray("BT:RX:Brasko").toHex()} << 5 << 0 << 0;
+        QTest::newRow("after 0x00 bytes") << QStringList{"--fault", "1E=leading-nulls:5"} << 5 << 9 << 3;
     }
     void identification()
     {
@@ -57,21 +51,18 @@ private slots:
         QFETCH(int, type);
         QFETCH(int, major);
         QFETCH(int, minor);
-        LidarSim sim(simArgs);
-        QVERIFY(sim.start());
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QStringLiteral("001122334455"), kName, sim.portPath()});
+        Bench bench(simArgs);
+        QVERIFY(bench.start());
+        LidarConnection &connection = bench.connection;
         QSignalSpy controls(&connection, &LidarConnection::controlsChanged);
 
         QVERIFY(connection.ConnectSelectedLidar(kName));
-        QCOMPARE(op.texts(), QStringList());
+        QCOMPARE(bench.op.texts(), QStringList());
         QCOMPARE(connection.connectedLidarName, kName);
-        QCOMPARE(connection.lidarType, type);
-        QCOMPARE(connection.firmwareMajor, major);
-        QCOMPARE(connection.firmwareMinor, minor);
+        QCOMPARE(QList<int>({connection.lidarType, connection.firmwareMajor, connection.firmwareMinor}),
+                 QList<int>({type, major, minor}));
         QCOMPARE(controls.count(), 1);
-        QCOMPARE(sim.receivedBytes(), remoteModeFrame(true) + identifyFrame());
+        QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true) + identifyFrame());
     }
 
     // Each refusal has its message, closes the port and never sends remote off.
@@ -79,148 +70,132 @@ private slots:
     {
         QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<int>("type");
         QTest::newRow("no identify reply") << QStringList{"--fault", "1E=silent"}
-                                           << "InitCommunication: Lidar does not response" << 6;
-        QTest::newRow("only nulls") << QStringList{"--fault", "1E=nulls"}
-                                    << "InitCommunication: Invalid response(null characters) from the lidar" << 6;
-        QTest::newRow("unknown model") << QStringList{"--model", "LX:Brasko"} << "Invalid lidar type detected" << 6;
-        QTest::newRow("remote mode not echoed") << QStringList{"--fault", "0B=wrong-echo"}
-                                                << "SetLidarRemoteMode: Invalid data received: \n" << 6;
-        QTest::newRow("remote mode unanswered") << QStringList{"--fault", "0B=silent"} << "" << 6;
+                                           << "InitCommunication: Lidar does not response";
+        QTest::newRow("only 0x00 bytes") << QStringList{"--fault", "1E=nulls"}
+                                         << "InitCommunication: Invalid response(null characters) from the lidar";
+        QTest::newRow("unknown model") << QStringList{"--model", "LX:Brasko"} << "Invalid lidar type detected";
+        QTest::newRow("remote on not echoed") << QStringList{"--fault", "0B=wrong-echo"}
+                                              << "SetLidarRemoteMode: Invalid data received: \n";
+        QTest::newRow("remote on unanswered") << QStringList{"--fault", "0B=silent"} << "";
     }
     void refusals()
     {
         QFETCH(QStringList, simArgs);
         QFETCH(QString, message);
-        QFETCH(int, type);
-        LidarSim sim(simArgs);
-        QVERIFY(sim.start());
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kName, sim.portPath()});
+        Bench bench(simArgs);
+        QVERIFY(bench.start());
+        LidarConnection &connection = bench.connection;
         QSignalSpy controls(&connection, &LidarConnection::controlsChanged);
 
         QVERIFY(!connection.ConnectSelectedLidar(kName));
         QVERIFY(!connection.port().isOpen());
         QVERIFY(connection.connectedLidarName.isEmpty());
-        QCOMPARE(connection.lidarType, type);
         QCOMPARE(controls.count(), 1);
-        if (message.isEmpty()) {
-            QCOMPARE(op.texts(), QStringList());
-        } else {
-            QCOMPARE(op.texts().size(), 1);
-            QVERIFY2(op.texts().first().startsWith(message), qPrintable(op.texts().first()));
-            QCOMPARE(op.messages.first().title, applicationTitle());
+        QCOMPARE(bench.op.texts().size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty()) {
+            QVERIFY2(bench.op.texts().first().startsWith(message), qPrintable(bench.op.texts().first()));
+            QCOMPARE(bench.op.messages.first().title, applicationTitle());
         }
+        if (message.startsWith("Invalid lidar type"))
+            QCOMPARE(connection.lidarType, 6);
         QTest::qWait(100);
-        QVERIFY(!sim.receivedBytes().contains(remoteModeFrame(false)));
+        QVERIFY(!bench.sim.receivedBytes().contains(remoteModeFrame(false)));
     }
 
-    void portThatNeverOpens()
-    {
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kName, QStringLiteral("/dev/velomark-no-such-port")});
-        QSignalSpy controls(&connection, &LidarConnection::controlsChanged);
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(!connection.ConnectSelectedLidar(kName));
-        const qint64 elapsed = clock.elapsed();
-        QVERIFY2(elapsed >= 2500 && elapsed <= 6000, qPrintable(QString::number(elapsed)));
-        QCOMPARE(op.texts(), QStringList{QStringLiteral("Lidar VZQ-20417 : please make sure it is powered on")});
-        QCOMPARE(op.messages.first().title, applicationTitle());
-        QCOMPARE(controls.count(), 0);
-    }
-
-    void entryMissing_data()
+    // A port that never opens costs three attempts with 1 s pauses; a text without entry
+    // (or an entry without port) is refused at once.
+    void portNotOpened_data()
     {
         QTest::addColumn<QString>("selected");
         QTest::addColumn<QString>("portName");
-        QTest::newRow("no entry of that name") << "VZQ-other" << "/dev/null";
-        QTest::newRow("entry without port") << kName << "";
+        QTest::addColumn<int>("minMs");
+        QTest::addColumn<int>("maxMs");
+        QTest::addColumn<QString>("message");
+        const QString paired = QStringLiteral("Lidar %1: please make sure it is paired and powered on");
+        QTest::newRow("port does not exist") << kName << "/dev/velomark-no-such-port" << 2500 << 6000
+                                             << "Lidar VZQ-20417 : please make sure it is powered on";
+        QTest::newRow("no entry of that name") << "VZQ-other" << "/dev/null" << 0 << 1000 << paired.arg("VZQ-other");
+        QTest::newRow("entry without port") << kName << "" << 0 << 1000 << paired.arg(kName);
+        QTest::newRow("no current row") << "" << "/dev/null" << 0 << 1000 << "";
     }
-    void entryMissing()
+    void portNotOpened()
     {
         QFETCH(QString, selected);
         QFETCH(QString, portName);
+        QFETCH(int, minMs);
+        QFETCH(int, maxMs);
+        QFETCH(QString, message);
         RecordingOperator op;
         LidarConnection connection(op);
-        connection.lidars.append({QString(), kName, portName});
+        connection.lidars.append({QString(), selected.isEmpty() ? QString() : kName, portName});
+        QSignalSpy controls(&connection, &LidarConnection::controlsChanged);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(!connection.ConnectSelectedLidar(selected));
-        QVERIFY(clock.elapsed() < 1000);
-        QCOMPARE(op.texts(), QStringList{QStringLiteral("Lidar %1: please make sure it is paired and powered on")
-                                             .arg(selected)});
-    }
-
-    void noCurrentRowDoesNothing()
-    {
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), QString(), QStringLiteral("/dev/null")});
-        QVERIFY(!connection.ConnectSelectedLidar(QString()));
-        QCOMPARE(op.texts(), QStringList());
-    }
-
-    void firstEntryOfDuplicateNamesIsUsed()
-    {
-        LidarSim sim;
-        QVERIFY(sim.start());
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kName, sim.portPath()});
-        connection.lidars.append({QString(), kName, QStringLiteral("/dev/velomark-no-such-port")});
-        QVERIFY(connection.ConnectSelectedLidar(kName));
-        QCOMPARE(sim.receivedBytes(), remoteModeFrame(true) + identifyFrame());
-        connection.CloseLidarPort();
+        QVERIFY2(clock.elapsed() >= minMs && clock.elapsed() <= maxMs, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        if (!message.isEmpty())
+            QCOMPARE(op.messages.first().title, applicationTitle());
+        QCOMPARE(controls.count(), 0);
     }
 
     void sameLidarTwiceConnectsOnce()
     {
-        LidarSim sim;
-        QVERIFY(sim.start());
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kName, sim.portPath()});
-        QVERIFY(connection.ConnectSelectedLidar(kName));
-        QVERIFY(connection.ConnectSelectedLidar(kName));
-        QCOMPARE(sim.receivedBytes().count(remoteModeFrame(true)), 1);
-        QCOMPARE(sim.receivedBytes().count(identifyFrame()), 1);
-        QVERIFY(connection.hasStoredLog());
-        QVERIFY(connection.framedDiagCommands());
+        Bench bench;
+        QVERIFY(bench.start());
+        // Of two entries with the same name the first one counts.
+        bench.connection.lidars.append({QString(), kName, QStringLiteral("/dev/velomark-no-such-port")});
+        QVERIFY(bench.connection.ConnectSelectedLidar(kName));
+        QVERIFY(bench.connection.ConnectSelectedLidar(kName));
+        QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true) + identifyFrame());
+        QVERIFY(bench.connection.hasStoredLog() && bench.connection.framedDiagCommands());
     }
 
     void anotherLidarReleasesTheFirst()
     {
-        LidarSim first;
+        Bench first;
         LidarSim second({"--model", "RS232:RX:Brasko", "--firmware", "9.2"});
-        QVERIFY(first.start());
-        QVERIFY(second.start());
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), QStringLiteral("VZQ-A"), first.portPath()});
+        QVERIFY(first.start() && second.start());
+        LidarConnection &connection = first.connection;
         connection.lidars.append({QString(), QStringLiteral("VZQ-B"), second.portPath()});
+        const QByteArray on = remoteModeFrame(true) + identifyFrame();
 
-        QVERIFY(connection.ConnectSelectedLidar(QStringLiteral("VZQ-A")));
-        QCOMPARE(connection.lidarType, 5);
+        QVERIFY(connection.ConnectSelectedLidar(kName));
+        simlink::TraceCapture traces;
         QVERIFY(connection.ConnectSelectedLidar(QStringLiteral("VZQ-B")));
+        // The first lidar is released before the second is taken under remote control.
+        QCOMPARE(traces.lines().filter("SetLidarRemoteMode: TX"),
+                 QStringList({"SetLidarRemoteMode: TX 02 0C 0C 03 ", "SetLidarRemoteMode: TX 02 0B 0B 03 "}));
+        QCOMPARE(first.sim.receivedBytes(), on + remoteModeFrame(false));
+        QCOMPARE(second.receivedBytes(), on);
         QCOMPARE(connection.connectedLidarName, QStringLiteral("VZQ-B"));
         QCOMPARE(connection.lidarType, 4);
         QVERIFY(!connection.framedDiagCommands());
-        QCOMPARE(first.receivedBytes(), remoteModeFrame(true) + identifyFrame() + remoteModeFrame(false));
-        QCOMPARE(second.receivedBytes(), remoteModeFrame(true) + identifyFrame());
-        QCOMPARE(op.texts(), QStringList());
+        QCOMPARE(first.op.texts(), QStringList());
 
         connection.CloseLidarPort();
-        QVERIFY(!connection.port().isOpen());
-        QVERIFY(connection.connectedLidarName.isEmpty());
         connection.CloseLidarPort();  // closed: nothing more reaches the lidar
+        QVERIFY(!connection.port().isOpen() && connection.connectedLidarName.isEmpty());
         QTest::qWait(100);
-        QCOMPARE(second.receivedBytes(), remoteModeFrame(true) + identifyFrame() + remoteModeFrame(false));
-        // The identity outlives the connection.
-        QCOMPARE(connection.lidarType, 4);
+        QCOMPARE(second.receivedBytes(), on + remoteModeFrame(false));
+        QCOMPARE(connection.lidarType, 4);  // the identity outlives the connection
+    }
+
+    // A lidar whose port has disappeared is released without a message or a long wait.
+    void vanishedPortIsReleased()
+    {
+        Bench bench;
+        QVERIFY(bench.start());
+        QVERIFY(bench.connection.ConnectSelectedLidar(kName));
+        bench.sim.vanish();
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        bench.connection.CloseLidarPort();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(!bench.connection.port().isOpen() && bench.connection.connectedLidarName.isEmpty());
+        QCOMPARE(bench.op.texts(), QStringList());
     }
 };
 

@@ -5,11 +5,10 @@
 #include "lidar/exchange.h"
 #include "lidar/frame.h"
 #include "lidar/queries.h"
-#include "lidarsim.h"
-#include "recordingoperator.h"
 #include "simlink.h"
 
 using namespace velomark;
+using simlink::Bench;
 
 // The exchange primitives against the simulator, through the real serial port.
 class TestExchange : public QObject
@@ -24,152 +23,127 @@ private slots:
 
     void sendCommand_data()
     {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<bool>("showMessages");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("show");
         QTest::addColumn<bool>("result");
-        QTest::addColumn<QString>("message");  // "" none; "%hex" stands for the reply's hex
+        QTest::addColumn<QString>("message");  // "%hex": the reply from its first non-zero byte
         QTest::addColumn<QString>("traceLine");
         const QString label = QStringLiteral("SetLidarRemoteMode");
-        QTest::newRow("plain echo") << QStringList() << true << true << "" << label + ": RX 02 0B 0B 03 ";
-        QTest::newRow("echo after leading nulls") << QStringList{"--fault", "0B=leading-nulls:7"} << true
-                                                  << true << "" << "";
-        QTest::newRow("echo inside other text") << QStringList{"--fault", "0B=embed"} << true << true << "" << "";
-        QTest::newRow("only nulls") << QStringList{"--fault", "0B=nulls"} << true << false
-                                    << label + ": Invalid response(null characters) from the lidar" << "";
-        QTest::newRow("only nulls, messages off") << QStringList{"--fault", "0B=nulls"} << false << false << "" << "";
-        QTest::newRow("wrong echo") << QStringList{"--fault", "0B=wrong-echo"} << true << false
-                                    << label + ": Invalid data received: \n%hex" << "";
-        QTest::newRow("wrong echo, messages off") << QStringList{"--fault", "0B=wrong-echo"} << false << false
-                                                  << "" << "";
-        QTest::newRow("no reply: trace only") << QStringList{"--fault", "0B=silent"} << true << false << ""
-                                              << label + ": There is no response from the laser";
-        QTest::newRow("short echo") << QStringList{"--fault", "0B=short:3"} << true << false
-                                    << label + ": Invalid data received: \n%hex"
+        const QString invalid = label + ": Invalid data received: \n%hex";
+        QTest::newRow("plain echo") << "" << true << true << "" << label + ": RX 02 0B 0B 03 ";
+        QTest::newRow("after 0x00 bytes") << "0B=leading-nulls:7" << true << true << "" << "";
+        QTest::newRow("inside other text") << "0B=embed" << true << true << "" << "";
+        QTest::newRow("only 0x00 bytes") << "0B=nulls" << true << false
+                                         << label + ": Invalid response(null characters) from the lidar" << "";
+        QTest::newRow("only 0x00 bytes, quiet") << "0B=nulls" << false << false << "" << "";
+        QTest::newRow("wrong echo") << "0B=wrong-echo" << true << false << invalid << "";
+        QTest::newRow("wrong echo, quiet") << "0B=wrong-echo" << false << false << "" << "";
+        QTest::newRow("short echo") << "0B=short:3" << true << false << invalid
                                     << label + ": Not getting enough bytes: 3";
+        QTest::newRow("no reply: trace only") << "0B=silent" << true << false << ""
+                                              << label + ": There is no response from the laser";
     }
     void sendCommand()
     {
-        QFETCH(QStringList, simArgs);
-        QFETCH(bool, showMessages);
+        QFETCH(QString, fault);
+        QFETCH(bool, show);
         QFETCH(bool, result);
         QFETCH(QString, message);
         QFETCH(QString, traceLine);
-        LidarSim sim(simArgs);
-        QVERIFY(sim.start());
-        QSerialPort port;
-        QVERIFY(simlink::openPort(port, sim.portPath()));
-        LidarChannel channel = LidarChannel::forSerialPort(port);
-        RecordingOperator op;
+        Bench bench(fault.isEmpty() ? QStringList() : QStringList{"--fault", fault});
+        QVERIFY(bench.start() && bench.openPort());
+        LidarChannel channel = bench.channel();
         simlink::TraceCapture traces;
 
-        QCOMPARE(SendCommand(channel, remoteModeFrame(true), QStringLiteral("SetLidarRemoteMode"), showMessages, op),
-                 result);
-        QCOMPARE(sim.receivedBytes(), remoteModeFrame(true));
-        if (message.isEmpty()) {
-            QCOMPARE(op.texts(), QStringList());
-        } else {
-            message.replace(QLatin1String("%hex"), hexBytes(withoutLeadingNulls(sim.sentBytes())));
-            QCOMPARE(op.texts(), QStringList{message});
-            QCOMPARE(op.messages.first().title, applicationTitle());
-        }
+        QCOMPARE(SendCommand(channel, remoteModeFrame(true), "SetLidarRemoteMode", show, bench.op), result);
+        QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true));
+        message.replace("%hex", hexBytes(withoutLeadingNulls(bench.sim.sentBytes())));
+        QCOMPARE(bench.op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        if (!message.isEmpty())
+            QCOMPARE(bench.op.messages.first().title, applicationTitle());
         if (!traceLine.isEmpty())
             QVERIFY2(traces.contains(traceLine), qPrintable(traces.lines().join('\n')));
     }
 
     void writePortFailure_data()
     {
-        QTest::addColumn<bool>("openReadOnly");
+        QTest::addColumn<bool>("readOnly");
         QTest::newRow("port open for reading only") << true;
         QTest::newRow("port closed") << false;
     }
     void writePortFailure()
     {
-        QFETCH(bool, openReadOnly);
-        LidarSim sim;
-        QVERIFY(sim.start());
-        QSerialPort port;
-        if (openReadOnly)
-            QVERIFY(simlink::openPort(port, sim.portPath(), QIODevice::ReadOnly));
-        LidarChannel channel = LidarChannel::forSerialPort(port);
-        RecordingOperator op;
+        QFETCH(bool, readOnly);
+        Bench bench;
+        QVERIFY(bench.start());
+        QVERIFY(!readOnly || bench.openPort(QIODevice::ReadOnly));
+        LidarChannel channel = bench.channel();
         simlink::TraceCapture traces;
 
-        QVERIFY(!WritePort(channel, identifyFrame(), QStringLiteral("InitCommunication"), op));
-        const QString text = QStringLiteral("InitCommunicationWritePort() failed: ") + port.errorString();
-        QCOMPARE(op.texts(), QStringList{text});
-        QCOMPARE(op.messages.first().title, kMessageTitle);
+        QVERIFY(!WritePort(channel, identifyFrame(), "InitCommunication", bench.op));
+        const QString text = "InitCommunicationWritePort() failed: " + bench.connection.port().errorString();
+        QCOMPARE(bench.op.texts(), QStringList{text});
+        QCOMPARE(bench.op.messages.first().title, kMessageTitle);
         QVERIFY(traces.contains(text));
         QTest::qWait(100);
-        QCOMPARE(sim.receivedBytes(), QByteArray());
+        QCOMPARE(bench.sim.receivedBytes(), QByteArray());
     }
 
-    // Chunks with gaps shorter than the follow-up wait make one reply.
-    void chunkedReplyCollectedWhole_data()
+    // A reply ends at the first gap longer than the follow-up wait: 200 ms, or 600 ms when
+    // the first chunk held fewer than 4 bytes.
+    void chunkedReply_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QByteArray>("command");
-        QTest::newRow("identify reply, gaps of 120 ms") << "1E=chunks:4:120" << identifyFrame();
-        QTest::newRow("first chunk below 4 bytes, gaps of 400 ms") << "0B=chunks:4:400" << remoteModeFrame(true);
+        QTest::addColumn<QByteArray>("reply");
+        const QByteArray identity("BT:RX:Brasko Version 9.3");
+        const QByteArray on = remoteModeFrame(true);
+        QTest::newRow("gaps of 120 ms: whole") << "1E=chunks:4:120" << identifyFrame() << identity;
+        QTest::newRow("gaps of 500 ms: first chunk") << "1E=chunks:2:500" << identifyFrame() << identity.left(12);
+        QTest::newRow("1-byte chunks, gaps of 400 ms: whole") << "0B=chunks:4:400" << on << on;
+        QTest::newRow("1-byte chunks, gaps of 800 ms: first byte") << "0B=chunks:4:800" << on << on.left(1);
     }
-    void chunkedReplyCollectedWhole()
+    void chunkedReply()
     {
         QFETCH(QString, fault);
         QFETCH(QByteArray, command);
-        LidarSim sim({"--fault", fault});
-        QVERIFY(sim.start());
-        QSerialPort port;
-        QVERIFY(simlink::openPort(port, sim.portPath()));
-        LidarChannel channel = LidarChannel::forSerialPort(port);
-        RecordingOperator op;
-
-        QVERIFY(WritePort(channel, command, QStringLiteral("Test"), op));
-        const QByteArray reply = ReadPort(channel, 3000, -1, QStringLiteral("Test"));
-        QCOMPARE(reply, sim.sentBytes());
-        QVERIFY(reply.size() >= command.size());
+        QFETCH(QByteArray, reply);
+        Bench bench({"--fault", fault});
+        QVERIFY(bench.start() && bench.openPort());
+        LidarChannel channel = bench.channel();
+        QVERIFY(WritePort(channel, command, "Test", bench.op));
+        QCOMPARE(ReadPort(channel, 3000, -1, "Test"), reply);
     }
 
-    // After a first chunk of 4 or more bytes a gap over 200 ms ends the reply; the late rest
-    // is dropped before the next command, so it cannot spoil that command's reply.
-    void longGapEndsReply()
+    // Bytes that come after a reply has ended are dropped before the next command, whether
+    // the port had read them (event loop running) or not (thread asleep).
+    void lateBytesDroppedBeforeNextCommand_data()
     {
-        LidarSim sim({"--fault", "1E=chunks:2:500"});
-        QVERIFY(sim.start());
-        QSerialPort port;
-        QVERIFY(simlink::openPort(port, sim.portPath()));
-        LidarChannel channel = LidarChannel::forSerialPort(port);
-        RecordingOperator op;
-
-        QVERIFY(WritePort(channel, identifyFrame(), QStringLiteral("Test"), op));
-        const QByteArray first = ReadPort(channel, 3000, -1, QStringLiteral("Test"));
-        QVERIFY(first.size() >= 4);
-        QTest::qWait(800);
-        const QByteArray whole = sim.sentBytes();
-        QVERIFY2(whole.size() > first.size(), "the simulator did not send the second chunk");
-        QVERIFY(whole.startsWith(first));
-
-        QCOMPARE(QueryLidarOperationMode(channel, op), 1);
-        QCOMPARE(op.texts(), QStringList());
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("eventLoop");
+        QTest::newRow("rest of a cut reply") << "1E=chunks:2:500" << true;
+        QTest::newRow("garbage after the reply") << "1E=late:500" << false;
     }
-
-    void lateBytesDiscardedBeforeNextCommand()
+    void lateBytesDroppedBeforeNextCommand()
     {
-        LidarSim sim({"--fault", "0B=late:500"});
-        QVERIFY(sim.start());
-        QSerialPort port;
-        QVERIFY(simlink::openPort(port, sim.portPath()));
-        LidarChannel channel = LidarChannel::forSerialPort(port);
-        RecordingOperator op;
-        simlink::TraceCapture traces;
+        QFETCH(QString, fault);
+        QFETCH(bool, eventLoop);
+        Bench bench({"--fault", fault});
+        QVERIFY(bench.start() && bench.openPort());
+        LidarChannel channel = bench.channel();
+        QVERIFY(WritePort(channel, identifyFrame(), "Test", bench.op));
+        const QByteArray first = ReadPort(channel, 3000, -1, "Test");
+        if (eventLoop)
+            QTest::qWait(800);
+        else
+            QThread::msleep(800);
+        QVERIFY(bench.sim.sentBytes().size() > first.size());
 
-        QVERIFY(SendCommand(channel, remoteModeFrame(true), QStringLiteral("SetLidarRemoteMode"), true, op));
-        QVERIFY(traces.contains(QStringLiteral("SetLidarRemoteMode: RX 02 0B 0B 03 ")));
-        QThread::msleep(800);  // the garbage arrives while nobody reads
-        QVERIFY(sim.sentBytes().size() > remoteModeFrame(true).size());
-        QCOMPARE(QueryLidarOperationMode(channel, op), 1);
-        QCOMPARE(op.texts(), QStringList());
+        QCOMPARE(QueryLidarOperationMode(channel, bench.op), 1);
+        QCOMPARE(bench.op.texts(), QStringList());
     }
 
-    // Only a label containing "Erase" waits 8 s for the first byte.
+    // Only a label containing "Erase" waits 8 s for the first byte; the others wait 3 s.
     void replyDelayedFiveSeconds_data()
     {
         QTest::addColumn<QString>("label");
@@ -186,19 +160,14 @@ private slots:
         QFETCH(bool, result);
         QFETCH(int, minMs);
         QFETCH(int, maxMs);
-        LidarSim sim({"--fault", "31=delay:5000"});
-        QVERIFY(sim.start());
-        QSerialPort port;
-        QVERIFY(simlink::openPort(port, sim.portPath()));
-        LidarChannel channel = LidarChannel::forSerialPort(port);
-        RecordingOperator op;
-
+        Bench bench({"--fault", "31=delay:5000"});
+        QVERIFY(bench.start() && bench.openPort());
+        LidarChannel channel = bench.channel();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(SendCommand(channel, eraseFrame(), label, true, op), result);
-        const qint64 elapsed = clock.elapsed();
-        QVERIFY2(elapsed >= minMs && elapsed <= maxMs, qPrintable(QString::number(elapsed)));
-        QCOMPARE(op.texts(), QStringList());
+        QCOMPARE(SendCommand(channel, eraseFrame(), label, true, bench.op), result);
+        QVERIFY2(clock.elapsed() >= minMs && clock.elapsed() <= maxMs, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(bench.op.texts(), QStringList());
     }
 };
 

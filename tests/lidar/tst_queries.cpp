@@ -3,20 +3,14 @@
 #include "common/operatorinterface.h"
 #include "common/text.h"
 #include "lidar/frame.h"
-#include "lidar/lidarconnection.h"
 #include "lidar/queries.h"
-#include "lidarsim.h"
-#include "recordingoperator.h"
 #include "simlink.h"
 
 using namespace velomark;
+using simlink::Bench;
 
-namespace {
-const QString kName = QStringLiteral("VZQ-20417");
-const QStringList kNoLiveRecords{QStringLiteral("--live-interval"), QStringLiteral("600000")};
-}
-
-// The operation-mode and output-format queries against the simulator.
+// The operation-mode and output-format queries against the simulator. The lidar streams
+// live records after the format query; a long interval keeps them out of the replies.
 class TestQueries : public QObject
 {
     Q_OBJECT
@@ -27,112 +21,75 @@ private slots:
             QSKIP("LIDAR_SIM is not set");
     }
 
-    void operationMode_data()
+    void queries_data()
     {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("message");  // "%hex": the reply's hex
-        const QString label = QStringLiteral("QueryLidartrOperationMode");
-        QTest::newRow("speed mode, value escaped") << QStringList{"--operation-mode", "1"} << 1 << "";
-        QTest::newRow("mode 0") << QStringList{"--operation-mode", "0"} << 0 << "";
-        QTest::newRow("mode 3") << QStringList{"--operation-mode", "3"} << 3 << "";
-        QTest::newRow("mode 4 invalid") << QStringList{"--operation-mode", "4"} << 4 << "";
-        QTest::newRow("mode 15 invalid, not negative") << QStringList{"--operation-mode", "15"} << 4 << "";
-        QTest::newRow("4-byte reply") << QStringList{"--fault", "09:05=short:4"} << 4
-                                      << label + ": Invalid data: \n%hex";
-        QTest::newRow("no reply") << QStringList{"--fault", "09:05=silent"} << 5
-                                  << label + ": No response from lidar";
-        QTest::newRow("malformed reply") << QStringList{"--fault", "09:05=malformed"} << 5 << "";
-        QTest::newRow("reply after nulls is malformed")
-            << QStringList{"--fault", "09:05=leading-nulls:2"} << 5 << "";
-    }
-    void operationMode()
-    {
-        QFETCH(QStringList, simArgs);
-        QFETCH(int, result);
-        QFETCH(QString, message);
-        LidarSim sim(simArgs);
-        QVERIFY(sim.start());
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kName, sim.portPath()});
-        QVERIFY(connection.ConnectSelectedLidar(kName));
-        const int before = sim.sentBytes().size();
-        simlink::TraceCapture traces;
-
-        QCOMPARE(QueryLidarOperationMode(connection), result);
-        QVERIFY(sim.receivedBytes().endsWith(operationModeQueryFrame()));
-        QVERIFY(traces.contains(QStringLiteral("QueryLidarrOperationMode: TX 02 09 05 0C 03 ")));
-        message.replace(QLatin1String("%hex"), hexBytes(sim.sentBytes().mid(before)));
-        QCOMPARE(op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
-        if (!message.isEmpty())
-            QCOMPARE(op.messages.first().title, kMessageTitle);
-    }
-
-    void outputFormat_data()
-    {
+        QTest::addColumn<bool>("format");  // output format, else operation mode
         QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<int>("lidarType");
         QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("message");
-        const QString label = QStringLiteral("QueueLidarrOutputFormat");
-        const auto format = [](const char *hex) { return QStringList{"--output-format-byte", hex}; };
-        QTest::newRow("0x31 type 5: low bits") << format("31") << 5 << 1 << "";
-        QTest::newRow("0x33 type 2: low bits") << format("33") << 2 << 3 << "";
-        QTest::newRow("0x31 type 4: high bits") << format("31") << 4 << 3 << "";
-        QTest::newRow("0xA1 type 0: signed") << format("A1") << 0 << -6 << "";
-        QTest::newRow("0xA1 type 1: signed") << format("A1") << 1 << -6 << "";
-        QTest::newRow("0xA1 type 4: signed") << format("A1") << 4 << -6 << "";
-        QTest::newRow("0xA1 type 2: low bits") << format("A1") << 2 << 1 << "";
-        QTest::newRow("0xA1 type 5: low bits") << format("A1") << 5 << 1 << "";
-        QTest::newRow("0x10 escaped, type 4") << format("10") << 4 << 1 << "";
-        QTest::newRow("0x03 escaped, type 5") << format("03") << 5 << 3 << "";
-        QTest::newRow("0x02 escaped, type 5") << format("02") << 5 << 2 << "";
-        QTest::newRow("invalid lidar type") << format("31") << 6 << 4 << "";
-        QTest::newRow("5-byte reply") << QStringList{"--fault", "09:03=short:5"} << 5 << 4
-                                      << label + ": Invalid data: \n%hex";
-        QTest::newRow("no reply") << QStringList{"--fault", "09:03=silent"} << 5 << 5
-                                  << label + ": No response from lidar";
-        QTest::newRow("malformed reply") << QStringList{"--fault", "09:03=malformed"} << 5 << 4 << "";
+        QTest::addColumn<QString>("message");  // "%hex": the reply
+        const auto mode = [](const char *n) { return QStringList{"--operation-mode", n}; };
+        const auto byte = [](const char *hex) { return QStringList{"--output-format-byte", hex}; };
+        const auto fault = [](const char *f) { return QStringList{"--fault", f}; };
+        const QString opLabel = QStringLiteral("QueryLidartrOperationMode");
+        const QString fmtLabel = QStringLiteral("QueueLidarrOutputFormat");
+        QTest::newRow("mode 1, value escaped") << false << mode("1") << 5 << 1 << "";
+        QTest::newRow("mode 0") << false << mode("0") << 5 << 0 << "";
+        QTest::newRow("mode 3") << false << mode("3") << 5 << 3 << "";
+        QTest::newRow("mode 4 invalid") << false << mode("4") << 5 << 4 << "";
+        QTest::newRow("mode 15 invalid, not negative") << false << mode("15") << 5 << 4 << "";
+        QTest::newRow("mode: 4-byte reply") << false << fault("09:05=short:4") << 5 << 4 << opLabel + ": Invalid data: \n%hex";
+        QTest::newRow("mode: no reply") << false << fault("09:05=silent") << 5 << 5 << opLabel + ": No response from lidar";
+        QTest::newRow("mode: malformed") << false << fault("09:05=malformed") << 5 << 5 << "";
+        QTest::newRow("0x31 type 5: low bits") << true << byte("31") << 5 << 1 << "";
+        QTest::newRow("0x31 type 4: high bits") << true << byte("31") << 4 << 3 << "";
+        QTest::newRow("0xA1 type 0: signed") << true << byte("A1") << 0 << -6 << "";
+        QTest::newRow("0xA1 type 1: signed") << true << byte("A1") << 1 << -6 << "";
+        QTest::newRow("0xA1 type 4: signed") << true << byte("A1") << 4 << -6 << "";
+        QTest::newRow("0xA1 type 2: low bits") << true << byte("A1") << 2 << 1 << "";
+        QTest::newRow("0xA1 type 5: low bits") << true << byte("A1") << 5 << 1 << "";
+        QTest::newRow("0x10 escaped, type 4") << true << byte("10") << 4 << 1 << "";
+        QTest::newRow("0x03 escaped, type 5") << true << byte("03") << 5 << 3 << "";
+        QTest::newRow("0x02 escaped, type 2") << true << byte("02") << 2 << 2 << "";
+        QTest::newRow("invalid lidar type") << true << byte("31") << 6 << 4 << "";
+        QTest::newRow("format: 5-byte reply") << true << fault("09:03=short:5") << 5 << 4 << fmtLabel + ": Invalid data: \n%hex";
+        QTest::newRow("format: no reply") << true << fault("09:03=silent") << 5 << 5 << fmtLabel + ": No response from lidar";
+        QTest::newRow("format: malformed") << true << fault("09:03=malformed") << 5 << 4 << "";
     }
-    void outputFormat()
+    void queries()
     {
+        QFETCH(bool, format);
         QFETCH(QStringList, simArgs);
         QFETCH(int, lidarType);
         QFETCH(int, result);
         QFETCH(QString, message);
-        // The lidar streams live records after this query; none may reach the reply.
-        LidarSim sim(simArgs + kNoLiveRecords);
-        QVERIFY(sim.start());
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kName, sim.portPath()});
-        QVERIFY(connection.ConnectSelectedLidar(kName));
-        connection.lidarType = lidarType;
-        const int before = sim.sentBytes().size();
+        Bench bench(simArgs + QStringList{"--live-interval", "600000"});
+        QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
+        bench.connection.lidarType = lidarType;
+        const int before = bench.sim.sentBytes().size();
+        simlink::TraceCapture traces;
 
-        QCOMPARE(QueueLidarOutputFormat(connection), result);
-        QVERIFY(sim.receivedBytes().endsWith(outputFormatQueryFrame()));
-        message.replace(QLatin1String("%hex"), hexBytes(sim.sentBytes().mid(before)));
-        QCOMPARE(op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(format ? QueueLidarOutputFormat(bench.connection) : QueryLidarOperationMode(bench.connection), result);
+        const QByteArray query = format ? outputFormatQueryFrame() : operationModeQueryFrame();
+        QVERIFY(bench.sim.receivedBytes().endsWith(query));
+        const QString writeLabel = format ? "QueueLidarrOutputFormat" : "QueryLidarrOperationMode";
+        QVERIFY(traces.contains(writeLabel + ": TX " + hexBytes(query)));
+        message.replace("%hex", hexBytes(bench.sim.sentBytes().mid(before)));
+        QCOMPARE(bench.op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
         if (!message.isEmpty())
-            QCOMPARE(op.messages.first().title, kMessageTitle);
+            QCOMPARE(bench.op.messages.first().title, kMessageTitle);
     }
 
-    // Dropping pending output right after writing lost queries on pseudo-terminals; every
-    // query of a long run must be answered.
+    // Clearing both directions right after the write lost queries on pseudo-terminals, and
+    // flushing input blind lost replies: every query of a long run must be answered.
     void repeatedFormatQueriesAllAnswered()
     {
-        LidarSim sim(kNoLiveRecords);
-        QVERIFY(sim.start());
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kName, sim.portPath()});
-        QVERIFY(connection.ConnectSelectedLidar(kName));
+        Bench bench({"--live-interval", "600000"});
+        QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
         for (int i = 0; i < 15; ++i)
-            QCOMPARE(QueueLidarOutputFormat(connection), 3);
-        QCOMPARE(sim.receivedBytes().count(outputFormatQueryFrame()), 15);
-        QCOMPARE(op.texts(), QStringList());
+            QCOMPARE(QueueLidarOutputFormat(bench.connection), 3);
+        QCOMPARE(bench.sim.receivedBytes().count(outputFormatQueryFrame()), 15);
+        QCOMPARE(bench.op.texts(), QStringList());
     }
 };
 

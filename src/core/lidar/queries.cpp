@@ -37,7 +37,8 @@ bool endsFrame(const QByteArray &reply)
 }
 
 // Drops the input that came in before the reply. A quick lidar may have answered already, so
-// the pending bytes are looked at instead of flushed blind: from the reply's start on they stay.
+// the pending bytes are looked at instead of flushed blind: from the first reply frame start
+// (02 09) on they stay.
 void dropInputBeforeReply(QIODevice &device, const QByteArray &replyStart)
 {
     // Moves what the system holds for the port into the device's buffer, without waiting.
@@ -119,7 +120,7 @@ int QueueLidarOutputFormat(LidarChannel &channel, int lidarType, OperatorInterfa
         return query::kNoAnswer;
     // Only stale input goes: dropping output here could throw the query away before the
     // lidar has taken it, and flushing all input could throw its reply away.
-    dropInputBeforeReply(channel.device(), QByteArray::fromHex("02091003"));
+    dropInputBeforeReply(channel.device(), QByteArray::fromHex("0209"));
     const QByteArray reply = ReadPort(channel, timeout::kReply, -1, label);
     if (reply.isEmpty()) {
         op.inform(kMessageTitle, label + QStringLiteral(": No response from lidar"));
