@@ -28,7 +28,8 @@ bool LidarSim::start()
         return false;
     }
     events_.close();
-    process_.start(program, QStringList(args_) << QStringLiteral("--events") << events_.fileName());
+    process_.start(program, QStringList(args_) << QStringLiteral("--exit-with-parent")
+                                 << QStringLiteral("--events") << events_.fileName());
     if (!process_.waitForStarted(5000)) {
         error_ = QStringLiteral("lidar-sim did not start: %1").arg(process_.errorString());
         return false;

@@ -2,7 +2,10 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include "simoptions.h"
 #include "simulator.h"
@@ -22,6 +25,13 @@ int main(int argc, char *argv[])
         return 0;
     }
     lidarsim::Simulator::installSignalHandlers();
+    // A test that dies must not leave its lidar behind holding a terminal.
+    if (options.exitWithParent) {
+        const pid_t parent = ::getppid();
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            return 0;
+    }
     lidarsim::Simulator simulator(options);
     if (!simulator.open(error)) {
         std::fprintf(stderr, "lidar-sim: %s\n", qPrintable(error));

@@ -29,6 +29,13 @@ QString bcd(int value)
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
 
+// Two decimals of minutes; never "80", which would read as a filler.
+QString decimals(Random &random)
+{
+    const int value = random.between(0, 98);
+    return bcd(value >= 80 ? value + 1 : value);
+}
+
 QString hexToken(int value)
 {
     return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
@@ -60,12 +67,14 @@ QString logLine(Random &random, const QDateTime &when)
     if (gps) {
         // Degrees, minutes and decimals of minutes, written as decimal digit pairs.
         const int latDegrees = random.between(25, 60);
-        const int lonDegrees = random.between(1, 179);
+        int lonDegrees = random.between(1, 179);
+        if (lonDegrees % 100 == 80)
+            ++lonDegrees;
         const QStringList position = {
-            bcd(latDegrees), bcd(random.between(0, 59)), bcd(random.between(0, 99)), bcd(random.between(0, 99)),
+            bcd(latDegrees), bcd(random.between(0, 59)), decimals(random), decimals(random),
             random.between(0, 3) == 0 ? QStringLiteral("53") : QStringLiteral("4E"),
             bcd(lonDegrees / 100), bcd(lonDegrees % 100), bcd(random.between(0, 59)),
-            bcd(random.between(0, 99)), bcd(random.between(0, 99)),
+            decimals(random), decimals(random),
             random.between(0, 1) == 0 ? QStringLiteral("57") : QStringLiteral("45"),
             random.between(0, 4) == 0 ? QStringLiteral("56") : QStringLiteral("41")};
         for (const QString &token : position) {

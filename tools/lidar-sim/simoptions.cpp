@@ -34,7 +34,7 @@ const OptionInfo kOptions[] = {
     {"--dump-baud", "N", "pace the dump at N/10 bytes per second (default 57600)"},
     {"--dump-burst", "BYTES", "send the dump in bursts of BYTES ..."},
     {"--dump-pause", "MS", "... separated by pauses of MS"},
-    {"--live-format", "1|3", "live records: 1 binary, 3 '$' text (default 3)"},
+    {"--live-format", "1|3", "live records: 1 binary, 3 '$' text (default: the format the output-format byte gives)"},
     {"--live-interval", "MS", "time between live records (default 1000)"},
     {"--live-record", "HEX", "raw bytes of a live record; repeatable, sent in turn, cycling"},
     {"--live-gps", nullptr, "generated text records carry a valid GPS position"},
@@ -48,6 +48,7 @@ const OptionInfo kOptions[] = {
                              " wrong-echo, short:N, malformed, late:MS; ',once' faults only the first time;"
                              " repeatable, tried in order"},
     {"--vanish-after", "MS", "close the terminal (the port disappears) and exit after MS; SIGUSR1 does the same"},
+    {"--exit-with-parent", nullptr, "end when the process that started the simulator ends"},
 };
 
 const OptionInfo *findOption(const QString &name)
@@ -282,6 +283,8 @@ bool applyOption(const QString &name, const QString &value, SimOptions &opts, QS
         opts.noDisabledReply = true;
     else if (name == QLatin1String("--fault"))
         return parseFault(value, opts, error);
+    else if (name == QLatin1String("--exit-with-parent"))
+        opts.exitWithParent = true;
     else if (name == QLatin1String("--vanish-after")) {
         if (!toInt(value, 0, 86400000, opts.vanishAfter))
             return bad();

@@ -42,7 +42,7 @@ struct SimOptions
     int dumpBurst = 0;
     int dumpPause = 0;
 
-    int liveFormat = 3;
+    int liveFormat = 0;  // 0: as the output-format byte says for this model
     int liveInterval = 1000;
     QList<QByteArray> liveRecords;
     bool liveGps = false;
@@ -56,6 +56,7 @@ struct SimOptions
     // Keyed by command: "0B", "1E", "09:05", "key", "Y" ...; tried in the order given.
     QMap<QString, QList<FaultRule>> faults;
     int vanishAfter = -1;
+    bool exitWithParent = false;
 };
 
 // Applies options to opts; scenario files are read where --scenario stands. On failure returns

@@ -255,6 +255,22 @@ bool Simulator::framedDiag() const
     return versionAtLeast93(opts_.firmware);
 }
 
+int Simulator::liveFormat() const
+{
+    if (opts_.liveFormat != 0)
+        return opts_.liveFormat;
+    // Models read the format byte as the logger does for them: some its low four bits, the
+    // others its high four bits.
+    const QByteArray &model = opts_.model;
+    const bool lowBits = !model.contains("Orlek")
+        && (model.contains("MSP:Brasko")
+            || (!model.contains("RS232:RX:Brasko")
+                && (model.contains("BT:RX:Brasko") || model.contains("SCI1:RX:Brasko")
+                    || model.contains("SCI2:RX:Brasko") || model.contains("SCI3:RX:Brasko"))));
+    const int format = lowBits ? opts_.outputFormatByte & 0x0F : qint8(opts_.outputFormatByte) >> 4;
+    return format == 1 ? 1 : 3;
+}
+
 QByteArray Simulator::identifyReply() const
 {
     if (opts_.hasIdentifyReply)
@@ -594,7 +610,7 @@ void Simulator::liveTick(quint64 generation)
     QByteArray record;
     if (!opts_.liveRecords.isEmpty())
         record = opts_.liveRecords.at(liveSent_ % opts_.liveRecords.size());
-    else if (opts_.liveFormat == 1)
+    else if (liveFormat() == 1)
         record = binaryLiveRecord(random_);
     else
         record = textLiveRecord(random_, opts_.liveGps, QDateTime::currentDateTime());

@@ -53,6 +53,7 @@ private:
     QByteArray identifyReply() const;
     QByteArray queryReply(quint8 param, quint8 value) const;
     bool framedDiag() const;
+    int liveFormat() const;
 
     void startDump(const QString &faultCode);
     void dumpTick();
