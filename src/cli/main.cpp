@@ -6,15 +6,17 @@
 
 namespace cli {
 
-int runLidars(const QStringList &args);   // cmd_lidars.cpp
-int runCerts(const QStringList &args);    // cmd_certs.cpp
-int runEncrypt(const QStringList &args);  // cmd_encrypt.cpp
+int runLidars(const QStringList &args);    // cmd_lidars.cpp
+int runIdentify(const QStringList &args);  // cmd_identify.cpp
+int runCerts(const QStringList &args);     // cmd_certs.cpp
+int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
 {
     static const QList<Command> table = {
         {"lidars", "Lists the paired lidars (Bluetooth discovery).", runLidars},
+        {"identify", "Connects a lidar and prints its model family and firmware.", runIdentify},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
         {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
     };

@@ -1,0 +1,68 @@
+#pragma once
+// The connection to the selected lidar: the one serial port, the list of known lidars, the
+// identity of the connected one, and the operations that open, identify and release it.
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+#include "lidar/exchange.h"
+#include "lidar/lidarentry.h"
+
+namespace velomark {
+
+class OperatorInterface;
+
+// The name QSerialPort takes for a lidar entry's port: a device path on Linux as it stands,
+// the "\\.\COMn" device form on Windows.
+QString serialPortName(const QString &portName);
+
+class LidarConnection : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LidarConnection(OperatorInterface &op, QObject *parent = nullptr);
+    ~LidarConnection() override;
+
+    // The one port object. It has no parent, so the live and dump readers can move it to
+    // their thread; they move it back as their last act.
+    QSerialPort &port() { return m_port; }
+    // The exchange primitives' view of the port.
+    LidarChannel channel() { return LidarChannel::forSerialPort(m_port); }
+    OperatorInterface &operatorInterface() { return m_op; }
+
+    LidarList lidars;             // filled by discovery; looked up by name, first match
+    QString connectedLidarName;   // non-empty exactly while the port is open for an identified lidar
+    int lidarType = 6;            // model family of the last identification; 6 = none or invalid
+    int firmwareMajor = -1;
+    int firmwareMinor = -1;
+
+    // Opens the port of the entry named selectedText (empty: no current row), configures it,
+    // tries three times with 1 s pauses, then identifies the lidar; emits controlsChanged()
+    // once the port opened.
+    void OpenLidarPort(const QString &selectedText);
+    // Releases the lidar from remote mode and closes the port; nothing when it is closed.
+    void CloseLidarPort();
+    // Makes the lidar named selectedText the connected one; true when the port is open.
+    bool ConnectSelectedLidar(const QString &selectedText);
+    // Remote mode on (02 0B 0B 03) or off (02 0C 0C 03); true when the lidar echoed it.
+    bool SetLidarRemoteMode(bool on);
+    // Remote mode on, identify, read model and firmware; true when a model was recognised.
+    bool InitCommunication();
+
+    // Only types 4 and 5 keep a log.
+    bool hasStoredLog() const { return lidarType == 4 || lidarType == 5; }
+    // Firmware 9.3 or later uses the framed diagnostic-mode commands.
+    bool framedDiagCommands() const;
+
+signals:
+    // The connection changed; the window runs UpdateControls.
+    void controlsChanged();
+
+private:
+    bool configurePort(const QString &portName);
+
+    OperatorInterface &m_op;
+    QSerialPort m_port;
+};
+
+}  // namespace velomark

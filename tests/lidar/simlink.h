@@ -1,0 +1,40 @@
+#pragma once
+// What the lidar tests share: a simulated lidar listed under one name with a connection to
+// it, and the trace lines of the lidar link.
+#include <QStringList>
+
+#include "lidar/lidarconnection.h"
+#include "lidarsim.h"
+#include "recordingoperator.h"
+
+namespace simlink {
+
+inline const QString kName = QStringLiteral("VZQ-20417");
+
+bool simAvailable();  // $LIDAR_SIM is set
+
+// lidar-sim with its arguments, listed under kName for a connection of its own.
+struct Bench
+{
+    explicit Bench(const QStringList &simArgs = {});
+    bool start();
+    // Opens the port as the logger does, without identifying the lidar.
+    bool openPort(QIODevice::OpenMode mode = QIODevice::ReadWrite);
+    velomark::LidarChannel channel() { return connection.channel(); }
+
+    LidarSim sim;
+    RecordingOperator op;
+    velomark::LidarConnection connection{op};
+};
+
+// Collects the lidar link's trace lines (without their time stamps) while it lives.
+class TraceCapture
+{
+public:
+    TraceCapture();
+    ~TraceCapture();
+    QStringList lines() const;
+    bool contains(const QString &line) const { return lines().contains(line); }
+};
+
+}  // namespace simlink
