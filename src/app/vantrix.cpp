@@ -20,8 +20,11 @@
 
 #include "common/trace.h"
 #include "common/versioninfo.h"
+#include "crypto/exportflow.h"
+#include "lidar/discovery.h"
 #include "delaymsgdlg.h"
 #include "messageboxoperator.h"
+#include "savedata.h"
 
 namespace {
 
@@ -101,9 +104,12 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
         ownOperator = std::make_unique<MessageBoxOperator>(this, delayDialog);
         op = ownOperator.get();
     }
+    lidarConnection = std::make_unique<velomark::LidarConnection>(*op);
+    connect(lidarConnection.get(), &velomark::LidarConnection::controlsChanged, this, &Vantrix::UpdateControls);
 
     ui.dateEditStart->setDateTime(QDateTime::currentDateTime());
     ui.dateEditEnd->setDateTime(QDateTime::currentDateTime());
+    velomark::configureExportEncryptor(encryptor);
 
     UpdateControls();
 }
@@ -465,15 +471,40 @@ void Vantrix::StopReadersAndPort()
 
 void Vantrix::CloseLidarPort()
 {
-    if (serialPort.isOpen()) {
-        velomark::trace(lcLidar(), QStringLiteral("CloseLidarPort: closing %1").arg(serialPort.portName()));
-        serialPort.close();
-    }
-    connectedLidarName.clear();
+    if (lidarConnection)
+        lidarConnection->CloseLidarPort();
+}
+
+bool Vantrix::ConnectSelectedLidar()
+{
+    return lidarConnection->ConnectSelectedLidar(selectedLidarText());
+}
+
+QString Vantrix::selectedLidarText() const
+{
+    const QListWidgetItem *item = ui.listWidgetLidars->currentItem();
+    return item ? item->text() : QString();
 }
 
 void Vantrix::LoadCertificates()
 {
+    velomark::loadCertificates(*op, certificates);
+}
+
+void Vantrix::EncryptDataFile(const QByteArray &data, const QString &certificateName, const QString &fileName)
+{
+    velomark::encryptDataFile(*op, encryptor, certificates, data, certificateName, fileName);
+}
+
+void Vantrix::OfferEncryptedExport()
+{
+    if (!velomark::askForEncryptedExport(*op))
+        return;
+    SaveData dialog(this, *op, logText, velomark::certificateNames(certificates),
+                    [this](const QByteArray &data, const QString &name, const QString &file) {
+                        EncryptDataFile(data, name, file);
+                    });
+    dialog.exec();
 }
 
 void Vantrix::OnBtnStartClicked()
@@ -560,6 +591,15 @@ void Vantrix::OnBtnRefreshClicked()
 void Vantrix::EnumeratePorts()
 {
     emit enumeratePortsStarted();
+    ui.listWidgetLidars->clear();
+    lidarConnection->lidars.clear();
+    lidarConnection->lidars = velomark::enumerateLidars(*op);
+    for (const velomark::LidarEntry &entry : qAsConst(lidarConnection->lidars))
+        ui.listWidgetLidars->addItem(entry.name);
+    if (ui.listWidgetLidars->count() > 0) {
+        ui.listWidgetLidars->setCurrentRow(0);
+        UpdateControls();
+    }
 }
 
 void Vantrix::OnListWidgetLidarsCurrentRowChanhed(int iCurItem)

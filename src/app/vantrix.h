@@ -7,6 +7,9 @@
 #include <memory>
 
 #include "common/operatorinterface.h"
+#include "crypto/encryptor.h"
+#include "crypto/exportflow.h"
+#include "lidar/lidarconnection.h"
 #include "lidar/lidarentry.h"
 #include "live/livedatafile.h"
 
@@ -93,7 +96,10 @@ public:
     QByteArray logText;
     QByteArray dumpBuffer;
     QString pendingMessage;
-    QSerialPort serialPort;
+    // The connection to the selected lidar: the one serial port, the lidar list, the
+    // connected lidar's name and identity.
+    velomark::LidarConnection &connection() { return *lidarConnection; }
+    QSerialPort &serialPort() { return lidarConnection->port(); }
     qint32 outputFormat = 0;
     bool liveRunning = false;
     bool dataFileReady = false;
@@ -102,11 +108,9 @@ public:
     QString messageTitle;
     QString liveCsvHeader;
     velomark::LiveDataFile dataFile;
-    qint32 lidarType = 6;
-    qint32 firmwareMajor = -1;
-    qint32 firmwareMinor = -1;
-    velomark::LidarList lidarList;
-    QString connectedLidarName;
+    // The current user's certificates (loaded at the first Show) and the export's encryption settings.
+    velomark::CertificateList certificates;
+    velomark::Encryptor encryptor;
 
 signals:
     // Emitted each time discovery of the paired lidars begins.
@@ -130,6 +134,8 @@ public slots:
 
     // Switches remote mode off, closes the port and forgets the connected lidar.
     void CloseLidarPort();
+    // Makes sure the selected lidar is the connected one; false when no port is open.
+    bool ConnectSelectedLidar();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -137,9 +143,17 @@ protected:
     void done(int result) override;
 
 private:
+    // Text of the current item of the lidar list; empty when no row is current.
+    QString selectedLidarText() const;
     void setupUi();
     void retranslateUi();
     void LoadCertificates();
+public:
+    // Encrypts `data` for the certificate whose subject is `certificateName` into `fileName`.
+    void EncryptDataFile(const QByteArray &data, const QString &certificateName, const QString &fileName);
+    // After a successful log CSV save: asks, then opens the export dialog on Yes.
+    void OfferEncryptedExport();
+private:
     // Steps of the shutdown order that end the readers, the data file and the connection;
     // safe to run more than once.
     void StopReadersAndPort();
@@ -148,5 +162,6 @@ private:
     velomark::OperatorInterface *op = nullptr;
     std::unique_ptr<MessageBoxOperator> ownOperator;
     delayMsgDlg *delayDialog = nullptr;
+    std::unique_ptr<velomark::LidarConnection> lidarConnection;
     bool firstShowDone = false;
 };

@@ -1,11 +1,9 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "delaymsgdlg.h"
+#include "lidarsim.h"
 #include "messageboxoperator.h"
 #include "recordingoperator.h"
 #include "vantrix.h"
@@ -26,24 +24,6 @@ void addRows(QTreeWidget *tree, int count)
     for (int i = 0; i < count; ++i)
         new QTreeWidgetItem(tree, {QString::number(i)});
 }
-
-// The master side of a pseudo-terminal whose slave the dialog opens as its serial port.
-struct Pty
-{
-    int master = -1;
-    QString slave;
-    Pty()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            slave = QString::fromLocal8Bit(ptsname(master));
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-};
 
 }  // namespace
 
@@ -153,9 +133,9 @@ private slots:
         QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Veltrazon Technology"));
         QCOMPARE(dialog.messageTitle, QStringLiteral("Veltrazon Data Logger"));
         QCOMPARE(dialog.liveCsvHeader, kHeader);
-        QCOMPARE(dialog.lidarType, 6);
-        QCOMPARE(dialog.firmwareMajor, -1);
-        QCOMPARE(dialog.firmwareMinor, -1);
+        QCOMPARE(dialog.connection().lidarType, 6);
+        QCOMPARE(dialog.connection().firmwareMajor, -1);
+        QCOMPARE(dialog.connection().firmwareMinor, -1);
     }
 
     void headers()
@@ -475,7 +455,7 @@ private slots:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- LR-B 00933"));
         dialog.form().listWidgetLidars->clear();  // current row becomes -1
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- LR-B 00933"));
-        QVERIFY(!dialog.serialPort.isOpen());
+        QVERIFY(!dialog.serialPort().isOpen());
     }
 
     void pendingMessageShownOnce()
@@ -505,17 +485,17 @@ private slots:
     {
         QFETCH(bool, throughExit);
         QTemporaryDir dir;
-        Pty pty;
-        QVERIFY(!pty.slave.isEmpty());
+        LidarSim sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
 
         RecordingOperator op;
         op.fileNames.enqueue(dir.filePath(QStringLiteral("live.txt")));
         Vantrix dialog(&op);
         dialog.show();
         dialog.OnBtnBrowseClicked();
-        dialog.serialPort.setPortName(pty.slave);
-        QVERIFY2(dialog.serialPort.open(QIODevice::ReadWrite), qPrintable(dialog.serialPort.errorString()));
-        dialog.connectedLidarName = QStringLiteral("LR-B 00417");
+        dialog.serialPort().setPortName(sim.portPath());
+        QVERIFY2(dialog.serialPort().open(QIODevice::ReadWrite), qPrintable(dialog.serialPort().errorString()));
+        dialog.connection().connectedLidarName = QStringLiteral("LR-B 00417");
         dialog.liveRunning = true;
 
         // The program's event loop must end when the dialog goes; a time-out ends it otherwise.
@@ -529,7 +509,7 @@ private slots:
         QTimer timeOut;
         timeOut.setSingleShot(true);
         connect(&timeOut, &QTimer::timeout, qApp, [] { qApp->exit(99); });
-        timeOut.start(3000);
+        timeOut.start(8000);
         QCOMPARE(qApp->exec(), 0);
         timeOut.stop();
 
@@ -538,8 +518,10 @@ private slots:
         QCOMPARE(dialog.result(), int(throughExit ? QDialog::Accepted : QDialog::Rejected));
         QVERIFY(!dialog.liveRunning);
         QVERIFY(!dialog.dataFile.isOpen());
-        QVERIFY(!dialog.serialPort.isOpen());
-        QVERIFY(dialog.connectedLidarName.isEmpty());
+        QVERIFY(!dialog.serialPort().isOpen());
+        QVERIFY(dialog.connection().connectedLidarName.isEmpty());
+        // The lidar was released from remote mode before its port closed.
+        QVERIFY(sim.receivedBytes().contains(QByteArray::fromHex("020c0c03")));
         QVERIFY(op.messages.isEmpty());
     }
 };
