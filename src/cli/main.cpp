@@ -6,10 +6,13 @@
 
 namespace cli {
 
+int runDecode(const QStringList &args);  // cmd_decode.cpp
+
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
 {
     static const QList<Command> table = {
+        {"decode", "Decodes a log dump file and prints the log CSV", runDecode},
     };
     return table;
 }
