@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -126,7 +127,7 @@ private slots:
         QCOMPARE(r.metric, expected.metric);
         QCOMPARE(r.statusBits, 0);
         if (r.dateTime.isValid())
-            QCOMPARE(r.dateTime.timeSpec(), Qt::LocalTime);
+            QCOMPARE(r.dateTime.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), expected.dateTime);
     }
 
     void dropsLine_data()
@@ -277,6 +278,61 @@ private slots:
             QCOMPARE(value, expected);  // bit for bit, not fuzzy
             QVERIFY(memcmp(&value, &expected, sizeof value) == 0);
         }
+    }
+
+    // Positions print as printf's "%.8f" prints them, also next to and on exact halves.
+    void degreesAgreeWithPrintf()
+    {
+        std::srand(11);
+        QVector<double> values{0, 1, 0.001953125, 0.000000005, 0.000000015, 49.27418667, 99999.999999995,
+                               99999.99999999, 123.11872333333333, 65535 + 0.5e-8, 1e5, 1e6, 268382.33333333,
+                               1e300, 0x1p-1074};
+        for (int i = 0; i < 200000; ++i) {
+            const double whole = std::rand() % 70000;
+            values.append(whole + (std::rand() % 100000000) / 1e8 + (std::rand() % 3) * 0.5e-8);
+            values.append(whole + (std::rand() % 6000000) / 1e4 / 60);
+            values.append(whole + std::rand() / double(RAND_MAX));
+        }
+        for (double value : values) {
+            char expected[400];
+            const int expectedLength = std::snprintf(expected, sizeof expected, "%.8f", value);
+            char text[14];
+            const int length = formatDegrees(value, text, int(sizeof text));
+            QCOMPARE(length, expectedLength);
+            if (length <= int(sizeof text))
+                QCOMPARE(QByteArray(text, length), QByteArray(expected, expectedLength));
+        }
+    }
+
+    // Local times read through the per-day offset are the instants and wall times Qt's own
+    // local reading gives, on ordinary days and on the days summer time begins and ends.
+    void localTimesAgreeWithQt()
+    {
+        const QByteArray savedZone = qgetenv("TZ");
+        for (const char *zone : {"Europe/Berlin", "America/Sao_Paulo", "Australia/Lord_Howe", "UTC"}) {
+            qputenv("TZ", zone);
+            tzset();
+            LocalTimeReader reader;
+            for (const QDate &date : {QDate(2024, 3, 31), QDate(2024, 10, 27), QDate(2024, 7, 1),
+                                      QDate(2018, 11, 4), QDate(2019, 2, 16), QDate(2024, 4, 7), QDate(2024, 10, 6)}) {
+                for (int minute = 0; minute < 24 * 60; minute += 15) {
+                    const QTime time(minute / 60, minute % 60, 7);
+                    const QDateTime expected(date, time);
+                    const QDateTime read = reader.read(date, time);
+                    QCOMPARE(read.isValid(), expected.isValid());
+                    if (!expected.isValid())
+                        continue;
+                    QVERIFY2(read == expected, qPrintable(QString::fromLatin1(zone) + ' ' + expected.toString()));
+                    QCOMPARE(read.date(), expected.date());
+                    QCOMPARE(read.time(), expected.time());
+                }
+            }
+        }
+        if (savedZone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", savedZone);
+        tzset();
     }
 
     // Date and time read as the text "20yyMMddhhmmss" in local time, also across the

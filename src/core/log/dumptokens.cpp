@@ -1,6 +1,9 @@
 #include "log/dumptokens.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "common/text.h"
 
@@ -96,6 +99,67 @@ bool readMinutes(DumpToken whole, DumpToken fractionHigh, DumpToken fractionLow,
     *value = StripLeadingZeros(whole.text() + QLatin1Char('.') + fractionHigh.text() + fractionLow.text())
                  .toDouble(&ok);
     return ok;
+}
+
+int formatDegrees(double value, char *out, int capacity)
+{
+    // With a 64-bit mantissa the product below is off by less than 1e-5 units of the last
+    // decimal, so rounding to the nearest unit is exact unless the product lies close to a
+    // half; those cases, and anything large or odd, are left to printf itself.
+    if (std::numeric_limits<long double>::digits >= 64 && value >= 0 && value < 1e6) {
+        const long double scaled = static_cast<long double>(value) * 100000000.0L;
+        const long double whole = std::floor(scaled);
+        const long double fraction = scaled - whole;
+        if (std::fabs(fraction - 0.5L) > 1e-4L) {
+            const quint64 units = quint64(whole) + (fraction > 0.5L ? 1 : 0);
+            char digits[32];
+            int count = 0;
+            quint64 integer = units / 100000000u;
+            quint64 decimals = units % 100000000u;
+            for (int i = 0; i < 8; ++i) {
+                digits[count++] = char('0' + decimals % 10);
+                decimals /= 10;
+            }
+            digits[count++] = '.';
+            do {
+                digits[count++] = char('0' + integer % 10);
+                integer /= 10;
+            } while (integer > 0);
+            for (int i = 0; i < count && i < capacity; ++i)
+                out[i] = digits[count - 1 - i];
+            return count;
+        }
+    }
+    char buffer[400];
+    const int length = std::snprintf(buffer, sizeof buffer, "%.8f", value);
+    if (length < 0)
+        return std::numeric_limits<int>::max();
+    std::memcpy(out, buffer, size_t(std::min(length, capacity)));
+    return length;
+}
+
+QDateTime LocalTimeReader::read(const QDate &date, const QTime &time)
+{
+    auto known = m_offsets.constFind(date.toJulianDay());
+    if (known == m_offsets.constEnd()) {
+        // A day is regular when its start, noon and end exist and share one offset.
+        int offset = kIrregular;
+        const QTime probes[] = {QTime(0, 0, 0), QTime(12, 0, 0), QTime(23, 59, 59)};
+        for (const QTime &probeTime : probes) {
+            const QDateTime probe(date, probeTime);
+            const bool same = probe.isValid() && probe.time() == probeTime && probe.date() == date
+                              && (offset == kIrregular || offset == probe.offsetFromUtc());
+            if (!same) {
+                offset = kIrregular;
+                break;
+            }
+            offset = probe.offsetFromUtc();
+        }
+        known = m_offsets.insert(date.toJulianDay(), offset);
+    }
+    if (*known == kIrregular)
+        return QDateTime(date, time);
+    return QDateTime(date, time, Qt::OffsetFromUTC, *known);
 }
 
 }  // namespace velomark

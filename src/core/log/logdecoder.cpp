@@ -1,7 +1,7 @@
 #include "log/logdecoder.h"
 
 #include <cmath>
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -66,8 +66,8 @@ private:
 class LineDecoder
 {
 public:
-    LineDecoder(const std::vector<DumpToken> &tokens, const RecordLayout &layout)
-        : m_tokens(tokens), m_layout(layout), m_reader(tokens)
+    LineDecoder(const std::vector<DumpToken> &tokens, const RecordLayout &layout, LocalTimeReader &localTime)
+        : m_tokens(tokens), m_layout(layout), m_reader(tokens), m_localTime(localTime)
     {}
 
     LineFault decode(SpeedRecord *record);
@@ -82,6 +82,7 @@ private:
     const std::vector<DumpToken> &m_tokens;
     const RecordLayout &m_layout;
     LineReader m_reader;
+    LocalTimeReader &m_localTime;
     DumpToken m_faultToken;
     LineFault m_fault = LineFault::None;
     quint8 m_checksum = 0;
@@ -123,7 +124,7 @@ void LineDecoder::readDateTime(SpeedRecord *record)
     if (twoDigits) {
         const QDate date(2000 + v[2], v[0], v[1]);
         const QTime time(v[3], v[4], v[5]);
-        record->dateTime = date.isValid() && time.isValid() ? QDateTime(date, time) : QDateTime();
+        record->dateTime = date.isValid() && time.isValid() ? m_localTime.read(date, time) : QDateTime();
         return;
     }
     const QString text = QLatin1String("20") + t[2].text() + t[0].text() + t[1].text() + t[3].text()
@@ -137,10 +138,10 @@ bool positionText(char hemisphere, double degrees, QString *text)
 {
     if (!std::isfinite(degrees))
         return false;
-    char buffer[400];
+    char buffer[1 + kPositionDigits];
     buffer[0] = hemisphere;
-    const int length = std::snprintf(buffer + 1, sizeof buffer - 1, "%.8f", degrees);
-    if (length < 0 || length > kPositionDigits)
+    const int length = formatDegrees(degrees, buffer + 1, kPositionDigits);
+    if (length > kPositionDigits)
         return false;
     *text = QString::fromLatin1(buffer, length + 1);
     return true;
@@ -291,7 +292,8 @@ void tokenize(const char *line, int size, std::vector<DumpToken> *tokens)
     }
 }
 
-void decodeLine(const char *line, int size, std::vector<DumpToken> *tokens, QVector<SpeedRecord> &records)
+void decodeLine(const char *line, int size, std::vector<DumpToken> *tokens, LocalTimeReader &localTime,
+                QVector<SpeedRecord> &records)
 {
     while (size > 0 && isAsciiSpace(line[0])) {
         ++line;
@@ -321,7 +323,7 @@ void decodeLine(const char *line, int size, std::vector<DumpToken> *tokens, QVec
     }
 
     SpeedRecord record;
-    LineDecoder decoder(*tokens, *layout);
+    LineDecoder decoder(*tokens, *layout, localTime);
     switch (decoder.decode(&record)) {
     case LineFault::None:
         record.statusBits = 0;
@@ -352,13 +354,21 @@ void DecodeLogDump(QByteArray dump, QVector<SpeedRecord> &records)
     const char *nul = static_cast<const char *>(std::memchr(data, '\0', size_t(dump.size())));
     const int size = nul ? int(nul - data) : dump.size();
 
+    // A record line takes at least 27 bytes; reserving for the line count, so bounded, saves
+    // moving the records while they are appended.
+    int lines = 1;
+    for (const char *p = data; (p = static_cast<const char *>(std::memchr(p, '\n', size_t(data + size - p)))); ++p)
+        ++lines;
+    records.reserve(records.size() + std::min(lines, size / 27 + 1));
+
     std::vector<DumpToken> tokens;
     tokens.reserve(40);
+    LocalTimeReader localTime;
     int start = 0;
     for (;;) {
         const char *feed = static_cast<const char *>(std::memchr(data + start, '\n', size_t(size - start)));
         const int end = feed ? int(feed - data) : size;
-        decodeLine(data + start, end - start, &tokens, records);
+        decodeLine(data + start, end - start, &tokens, localTime, records);
         if (!feed)
             break;
         start = end + 1;

@@ -98,9 +98,10 @@ LogRow logRowTexts(const SpeedRecord &record, const QString &lidarId)
     row.append(tenthsText(record.range) + (record.metric ? QLatin1String(" m") : QLatin1String(" ft")));
     row.append(record.direction == 0 ? kApproaching : kReceding);
     if (record.dateTime.isValid()) {
-        const QDateTime local = record.dateTime.toLocalTime();
-        row.append(dateText(local.date()));
-        row.append(timeText(local.time()));
+        // Records hold the lidar's local wall time; converting it to this machine's zone
+        // would change nothing but cost a time-zone look-up per row.
+        row.append(dateText(record.dateTime.date()));
+        row.append(timeText(record.dateTime.time()));
     } else {
         row.append(QString());
         row.append(QString());
@@ -117,7 +118,7 @@ bool LogDateFilter::shows(const SpeedRecord &record) const
         return true;
     if (!record.dateTime.isValid())
         return false;
-    const QDate date = record.dateTime.toLocalTime().date();
+    const QDate date = record.dateTime.date();
     return date >= start && date <= end;
 }
 
