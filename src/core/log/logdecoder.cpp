@@ -1,7 +1,7 @@
 #include "log/logdecoder.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
