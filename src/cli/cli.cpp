@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "lidar/discovery.h"
+
 namespace cli {
 
 QTextStream &out()
@@ -55,6 +57,52 @@ bool parseArguments(QCommandLineParser &parser, const QStringList &args, const Q
         return false;
     }
     return true;
+}
+
+LidarOptions::LidarOptions()
+    : port(QStringLiteral("port"), QStringLiteral("The lidar's serial port (a device path)."),
+           QStringLiteral("PATH")),
+      lidar(QStringLiteral("lidar"),
+            QStringLiteral("Finds the lidar by discovery, first match by name."), QStringLiteral("NAME")),
+      name(QStringLiteral("name"),
+           QStringLiteral("The lidar's list text with --port (default: the port path)."),
+           QStringLiteral("NAME"))
+{
+}
+
+void LidarOptions::addTo(QCommandLineParser &parser) const
+{
+    parser.addOption(port);
+    parser.addOption(lidar);
+    parser.addOption(name);
+}
+
+std::optional<velomark::LidarEntry> LidarOptions::entry(const QCommandLineParser &parser,
+                                                        velomark::OperatorInterface &op,
+                                                        int *exitCode) const
+{
+    const bool byPort = parser.isSet(port);
+    const bool byName = parser.isSet(lidar);
+    if (byPort == byName) {
+        *exitCode = usageError(QStringLiteral("give either --port PATH or --lidar NAME"));
+        return std::nullopt;
+    }
+    if (byPort) {
+        if (parser.value(port).isEmpty()) {
+            *exitCode = usageError(QStringLiteral("--port needs a path"));
+            return std::nullopt;
+        }
+        const QString text = parser.isSet(name) ? parser.value(name) : parser.value(port);
+        return velomark::LidarEntry{QString(), text, parser.value(port)};
+    }
+    if (parser.isSet(name)) {
+        *exitCode = usageError(QStringLiteral("--name goes with --port; --lidar uses the discovered name"));
+        return std::nullopt;
+    }
+    std::optional<velomark::LidarEntry> found = velomark::discoverLidarByName(parser.value(lidar), op);
+    if (!found)
+        *exitCode = Failed;
+    return found;
 }
 
 int usageError(const QString &text)

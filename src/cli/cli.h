@@ -6,6 +6,9 @@
 #include <QTextStream>
 
 #include "common/operatorinterface.h"
+#include "lidar/lidarentry.h"
+
+#include <optional>
 
 namespace cli {
 
@@ -42,6 +45,22 @@ bool parseArguments(QCommandLineParser &parser, const QStringList &args, const Q
 
 // Prints a usage error to standard error; returns ExitCode::Usage.
 int usageError(const QString &text);
+
+// The options that choose a lidar: --port PATH (with --name NAME for its list text) or
+// --lidar NAME (discovery, first match by name, as the window does).
+struct LidarOptions
+{
+    LidarOptions();
+    void addTo(QCommandLineParser &parser) const;
+    // The lidar to connect, or nothing: then *exitCode is 2 for bad usage (printed here) or
+    // 1 when discovery did not find the lidar (the operator was told why).
+    std::optional<velomark::LidarEntry> entry(const QCommandLineParser &parser,
+                                              velomark::OperatorInterface &op, int *exitCode) const;
+
+    QCommandLineOption port;
+    QCommandLineOption lidar;
+    QCommandLineOption name;
+};
 
 struct Command
 {

@@ -64,6 +64,44 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(sim.receivedBytes(), received);
     }
+
+    // --lidar looks the lidar up by discovery, first match by name, as the window does.
+    void identifyByDiscoveredName_data()
+    {
+        QTest::addColumn<QString>("lidar");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("found") << "VZQ Beta" << QStringList() << 0 << "type 5\nfirmware 9.3\n" << "";
+        QTest::newRow("not listed") << "VZQ Gamma" << QStringList() << 1 << ""
+                                    << "Lidar VZQ Gamma: please make sure it is paired and powered on\n";
+        QTest::newRow("with --name") << "VZQ Beta" << QStringList{"--name", "X"} << 2 << "" << "velomark-cli: ";
+        QTest::newRow("with --port") << "VZQ Beta" << QStringList{"--port", "/dev/null"} << 2 << ""
+                                     << "velomark-cli: ";
+    }
+    void identifyByDiscoveredName()
+    {
+        QFETCH(QString, lidar);
+        QFETCH(QStringList, extra);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        LidarSim sim;
+        QVERIFY(sim.start());
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELOMARK_LIDARS"),
+                   QStringLiteral("VZQ Alpha=/dev/velomark-none;VZQ Beta=%1").arg(sim.portPath()));
+        env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        cli.setProcessEnvironment(env);
+        cli.start(qEnvironmentVariable("VELOMARK_CLI"), QStringList{"identify", "--lidar", lidar} + extra);
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), exitCode);
+        QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()), out);
+        const QString errText = QString::fromUtf8(cli.readAllStandardError());
+        QVERIFY2(exitCode == 2 ? errText.startsWith(err) : errText == err, qPrintable(errText));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestIdentifyCli)
