@@ -1,0 +1,83 @@
+// fuzz-sources: src/core/log/logdecoder.cpp src/core/log/dumptokens.cpp src/core/log/logrows.cpp src/core/common/text.cpp src/core/common/trace.cpp
+// The log decoder takes whatever the serial link or a file on disk hands it: any bytes must
+// decode without a fault, and every record it accepts must make a well-formed row and CSV line.
+#include <QLoggingCategory>
+#include <QString>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "common/trace.h"
+#include "log/dumptokens.h"
+#include "log/logdecoder.h"
+#include "log/logrows.h"
+
+using namespace velomark;
+
+namespace {
+
+void discard(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+bool wellFormedPosition(const QString &text, QChar first, QChar second)
+{
+    if (text.isEmpty())
+        return true;
+    return text.size() <= 15 && (text.at(0) == first || text.at(0) == second);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const bool installed = [] {
+        qInstallMessageHandler(discard);
+        return true;
+    }();
+    (void)installed;
+
+    const QByteArray dump(reinterpret_cast<const char *>(data), int(size));
+    // The trace path builds texts of its own; exercise it for half of the inputs.
+    const_cast<QLoggingCategory &>(lcLog()).setEnabled(QtDebugMsg, size > 0 && (data[0] & 1));
+
+    QVector<SpeedRecord> records;
+    DecodeLogDump(dump, records);
+    for (const SpeedRecord &record : records) {
+        check(wellFormedPosition(record.latitude, QLatin1Char('N'), QLatin1Char('S')));
+        check(wellFormedPosition(record.longitude, QLatin1Char('E'), QLatin1Char('W')));
+        check(record.latitude.isEmpty() == record.longitude.isEmpty());
+        check(record.direction == 0 || record.direction == 1);
+        check(record.speed >= 0 && record.speed <= 0xFFFF * 256 + 0xFFFF);
+        check(record.range >= 0);
+        check(record.statusBits == 0);
+    }
+
+    const QVector<LogRow> rows = logRows(records, LogDateFilter::all(), QStringLiteral("12345"));
+    check(rows.size() == records.size());
+    const QByteArray csv = logCsvText(rows);
+    check(csv.count('\n') == rows.size() + 1);
+    for (const LogRow &row : rows)
+        check(row.size() == LogColumnCount && logCsvLine(row).count(QLatin1Char(',')) == 9);
+
+    // The direct token readings must agree with Qt's own conversions on every token the
+    // decoder can see (the dump ends at its first NUL byte).
+    const int nul = dump.indexOf('\0');
+    int tokens = 0;
+    for (const QByteArray &line : (nul < 0 ? dump : dump.left(nul)).split('\n')) {
+        for (const QByteArray &token : line.split(' ')) {
+            if (++tokens > 64)
+                return 0;
+            const DumpToken view{token.constData(), token.size()};
+            quint16 value = 0;
+            bool ok = false;
+            const quint16 expected = QString::fromUtf8(token).toUShort(&ok, 16);
+            check(readHex16(view, &value) == ok && (!ok || value == expected));
+        }
+    }
+    return 0;
+}

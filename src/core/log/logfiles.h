@@ -1,0 +1,50 @@
+#pragma once
+// The log on disk: the raw dump kept as "logDump.txt", the log CSV that Save writes, and the
+// loading of a dump file. Files are replaced through QSaveFile, so a failed write leaves the
+// old file whole.
+#include <optional>
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include "live/speedrecord.h"
+#include "log/logrows.h"
+
+namespace velomark {
+
+class OperatorInterface;
+
+// The copy of the last dump, in the working directory.
+inline const QString kLogDumpFileName = QStringLiteral("logDump.txt");
+
+struct FileWriteResult
+{
+    bool ok = false;
+    QString errorString;  // the file's error when not ok
+};
+
+// Replaces the file with exactly the dump bytes (no line-end translation).
+FileWriteResult writeLogDump(const QByteArray &dump, const QString &path = kLogDumpFileName);
+
+// Replaces the file with the log CSV text (text mode: native line ends).
+FileWriteResult writeLogCsv(const QByteArray &csvText, const QString &path);
+
+enum class LogSaveOutcome { NoRows, Cancelled, Saved, Failed };
+
+// Save on the log tab: builds the log text buffer from the shown rows, asks for the file
+// (starting at `startPath`, the live data file's path) and writes it, telling the operator
+// how it went. The buffer keeps the new text even when the choice is cancelled or the write
+// fails; with no rows it is left untouched.
+LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath,
+                           OperatorInterface &op, QByteArray *logText);
+
+// "Load Data File ...": asks for a file, starting in the program's own directory. Empty when
+// cancelled; native separators otherwise.
+QString chooseDataFileToLoad(OperatorInterface &op);
+
+// The records of a dump file; nothing when no file was chosen (empty path). A file that
+// cannot be read, or holds no dump line (a live data file, say), gives no records.
+std::optional<QVector<SpeedRecord>> loadDataFile(const QString &path);
+
+}  // namespace velomark
