@@ -11,6 +11,8 @@ int runIdentify(const QStringList &args);  // cmd_identify.cpp
 int runCerts(const QStringList &args);     // cmd_certs.cpp
 int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
 int runDecode(const QStringList &args);  // cmd_decode.cpp
+int runRetrieve(const QStringList &args);  // cmd_retrieve.cpp
+int runErase(const QStringList &args);     // cmd_erase.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -21,6 +23,8 @@ const QList<Command> &commands()
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
         {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
         {"decode", "Decodes a log dump file and prints the log CSV", runDecode},
+        {"retrieve", "Retrieves the log stored in a lidar and prints the log CSV.", runRetrieve},
+        {"erase", "Erases the log stored in a lidar.", runErase},
     };
     return table;
 }
