@@ -44,6 +44,8 @@ void MessageBoxOperator::showWait(const QString &text)
         return;
     m_waitText = text;
     m_wait->setMessage(text);
+    // A longer text widens the window instead of being cut off.
+    m_wait->adjustSize();
     m_wait->open();
     // One pass of the event loop paints the window before the blocking work starts.
     QCoreApplication::processEvents();
@@ -55,6 +57,7 @@ void MessageBoxOperator::setWaitText(const QString &text)
         return;
     m_waitText = text;
     m_wait->setMessage(text);
+    m_wait->adjustSize();
     QCoreApplication::processEvents();
 }
 
@@ -65,6 +68,7 @@ void MessageBoxOperator::waitProgress(qint64 bytes, qint64 lines)
     m_wait->setMessage(m_waitText + QLatin1Char('\n')
                        + QStringLiteral("%1 bytes, %2 lines received")
                              .arg(QLocale().toString(bytes), QLocale().toString(lines)));
+    m_wait->adjustSize();
 }
 
 void MessageBoxOperator::closeWait()
