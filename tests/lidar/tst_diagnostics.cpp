@@ -110,6 +110,35 @@ private slots:
         QVERIFY(!bench.sim.receivedBytes().contains("Y"));
     }
 
+    // Older firmware gives up when the key sequence is not answered or never enables DIAG mode;
+    // "Y" is never sent then.
+    void keySequenceAbandons_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("keySequences");
+        QTest::newRow("no DIAG status") << QStringList{"--fault", "key=silent"}
+                                        << "DIAG status: No response from the lidar" << 1;
+        QTest::newRow("Enabled in neither attempt") << QStringList{"--diag-enable-on-attempt", "3"}
+                                                    << "The log retrieval is disbled in laser" << 2;
+    }
+    void keySequenceAbandons()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, message);
+        QFETCH(int, keySequences);
+        Bench bench(QStringList{"--firmware", "9.2"} + simArgs);
+        QVERIFY2(bench.start(), qPrintable(bench.sim.errorString()));
+        bench.op.showWait(QStringLiteral("wait"));
+        QCOMPARE(prepareRetrieval(bench.connection, simlink::kName, bench.op), PrepareOutcome::Abandoned);
+        QCOMPARE(bench.op.texts(), QStringList{message});
+        QCOMPARE(bench.op.messages.first().title, applicationTitle());
+        QVERIFY(!bench.op.waitOpen);
+        const QByteArray received = bench.sim.receivedBytes();
+        QCOMPARE(received.count("%{<"), keySequences);
+        QVERIFY(!received.contains('Y'));
+    }
+
     void erase_data()
     {
         QTest::addColumn<QStringList>("simArgs");
@@ -123,8 +152,8 @@ private slots:
         QTest::newRow("declined") << QStringList() << false << QStringList() << false << 0 << 2000;
         QTest::newRow("erased") << QStringList() << true << QStringList{ok} << true << 0 << 3000;
         // Longer than any other command may take: the erase waits up to 8000 ms for its echo.
-        QTest::newRow("echo after 4 s") << QStringList{"--fault", "31=delay:4000"} << true << QStringList{ok}
-                                        << true << 4000 << 7000;
+        QTest::newRow("echo after 3.5 s") << QStringList{"--fault", "31=delay:3500"} << true << QStringList{ok}
+                                        << true << 3500 << 6500;
         QTest::newRow("wrong echo") << QStringList{"--fault", "31=wrong-echo"} << true
                                     << QStringList{"EraseLidarData: Invalid data received: \n02 30 30 03 ", retry}
                                     << true << 0 << 3000;
