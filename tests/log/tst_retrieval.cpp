@@ -224,6 +224,31 @@ private slots:
         QVERIFY2(op.messages.isEmpty(), qPrintable(op.texts().join(QLatin1Char('|'))));
     }
 
+    // A port that disappears in the middle of a dump ends it at once, with what had arrived.
+    void vanishedPortEndsTheDump()
+    {
+        LidarSim sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", "3000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        RecordingOperator op;
+        LidarConnection connection(op);
+        connection.lidars.append({QString(), kLidarName, sim.portPath()});
+        QCOMPARE(prepareRetrieval(connection, kLidarName, op), PrepareOutcome::Ready);
+
+        QByteArray dump;
+        QString pending;
+        ThreadReadDataDump reader(connection.port(), dump, pending);
+        reader.startDump();
+        QTRY_VERIFY(reader.bytesReceived() > 0);
+        QElapsedTimer timer;
+        timer.start();
+        sim.vanish();
+        QVERIFY(reader.wait(10000));
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!dump.isEmpty());
+        QVERIFY(pending.isEmpty());
+        QCOMPARE(connection.port().thread(), QThread::currentThread());
+    }
+
     // The first silence of 5 s ends the dump; what the lidar sends later is not part of it.
     void pauseOverFiveSecondsEndsTheDump()
     {

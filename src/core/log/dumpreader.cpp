@@ -11,6 +11,14 @@ namespace velomark {
 namespace {
 // Short waits keep a stop request from waiting out a whole silence.
 constexpr int kPollMs = 100;
+
+// A time-out is the only harmless way for a wait to fail; a lidar that vanished leaves the
+// port open, but every wait then fails at once with a read or resource error.
+bool portFailed(const QSerialPort &port)
+{
+    const QSerialPort::SerialPortError error = port.error();
+    return !port.isOpen() || (error != QSerialPort::NoError && error != QSerialPort::TimeoutError);
+}
 }  // namespace
 
 ThreadReadDataDump::ThreadReadDataDump(QSerialPort &port, QByteArray &dumpBuffer, QString &pendingMessage)
@@ -29,6 +37,8 @@ void ThreadReadDataDump::startDump()
     m_stopRequested.store(false);
     m_bytes.store(0);
     m_lines.store(0);
+    // An error left from an earlier exchange must not end the dump before it begins.
+    m_port.clearError();
     m_port.moveToThread(this);
     start(QThread::InheritPriority);
 }
@@ -46,7 +56,8 @@ void ThreadReadDataDump::run()
     while (!m_stopRequested.load()) {
         // Bytes may already wait in the port's buffer, which a wait would not report.
         if (m_port.bytesAvailable() <= 0 && !m_port.waitForReadyRead(kPollMs)) {
-            if (silence.elapsed() < kSilenceMs)
+            // A port that failed will never bring more; waiting on it would only spin.
+            if (silence.elapsed() < kSilenceMs && !portFailed(m_port))
                 continue;
             if (m_dump.isEmpty())
                 m_pendingMessage = QStringLiteral("Retrieving memory data: No data found");
