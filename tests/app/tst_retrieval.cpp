@@ -134,6 +134,14 @@ private slots:
         QCOMPARE(dialog.logText, sampledump::allRecordsCsv("54321"));
         QCOMPARE(window.op.texts(), (QStringList{QStringLiteral("Data was saved to file %1").arg(csvPath),
                                                  "Do you want to export the saved data to an encrypted file ?"}));
+
+        // The command line decodes the kept dump into the same CSV.
+        QProcess decode;
+        decode.start(QString::fromLocal8Bit(qgetenv("VELOMARK_CLI")),
+                     {"decode", "--lidar-id", kLidarName, QStringLiteral("logDump.txt")});
+        QVERIFY(decode.waitForFinished(30000));
+        QCOMPARE(decode.exitCode(), 0);
+        QCOMPARE(decode.readAllStandardOutput(), readFile(csvPath));
     }
 
     // An empty dump still takes the lidar out of DIAG mode and clears bit 2 before the
