@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QLocale>
 #include <QMessageBox>
 
 #include "delaymsgdlg.h"
@@ -41,7 +42,10 @@ void MessageBoxOperator::showWait(const QString &text)
 {
     if (!m_wait)
         return;
+    m_waitText = text;
     m_wait->setMessage(text);
+    // A longer text widens the window instead of being cut off.
+    m_wait->adjustSize();
     m_wait->open();
     // One pass of the event loop paints the window before the blocking work starts.
     QCoreApplication::processEvents();
@@ -51,8 +55,20 @@ void MessageBoxOperator::setWaitText(const QString &text)
 {
     if (!m_wait)
         return;
+    m_waitText = text;
     m_wait->setMessage(text);
+    m_wait->adjustSize();
     QCoreApplication::processEvents();
+}
+
+void MessageBoxOperator::waitProgress(qint64 bytes, qint64 lines)
+{
+    if (!m_wait)
+        return;
+    m_wait->setMessage(m_waitText + QLatin1Char('\n')
+                       + QStringLiteral("%1 bytes, %2 lines received")
+                             .arg(QLocale().toString(bytes), QLocale().toString(lines)));
+    m_wait->adjustSize();
 }
 
 void MessageBoxOperator::closeWait()

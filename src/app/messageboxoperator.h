@@ -1,5 +1,6 @@
 #pragma once
 #include <QPointer>
+#include <QString>
 
 #include "common/operatorinterface.h"
 
@@ -22,8 +23,11 @@ public:
     void showWait(const QString &text) override;
     void setWaitText(const QString &text) override;
     void closeWait() override;
+    // The amount goes on a second line under the wait text.
+    void waitProgress(qint64 bytes, qint64 lines) override;
 
 private:
     QPointer<QWidget> m_parent;
     QPointer<delayMsgDlg> m_wait;
+    QString m_waitText;
 };

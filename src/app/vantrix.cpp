@@ -1,5 +1,7 @@
 #include "vantrix.h"
 
+#include <optional>
+
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateEdit>
@@ -14,6 +16,7 @@
 #include <QShowEvent>
 #include <QSpacerItem>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -21,7 +24,13 @@
 #include "common/trace.h"
 #include "common/versioninfo.h"
 #include "crypto/exportflow.h"
+#include "lidar/diagnostics.h"
 #include "lidar/discovery.h"
+#include "log/dumpreader.h"
+#include "log/logdecoder.h"
+#include "log/logfiles.h"
+#include "log/logrows.h"
+#include "log/retrieval.h"
 #include "delaymsgdlg.h"
 #include "messageboxoperator.h"
 #include "savedata.h"
@@ -460,6 +469,7 @@ void Vantrix::done(int result)
 
 void Vantrix::StopReadersAndPort()
 {
+    StopDumpReader();
     // Live acquisition ends (its file closed) before the lidar leaves remote mode and its
     // port closes.
     if (liveRunning) {
@@ -568,18 +578,116 @@ void Vantrix::PrepareDataFile()
 
 void Vantrix::OnBtnSaveLogClicked()
 {
+    QVector<velomark::LogRow> rows;
+    const int count = ui.treeWidgetLoggedData->topLevelItemCount();
+    rows.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QTreeWidgetItem *item = ui.treeWidgetLoggedData->topLevelItem(i);
+        velomark::LogRow row;
+        row.reserve(velomark::LogColumnCount);
+        for (int column = 0; column < velomark::LogColumnCount; ++column)
+            row.append(item->text(column));
+        rows.append(row);
+    }
+    if (velomark::saveLogRows(rows, ui.lineEditDataFile->text(), *op, &logText) == velomark::LogSaveOutcome::Saved)
+        OfferEncryptedExport();
 }
 
 void Vantrix::OnBtnRetrieveLogClicked()
 {
+    op->showWait(QStringLiteral("Preparing lidar for data retrieval, please wait ..."));
+    if (ui.treeWidgetLoggedData->topLevelItemCount() > 0)
+        ui.treeWidgetLoggedData->clear();
+    if (velomark::prepareRetrieval(*lidarConnection, selectedLidarText(), *op) != velomark::PrepareOutcome::Ready) {
+        UpdateControls();
+        return;
+    }
+    if (!dumpReader) {
+        dumpReader = std::make_unique<velomark::ThreadReadDataDump>(serialPort(), dumpBuffer, pendingMessage);
+        connect(dumpReader.get(), &QThread::finished, this, &Vantrix::DumpThreadFinished);
+        connect(dumpReader.get(), &velomark::ThreadReadDataDump::progress, this,
+                [this](qint64 bytes, qint64 lines) { op->waitProgress(bytes, lines); });
+    }
+    op->setWaitText(QStringLiteral("Retrieving logged data from lidar, please wait ..."));
+    dumpReader->startDump();
 }
 
 void Vantrix::DumpThreadFinished()
 {
+    if (!dumpReader)
+        return;
+    dumpReader->wait();
+    if (!dumpBuffer.isEmpty()) {
+        op->closeWait();
+        DisplayLoggedData();
+    } else {
+        // An empty dump still leaves the lidar in DIAG mode (and with bit 2 set).
+        velomark::restoreFromDiagMode(*lidarConnection, *op);
+    }
+    if (!pendingMessage.isEmpty()) {
+        op->inform(velomark::applicationTitle(), pendingMessage);
+        pendingMessage.clear();
+    }
+    UpdateControls();
+}
+
+void Vantrix::DisplayLoggedData()
+{
+    op->showWait(QStringLiteral("Parsing logged data, please wait ..."));
+    if (ui.treeWidgetLoggedData->topLevelItemCount() > 0)
+        ui.treeWidgetLoggedData->clear();
+    if (dumpBuffer.isEmpty()) {
+        op->closeWait();
+        return;
+    }
+    // The copy on disk is a convenience; the display goes on without it.
+    const velomark::FileWriteResult kept = velomark::writeLogDump(dumpBuffer);
+    if (!kept.ok)
+        velomark::trace(lcLog(), velomark::kLogDumpFileName + QStringLiteral(": ") + kept.errorString);
+    QVector<velomark::SpeedRecord> records;
+    velomark::DecodeLogDump(dumpBuffer, records);
+    ShowLoggedRecords(records, velomark::lidarIdOf(lidarConnection->connectedLidarName));
+    velomark::restoreFromDiagMode(*lidarConnection, *op);
+}
+
+void Vantrix::ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, const QString &lidarId)
+{
+    const velomark::LogDateFilter filter =
+        ui.checkBoxAll->isChecked()
+            ? velomark::LogDateFilter::all()
+            : velomark::LogDateFilter::between(ui.dateEditStart->date(), ui.dateEditEnd->date());
+    const QVector<velomark::LogRow> rows = velomark::logRows(records, filter, lidarId);
+    QList<QTreeWidgetItem *> items;
+    items.reserve(rows.size());
+    for (const velomark::LogRow &row : rows) {
+        auto *item = new QTreeWidgetItem(row);
+        for (int column = 0; column < velomark::LogColumnCount; ++column)
+            item->setTextAlignment(column, velomark::logColumnAlignment(column));
+        items.append(item);
+    }
+    // One insertion keeps the view from laying out once per row.
+    ui.treeWidgetLoggedData->addTopLevelItems(items);
+    setWindowTitle(velomark::titleWithRecordCount(windowTitle(), ui.treeWidgetLoggedData->topLevelItemCount()));
+}
+
+void Vantrix::StopDumpReader()
+{
+    if (!dumpReader || !dumpReader->isRunning())
+        return;
+    // The dump is dropped: shutdown restores the lidar here instead of displaying.
+    disconnect(dumpReader.get(), &QThread::finished, this, &Vantrix::DumpThreadFinished);
+    dumpReader->requestStop();
+    dumpReader->wait();
+    connect(dumpReader.get(), &QThread::finished, this, &Vantrix::DumpThreadFinished);
+    if (serialPort().isOpen())
+        velomark::restoreFromDiagMode(*lidarConnection, *op);
+    op->closeWait();
 }
 
 void Vantrix::OnBtnEraseLaserData()
 {
+    velomark::eraseStoredLog(*lidarConnection, selectedLidarText(), *op);
+    UpdateControls();
 }
 
 void Vantrix::OnBtnRefreshClicked()
@@ -615,4 +723,10 @@ void Vantrix::OnListWidgetLidarsCurrentRowChanhed(int iCurItem)
 
 void Vantrix::OnBtnLoadDataClicked()
 {
+    const std::optional<QVector<velomark::SpeedRecord>> records =
+        velomark::loadDataFile(velomark::chooseDataFileToLoad(*op));
+    if (!records)
+        return;
+    ShowLoggedRecords(*records, velomark::lidarIdOf(selectedLidarText()));
+    UpdateControls();
 }

@@ -12,6 +12,7 @@
 #include "lidar/lidarconnection.h"
 #include "lidar/lidarentry.h"
 #include "live/livedatafile.h"
+#include "live/speedrecord.h"
 
 class QCheckBox;
 class QDateEdit;
@@ -25,6 +26,10 @@ class QTreeWidget;
 class QVBoxLayout;
 class delayMsgDlg;
 class MessageBoxOperator;
+
+namespace velomark {
+class ThreadReadDataDump;
+}
 
 // The widgets of the main dialog, named as the form names them.
 struct VantrixForm
@@ -137,6 +142,16 @@ public slots:
     // Makes sure the selected lidar is the connected one; false when no port is open.
     bool ConnectSelectedLidar();
 
+public:
+    // Keeps the dump as "logDump.txt", decodes and shows it, then restores the lidar from
+    // DIAG mode.
+    void DisplayLoggedData();
+    // Adds the rows of the records that pass the log tab's date filter, stamped with
+    // lidarId, and puts the row count into the window title.
+    void ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, const QString &lidarId);
+    // The one dump reader; null until the first retrieval reaches the collection.
+    velomark::ThreadReadDataDump *dumpThread() const { return dumpReader.get(); }
+
 protected:
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -157,6 +172,8 @@ private:
     // Steps of the shutdown order that end the readers, the data file and the connection;
     // safe to run more than once.
     void StopReadersAndPort();
+    // Ends a running dump (its port comes back) and takes the lidar out of DIAG mode.
+    void StopDumpReader();
 
     VantrixForm ui;
     velomark::OperatorInterface *op = nullptr;
@@ -164,4 +181,5 @@ private:
     delayMsgDlg *delayDialog = nullptr;
     std::unique_ptr<velomark::LidarConnection> lidarConnection;
     bool firstShowDone = false;
+    std::unique_ptr<velomark::ThreadReadDataDump> dumpReader;
 };

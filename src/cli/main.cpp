@@ -8,9 +8,11 @@ namespace cli {
 
 int runLidars(const QStringList &args);    // cmd_lidars.cpp
 int runIdentify(const QStringList &args);  // cmd_identify.cpp
+int runRetrieve(const QStringList &args);  // cmd_retrieve.cpp
+int runErase(const QStringList &args);     // cmd_erase.cpp
+int runDecode(const QStringList &args);    // cmd_decode.cpp
 int runCerts(const QStringList &args);     // cmd_certs.cpp
 int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
-int runDecode(const QStringList &args);    // cmd_decode.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -18,9 +20,11 @@ const QList<Command> &commands()
     static const QList<Command> table = {
         {"lidars", "Lists the paired lidars (Bluetooth discovery).", runLidars},
         {"identify", "Connects a lidar and prints its model family and firmware.", runIdentify},
+        {"retrieve", "Retrieves the log stored in a lidar and prints the log CSV.", runRetrieve},
+        {"erase", "Erases the log stored in a lidar.", runErase},
+        {"decode", "Decodes a log dump file and prints the log CSV.", runDecode},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
         {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
-        {"decode", "Decodes a log dump file and prints the log CSV.", runDecode},
     };
     return table;
 }

@@ -1,0 +1,94 @@
+// Showing the log: filling the window's log list (offscreen) with 10^4 and 10^5 records,
+// date filter off and on, including the view's first layout and paint.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+#include "common/operatorinterface.h"
+#include "live/speedrecord.h"
+#include "vantrix.h"
+
+namespace {
+
+// A silent operator: the benchmark never opens a box.
+class QuietOperator : public velomark::OperatorInterface
+{
+public:
+    void inform(const QString &, const QString &) override {}
+    bool ask(const QString &, const QString &) override { return false; }
+    QString chooseSaveFile(const QString &, const QString &, const QString &, bool) override { return {}; }
+    QString chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
+    void showWait(const QString &) override {}
+    void setWaitText(const QString &) override {}
+    void closeWait() override {}
+};
+
+// Records over 60 days from 2025-01-01, half of them with a position.
+QVector<velomark::SpeedRecord> makeRecords(int count)
+{
+    QVector<velomark::SpeedRecord> records;
+    records.reserve(count);
+    const QDateTime first(QDate(2025, 1, 1), QTime(0, 0));
+    for (int i = 0; i < count; ++i) {
+        velomark::SpeedRecord record;
+        record.dateTime = first.addSecs(qint64(i) * 60 * 24 * 60 * 60 / count);
+        record.speed = 20 + i % 150;
+        record.range = 50 + i % 9000;
+        record.direction = i & 1;
+        record.metric = i % 3 != 0;
+        if (i & 1) {
+            record.latitude = QStringLiteral("N49.27542000");
+            record.longitude = QStringLiteral("E1.38433667");
+        }
+        records.append(record);
+    }
+    return records;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QuietOperator op;
+    Vantrix dialog(&op);
+    dialog.show();
+    // The first Show looks for lidars after 300 ms; that must not fall into a measurement.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 600)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    std::printf("%-10s %-8s %10s %12s %14s\n", "records", "filter", "rows", "ms", "rows/s");
+    for (int count : {10000, 100000}) {
+        const QVector<velomark::SpeedRecord> records = makeRecords(count);
+        for (bool filtered : {false, true}) {
+            // The filter keeps the first 30 of the 60 days.
+            dialog.form().checkBoxAll->setChecked(!filtered);
+            dialog.form().dateEditStart->setDate(QDate(2025, 1, 1));
+            dialog.form().dateEditEnd->setDate(QDate(2025, 1, 30));
+            double best = 1e300;
+            int rows = 0;
+            for (int run = 0; run < 3; ++run) {
+                dialog.form().treeWidgetLoggedData->clear();
+                QCoreApplication::processEvents();
+                QElapsedTimer timer;
+                timer.start();
+                dialog.ShowLoggedRecords(records, QStringLiteral("54321"));
+                // The view lays out and paints the new rows before the operator sees them.
+                QCoreApplication::processEvents();
+                best = std::min(best, timer.nsecsElapsed() / 1e6);
+                rows = dialog.form().treeWidgetLoggedData->topLevelItemCount();
+            }
+            std::printf("%-10d %-8s %10d %12.1f %14.0f\n", count, filtered ? "on" : "off", rows, best,
+                        rows / (best / 1000.0));
+        }
+    }
+    return 0;
+}

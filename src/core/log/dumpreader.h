@@ -1,0 +1,56 @@
+#pragma once
+// The dump thread: owns the lidar's serial port while the lidar streams its log, gathers every
+// byte until the lidar has been silent for 5 s, then hands the port back to the thread of the
+// application object as its last act.
+#include <QByteArray>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+class QSerialPort;
+
+namespace velomark {
+
+class ThreadReadDataDump : public QThread
+{
+    Q_OBJECT
+public:
+    // The dump ends when no byte arrives for this long.
+    static constexpr int kSilenceMs = 5000;
+    // How often the progress signal may fire.
+    static constexpr int kProgressIntervalMs = 250;
+
+    // dumpBuffer and pendingMessage belong to the caller; the thread writes them while it
+    // runs, the caller reads them only after the thread has ended.
+    ThreadReadDataDump(QSerialPort &port, QByteArray &dumpBuffer, QString &pendingMessage);
+    ~ThreadReadDataDump() override;
+
+    // Clears the stop flag, moves the port to this thread and starts it. A stop request made
+    // after this call is never lost, however early it comes.
+    void startDump();
+    // Asks the run to end; it does within a fraction of a second, after handing the port back.
+    void requestStop() { m_stopRequested.store(true); }
+
+    // How much has arrived so far; safe to read from any thread.
+    qint64 bytesReceived() const { return m_bytes.load(); }
+    qint64 linesReceived() const { return m_lines.load(); }
+
+signals:
+    // Emitted from the dump thread a few times a second while bytes arrive, and once at the
+    // end; connected queued, the receiver never touches the port.
+    void progress(qint64 bytes, qint64 lines);
+
+protected:
+    void run() override;
+
+private:
+    QSerialPort &m_port;
+    QByteArray &m_dump;
+    QString &m_pendingMessage;
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<qint64> m_bytes{0};
+    std::atomic<qint64> m_lines{0};
+};
+
+}  // namespace velomark

@@ -1,0 +1,116 @@
+#include "log/retrieval.h"
+
+#include <QSerialPort>
+#include <QThread>
+
+#include "common/operatorinterface.h"
+#include "common/text.h"
+#include "lidar/diagnostics.h"
+#include "lidar/lidarconnection.h"
+
+namespace velomark {
+
+namespace {
+
+const QString kEnterLabel = QStringLiteral("OnBtnRetrieveLogClicked");
+const QString kLeaveLabel = QStringLiteral("DisplayLoggedData");
+
+PrepareOutcome abandon(OperatorInterface &op)
+{
+    op.closeWait();
+    return PrepareOutcome::Abandoned;
+}
+
+PrepareOutcome enterWithKeys(LidarChannel &channel, OperatorInterface &op)
+{
+    const ConfigRead read = ReadConfigFlags(channel, kEnterLabel, QStringLiteral("Configuration flag"), op);
+    if (!read.written)
+        return abandon(op);
+    // Without a value read, writing flags back would overwrite every setting of the lidar.
+    if (!read.value) {
+        op.closeWait();
+        op.inform(applicationTitle(),
+                  read.reply.isEmpty()
+                      ? QStringLiteral("Configuration flag: Lidar does not respond to command")
+                      : QStringLiteral("Configuration flag: Invalid data: \n") + hexBytes(read.reply));
+        return PrepareOutcome::Abandoned;
+    }
+    if (!WriteConfigFlags(channel, quint8(*read.value | diag::kLogRetrievalBit), QStringLiteral("UpdateConfigBits"), op))
+        return abandon(op);
+
+    // The key sequence toggles DIAG mode, so a lidar that was already in it needs a second go.
+    bool enabled = false;
+    for (int attempt = 0; attempt < 2 && !enabled; ++attempt) {
+        if (!SendKeySequence(channel, true, op))
+            return abandon(op);
+        const QByteArray status = ReadDiagStatus(channel, timeout::kReply, kEnterLabel);
+        if (status.isEmpty()) {
+            op.inform(applicationTitle(), QStringLiteral("DIAG status: No response from the lidar"));
+            return abandon(op);
+        }
+        enabled = status.contains("Enabled");
+    }
+    if (!enabled) {
+        op.inform(applicationTitle(), QStringLiteral("The log retrieval is disbled in laser"));
+        return abandon(op);
+    }
+    if (!SendDumpKey(channel, op))
+        return abandon(op);
+    return PrepareOutcome::Ready;
+}
+
+bool leaveWithKeys(LidarChannel &channel, OperatorInterface &op)
+{
+    if (!SendKeySequence(channel, false, op))
+        return false;
+    const QByteArray status = ReadDiagStatus(channel, timeout::kDiagLeaveReply, kLeaveLabel);
+    // The flags are written back whatever the status said.
+    if (!status.contains("Disabled"))
+        op.inform(applicationTitle(), QStringLiteral("The DIAG is still enabled in laser"));
+
+    QThread::msleep(diag::kKeyPauseMs);
+    const ConfigRead read = ReadConfigFlags(channel, kLeaveLabel, kLeaveLabel, op);
+    if (!read.written)
+        return false;
+    if (!read.value) {
+        op.inform(kMessageTitle, read.reply.isEmpty()
+                                     ? QStringLiteral("DisplayLoggedData: No response from lidar")
+                                     : QStringLiteral("DisplayLoggedData: Invalid data received: \n")
+                                           + hexBytes(read.reply));
+        return false;
+    }
+    return WriteConfigFlags(channel, quint8(*read.value & ~diag::kLogRetrievalBit), QStringLiteral("Exit DIAG mode"), op);
+}
+
+}  // namespace
+
+PrepareOutcome prepareRetrieval(LidarConnection &connection, const QString &selectedText, OperatorInterface &op)
+{
+    if (!connection.ConnectSelectedLidar(selectedText)) {
+        op.closeWait();
+        return PrepareOutcome::NotConnected;
+    }
+    if (!connection.hasStoredLog()) {
+        op.inform(applicationTitle(), QStringLiteral("This lidar is not capable of logging data"));
+        op.closeWait();
+        return PrepareOutcome::NoStoredLog;
+    }
+    connection.port().clear(QSerialPort::AllDirections);
+    LidarChannel channel = connection.channel();
+    if (!connection.framedDiagCommands())
+        return enterWithKeys(channel, op);
+    if (!SetDiagMode(channel, true, op) || !StartDataRetrieval(channel, op))
+        return abandon(op);
+    return PrepareOutcome::Ready;
+}
+
+bool restoreFromDiagMode(LidarConnection &connection, OperatorInterface &op)
+{
+    LidarChannel channel = connection.channel();
+    const bool restored = connection.framedDiagCommands() ? SetDiagMode(channel, false, op)
+                                                          : leaveWithKeys(channel, op);
+    op.closeWait();
+    return restored;
+}
+
+}  // namespace velomark

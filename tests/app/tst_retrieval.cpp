@@ -1,0 +1,231 @@
+#include <QtTest>
+#include <QtWidgets>
+
+#include "lidarsim.h"
+#include "log/dumpreader.h"
+#include "recordingoperator.h"
+#include "sampledump.h"
+#include "vantrix.h"
+
+namespace {
+
+const QString kLidarName = QStringLiteral("VZQ Sim 54321");
+const QByteArray kConnect = "020B0B03021E1E03";
+const QByteArray kFramedEnter = "0228280302343403";
+const QByteArray kFramedLeave = "02292903";
+const QByteArray kKeys = "257B3C";
+const QByteArray kConfigRead = "0209585103";
+// Configuration flags 0x12 with bit 2 set, then cleared again.
+const QByteArray kOlderEnter = kConfigRead + "020A58164403" + kKeys + "59";
+const QByteArray kOlderLeave = kKeys + kConfigRead + "020A58124003";
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// The window with the simulated lidar as its only, selected list entry.
+struct Window
+{
+    explicit Window(const LidarSim &sim)
+    {
+        qputenv("VELOMARK_LIDARS", (kLidarName + QLatin1Char('=') + sim.portPath()).toUtf8());
+        dialog.EnumeratePorts();
+        dialog.form().checkBoxAll->setChecked(true);
+    }
+    // Retrieve, then let the event loop run until the dump thread's end has been handled.
+    bool retrieve(int timeoutMs = 20000)
+    {
+        op.waitTexts.clear();  // discovery's
+        dialog.OnBtnRetrieveLogClicked();
+        QElapsedTimer timer;
+        timer.start();
+        while (op.waitOpen || (dialog.dumpThread() && !dialog.dumpThread()->isFinished())) {
+            if (timer.elapsed() > timeoutMs)
+                return false;
+            QTest::qWait(20);
+        }
+        QCoreApplication::processEvents();
+        return true;
+    }
+    RecordingOperator op;
+    Vantrix dialog{&op};
+};
+
+}  // namespace
+
+// Retrievals through the window against the simulated lidar: the rows, "logDump.txt", the
+// title, the please-wait window with its progress, and every byte the lidar received.
+class TestRetrievalWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("LIDAR_SIM"))
+            QSKIP("LIDAR_SIM is not set");
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QVERIFY(sampledump::writeStoredLog(m_storedLog));
+    }
+    void cleanup()
+    {
+        qunsetenv("VELOMARK_LIDARS");
+        QFile::remove(QStringLiteral("logDump.txt"));
+    }
+
+    void wholeRetrieval_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QByteArray>("frames");
+        QTest::newRow("9.2, no Disabled on leaving: flags restored anyway")
+            << QStringList{"--firmware", "9.2", "--no-disabled-reply"}
+            << QStringList{"The DIAG is still enabled in laser"} << kConnect + kOlderEnter + kOlderLeave;
+        QTest::newRow("9.3") << QStringList{"--firmware", "9.3"} << QStringList()
+                             << kConnect + kFramedEnter + kFramedLeave;
+        QTest::newRow("10.0") << QStringList{"--firmware", "10.0"} << QStringList()
+                              << kConnect + kFramedEnter + kFramedLeave;
+    }
+    void wholeRetrieval()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QStringList, messages);
+        QFETCH(QByteArray, frames);
+        LidarSim sim(simArgs + QStringList{"--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        Window window(sim);
+        Vantrix &dialog = window.dialog;
+        // A count left from an earlier display is replaced, not added to.
+        dialog.setWindowTitle(dialog.windowTitle() + QStringLiteral(" (7 Records)"));
+        new QTreeWidgetItem(dialog.form().treeWidgetLoggedData, {QStringLiteral("old row")});
+
+        QVERIFY(window.retrieve());
+
+        QCOMPARE(window.op.texts(), messages);
+        QCOMPARE(sim.receivedBytes().toHex().toUpper(), frames);
+        QCOMPARE(window.op.waitTexts, (QStringList{"Preparing lidar for data retrieval, please wait ...",
+                                                   "Retrieving logged data from lidar, please wait ...",
+                                                   "Parsing logged data, please wait ..."}));
+        QCOMPARE(window.op.progressBytes, qint64(sampledump::kDump.size()));
+        QCOMPARE(window.op.progressLines, qint64(4));
+        QCOMPARE(readFile(QStringLiteral("logDump.txt")), sampledump::kDump);
+
+        QTreeWidget *tree = dialog.form().treeWidgetLoggedData;
+        QCOMPARE(tree->topLevelItemCount(), 3);
+        QCOMPARE(tree->topLevelItem(0)->text(3), QStringLiteral("2024-12-25"));
+        QCOMPARE(tree->topLevelItem(2)->text(3), QString());
+        QCOMPARE(tree->topLevelItem(0)->text(7), QStringLiteral("54321"));
+        QCOMPARE(int(tree->topLevelItem(0)->textAlignment(7)), int(Qt::AlignHCenter));
+        QVERIFY(dialog.windowTitle().endsWith(QStringLiteral(" -- VZQ Sim 54321 (3 Records)")));
+        QVERIFY(dialog.form().pushButtonSaveLog->isEnabled());
+        // The port is back on the window's thread and stays open for the next operation.
+        QCOMPARE(dialog.serialPort().thread(), QThread::currentThread());
+        QVERIFY(dialog.serialPort().isOpen());
+
+        // Save writes the shown rows, keeps them as the log text and offers the export.
+        const QString csvPath = m_dir.filePath(QStringLiteral("log.csv"));
+        window.op.messages.clear();
+        window.op.fileNames.enqueue(csvPath);
+        window.op.answers.enqueue(false);
+        dialog.OnBtnSaveLogClicked();
+        QCOMPARE(readFile(csvPath), sampledump::allRecordsCsv("54321"));
+        QCOMPARE(dialog.logText, sampledump::allRecordsCsv("54321"));
+        QCOMPARE(window.op.texts(), (QStringList{QStringLiteral("Data was saved to file %1").arg(csvPath),
+                                                 "Do you want to export the saved data to an encrypted file ?"}));
+
+        // The command line decodes the kept dump into the same CSV.
+        QProcess decode;
+        decode.start(QString::fromLocal8Bit(qgetenv("VELOMARK_CLI")),
+                     {"decode", "--lidar-id", kLidarName, QStringLiteral("logDump.txt")});
+        QVERIFY(decode.waitForFinished(30000));
+        QCOMPARE(decode.exitCode(), 0);
+        QCOMPARE(decode.readAllStandardOutput(), readFile(csvPath));
+    }
+
+    // An empty dump still takes the lidar out of DIAG mode and clears bit 2 before the
+    // operator hears that there was nothing.
+    void silentDumpRestoresTheLidar()
+    {
+        LidarSim sim({"--firmware", "9.2", "--stored-log", m_storedLog.fileName(), "--fault", "Y=silent"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        Window window(sim);
+        new QTreeWidgetItem(window.dialog.form().treeWidgetLoggedData, {QStringLiteral("old row")});
+        const QString title = window.dialog.windowTitle();
+
+        QVERIFY(window.retrieve());
+
+        QCOMPARE(window.op.texts(), QStringList{"Retrieving memory data: No data found"});
+        QCOMPARE(window.op.messages.first().title, velomark::applicationTitle());
+        QCOMPARE(sim.receivedBytes().toHex().toUpper(), kConnect + kOlderEnter + kOlderLeave);
+        QCOMPARE(sim.states().last(), QStringLiteral("config 0x12"));
+        QCOMPARE(window.dialog.form().treeWidgetLoggedData->topLevelItemCount(), 0);
+        QVERIFY(!window.dialog.form().pushButtonSaveLog->isEnabled());
+        QCOMPARE(window.dialog.windowTitle(), title);
+        QVERIFY(!QFile::exists(QStringLiteral("logDump.txt")));
+    }
+
+    void lidarWithoutLogIsRefused()
+    {
+        LidarSim sim({"--model", "MSP:Brasko"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        Window window(sim);
+        QVERIFY(window.retrieve());
+        QCOMPARE(window.op.texts(), QStringList{"This lidar is not capable of logging data"});
+        QCOMPARE(sim.receivedBytes().toHex().toUpper(), kConnect);
+        QVERIFY(!window.dialog.dumpThread());
+    }
+
+    // Closing the window during a dump stops the thread, restores the lidar and releases it.
+    void shutdownDuringDump()
+    {
+        LidarSim sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", "20000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QElapsedTimer timer;
+        {
+            Window window(sim);
+            window.dialog.OnBtnRetrieveLogClicked();
+            QVERIFY(window.dialog.dumpThread() && window.dialog.dumpThread()->isRunning());
+            QTest::qWait(200);
+            timer.start();
+        }
+        QVERIFY2(timer.elapsed() < velomark::ThreadReadDataDump::kSilenceMs, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(sim.receivedBytes().toHex().toUpper().endsWith(kFramedLeave + "020C0C03"));
+    }
+
+    // Loading adds rows after those shown, stamped with the selected lidar; one count in the title.
+    void loadTwice()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("saved-dump.txt"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(sampledump::kDump);
+        }
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.form().listWidgetLidars->addItem(QStringLiteral("VZQ Load 98765"));
+        dialog.form().listWidgetLidars->setCurrentRow(0);
+        dialog.form().checkBoxAll->setChecked(true);
+        op.fileNames << path << path << QString();
+        dialog.OnBtnLoadDataClicked();
+        dialog.OnBtnLoadDataClicked();
+        dialog.OnBtnLoadDataClicked();  // cancelled
+
+        QTreeWidget *tree = dialog.form().treeWidgetLoggedData;
+        QCOMPARE(tree->topLevelItemCount(), 6);
+        QCOMPARE(tree->topLevelItem(3)->text(4), QStringLiteral("10:30:45"));
+        QCOMPARE(tree->topLevelItem(5)->text(7), QStringLiteral("98765"));
+        QVERIFY(dialog.windowTitle().endsWith(QStringLiteral("-- VZQ Load 98765 (6 Records)")));
+        QVERIFY(dialog.form().pushButtonSaveLog->isEnabled());
+        QVERIFY(op.messages.isEmpty());
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QTemporaryFile m_storedLog;
+};
+
+QTEST_MAIN(TestRetrievalWindow)
+#include "tst_retrieval.moc"
