@@ -65,7 +65,8 @@ LidarOptions::LidarOptions()
       lidar(QStringLiteral("lidar"),
             QStringLiteral("Finds the lidar by discovery, first match by name."), QStringLiteral("NAME")),
       name(QStringLiteral("name"),
-           QStringLiteral("The lidar's list text with --port (default: the port path)."),
+           QStringLiteral("The lidar's list text with --port (default: the port path); "
+                          "its last five characters are the Lidar_Id."),
            QStringLiteral("NAME"))
 {
 }

@@ -4,7 +4,7 @@
 #include "cli.h"
 #include "lidar/diagnostics.h"
 #include "lidar/lidarconnection.h"
-#include "lidartarget.h"
+#include "interrupts.h"
 
 namespace cli {
 
@@ -30,7 +30,8 @@ public:
 int runErase(const QStringList &args)
 {
     QCommandLineParser parser;
-    parser.addOptions(lidarTargetOptions());
+    const LidarOptions lidarOptions;
+    lidarOptions.addTo(parser);
     const QCommandLineOption yes(QStringLiteral("yes"),
                                  QStringLiteral("Answers Yes to \"Do you want to erase the logged data in lidar ?\"."));
     parser.addOption(yes);
@@ -42,10 +43,12 @@ int runErase(const QStringList &args)
 
     EraseOperator op(parser.isSet(yes));
     velomark::LidarConnection connection(op);
-    const std::optional<QString> selected = selectLidarTarget(parser, connection, op, &exitCode);
-    if (!selected)
+    const std::optional<velomark::LidarEntry> lidar = lidarOptions.entry(parser, op, &exitCode);
+    if (!lidar)
         return exitCode;
-    const velomark::EraseOutcome outcome = velomark::eraseStoredLog(connection, *selected, op);
+    connection.lidars = {*lidar};
+    const QString selected = lidar->name;
+    const velomark::EraseOutcome outcome = velomark::eraseStoredLog(connection, selected, op);
     connection.CloseLidarPort();
     return outcome == velomark::EraseOutcome::Erased ? Success : Failed;
 }

@@ -8,7 +8,7 @@
 #include "cli.h"
 #include "common/trace.h"
 #include "lidar/lidarconnection.h"
-#include "lidartarget.h"
+#include "interrupts.h"
 #include "log/dumpreader.h"
 #include "log/logdecoder.h"
 #include "log/logfiles.h"
@@ -31,7 +31,8 @@ bool writeToStdout(const QByteArray &bytes)
 int runRetrieve(const QStringList &args)
 {
     QCommandLineParser parser;
-    parser.addOptions(lidarTargetOptions());
+    const LidarOptions lidarOptions;
+    lidarOptions.addTo(parser);
     const QCommandLineOption from(QStringLiteral("from"),
                                   QStringLiteral("First day shown (YYYY-MM-DD); needs --to."),
                                   QStringLiteral("DATE"));
@@ -64,12 +65,14 @@ int runRetrieve(const QStringList &args)
 
     CliOperator op;
     velomark::LidarConnection connection(op);
-    const std::optional<QString> selected = selectLidarTarget(parser, connection, op, &exitCode);
-    if (!selected)
+    const std::optional<velomark::LidarEntry> lidar = lidarOptions.entry(parser, op, &exitCode);
+    if (!lidar)
         return exitCode;
+    connection.lidars = {*lidar};
+    const QString selected = lidar->name;
 
     catchInterrupts();
-    if (velomark::prepareRetrieval(connection, *selected, op) != velomark::PrepareOutcome::Ready) {
+    if (velomark::prepareRetrieval(connection, selected, op) != velomark::PrepareOutcome::Ready) {
         connection.CloseLidarPort();
         return Failed;
     }
