@@ -11,7 +11,9 @@
 #include "crypto/exportflow.h"
 #include "lidar/lidarconnection.h"
 #include "lidar/lidarentry.h"
+#include "live/liveacquisition.h"
 #include "live/livedatafile.h"
+#include "live/speedrecord.h"
 
 class QCheckBox;
 class QDateEdit;
@@ -25,6 +27,9 @@ class QTreeWidget;
 class QVBoxLayout;
 class delayMsgDlg;
 class MessageBoxOperator;
+namespace velomark {
+class rThread;
+}
 
 // The widgets of the main dialog, named as the form names them.
 struct VantrixForm
@@ -91,6 +96,8 @@ public:
     void UpdateControls();
     // Decides whether `dataFilePath` names a live data file and leaves it open for appending.
     void PrepareDataFile();
+    // Adds a measurement's row to the live list and its line to the data file.
+    void AppendLiveRecord(const velomark::SpeedRecord &record);
 
     // State shared by the operations of every area (public so that tests can set and check it).
     QByteArray logText;
@@ -108,6 +115,9 @@ public:
     QString messageTitle;
     QString liveCsvHeader;
     velomark::LiveDataFile dataFile;
+    // The live reader: created by the first Start, restarted by later ones, deleted with the
+    // dialog.
+    velomark::rThread *liveReader = nullptr;
     // The current user's certificates (loaded at the first Show) and the export's encryption settings.
     velomark::CertificateList certificates;
     velomark::Encryptor encryptor;
@@ -131,6 +141,8 @@ public slots:
     void EnumeratePorts();
     void OnListWidgetLidarsCurrentRowChanhed(int iCurItem);
     void OnBtnLoadDataClicked();
+    // The live reader lost the port: acquisition ends and the operator is told once.
+    void OnLivePortLost(QString error);
 
     // Switches remote mode off, closes the port and forgets the connected lidar.
     void CloseLidarPort();
@@ -157,6 +169,11 @@ private:
     // Steps of the shutdown order that end the readers, the data file and the connection;
     // safe to run more than once.
     void StopReadersAndPort();
+    // Live acquisition back to "ready": pending buffers written, file closed.
+    void EndLiveRun();
+
+    // What the running acquisition writes with every line (lidar, file name, note).
+    velomark::LiveRun liveRun;
 
     VantrixForm ui;
     velomark::OperatorInterface *op = nullptr;

@@ -10,6 +10,7 @@ int runLidars(const QStringList &args);    // cmd_lidars.cpp
 int runIdentify(const QStringList &args);  // cmd_identify.cpp
 int runCerts(const QStringList &args);     // cmd_certs.cpp
 int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
+int runLive(const QStringList &args);      // cmd_live.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -19,6 +20,7 @@ const QList<Command> &commands()
         {"identify", "Connects a lidar and prints its model family and firmware.", runIdentify},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
         {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
+        {"live", "Live acquisition into a live data file, each line printed as written.", runLive},
     };
     return table;
 }
