@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -174,8 +175,10 @@ int runLive(const QStringList &args)
                              return;
                          const QString line = run.dataLine(*record);
                          run.write(dataFile, line, op);
-                         out() << line;
-                         out().flush();
+                         // The same bytes as in the file, whatever the terminal's locale.
+                         const QByteArray bytes = line.toUtf8();
+                         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+                         std::fflush(stdout);
                          ++records;
                          if (maxRecords > 0 && records >= maxRecords)
                              QCoreApplication::exit(Success);
