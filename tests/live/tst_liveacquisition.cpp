@@ -1,10 +1,6 @@
 #include <QtTest>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "lidar/lidarconnection.h"
-#include "lidar/queries.h"
 #include "lidarsim.h"
 #include "live/liveacquisition.h"
 #include "live/livedatafile.h"
@@ -18,27 +14,6 @@ namespace {
 const QString kLidarName = QStringLiteral("VZQ Demo 4711");
 const QString kPreparing = QStringLiteral("Preparing lidar target acquisition, please wait ...");
 const QString kSpeedMode = QStringLiteral("Please set the Lidar to \"Speed Mode\"");
-const QByteArray kBinaryRecord = QByteArray::fromHex("021504003704D201F103");
-
-// Points the descriptor that has `path` open at /dev/full, so that the next write fails
-// with "No space left on device" exactly as on a full disk.
-bool fillDiskUnder(const QString &path)
-{
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    const int full = ::open("/dev/full", O_WRONLY);
-    if (full < 0)
-        return false;
-    bool found = false;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &entry : fds.entryList(QDir::Files | QDir::System)) {
-        if (QFile::symLinkTarget(fds.filePath(entry)) == canonical && entry.toInt() != full) {
-            found = ::dup2(full, entry.toInt()) >= 0;
-            break;
-        }
-    }
-    ::close(full);
-    return found;
-}
 
 }  // namespace
 
@@ -145,94 +120,6 @@ private slots:
         QVERIFY(!readerAsked);
         QVERIFY(!op.waitOpen);
         QVERIFY(!connection.port().isOpen());
-    }
-
-    // After Stop the port belongs to the event-loop thread again and the lidar answers there.
-    void portWorksAfterStop()
-    {
-        LidarSim sim({"--output-format-byte", "31", "--live-format", "1", "--live-record",
-                      QString::fromLatin1(kBinaryRecord.toHex()), "--live-interval", "300"});
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        QTemporaryDir dir;
-        RecordingOperator op;
-        LiveDataFile dataFile;
-        QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
-        LidarConnection connection(op);
-        connection.lidars.append(LidarEntry{QString(), kLidarName, sim.portPath()});
-
-        rThread reader;
-        QList<QByteArray> buffers;
-        connect(&reader, &rThread::speed_disp, this, [&buffers](const QByteArray &b) { buffers << b; });
-        for (int run = 0; run < 2; ++run) {
-            buffers.clear();
-            QVERIFY(startLiveAcquisition(connection, kLidarName, dataFile, [&] { return &reader; }).started);
-            QTRY_VERIFY_WITH_TIMEOUT(buffers.size() >= 2, 5000);
-            stopLiveReader(&reader);
-            QCOMPARE(connection.port().thread(), QThread::currentThread());
-            QCOMPARE(QueryLidarOperationMode(connection), 1);
-        }
-        QVERIFY2(op.messages.isEmpty(), qPrintable(op.texts().join('|')));
-    }
-
-    // Shutdown's limit: a silent lidar still lets the reader end within its grace.
-    void shutdownEndsReaderWithinGrace()
-    {
-        LidarSim sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        QSerialPort port;
-        port.setPortName(sim.portPath());
-        QVERIFY(port.open(QIODevice::ReadWrite));
-        rThread reader;
-        QVERIFY(reader.startReading(&port, 3));
-        QTest::qWait(200);
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(stopLiveReaderForShutdown(&reader));
-        QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(port.thread(), QThread::currentThread());
-        QVERIFY(stopLiveReaderForShutdown(nullptr));
-    }
-
-    // A failing write is told once per run with the file's name and the system's reason; a
-    // new run tells it again.
-    void writeFailureToldOncePerRun()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("live.txt"));
-        RecordingOperator op;
-        LiveDataFile dataFile;
-        QVERIFY(dataFile.prepare(path, op));
-        SpeedRecord record;
-        record.speed = 55;
-        record.range = 1234;
-        record.metric = true;
-
-        LiveRun run(kLidarName, path, QStringLiteral("note"));
-        QVERIFY(run.write(dataFile, run.dataLine(record), op));
-        QVERIFY(fillDiskUnder(path));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(!run.write(dataFile, run.dataLine(record), op));
-        const QString expected = QStringLiteral("Open data file %1 failed with error: No space left on device")
-                                     .arg(QDir::toNativeSeparators(path));
-        QCOMPARE(op.texts(), QStringList{expected});
-        QCOMPARE(op.messages[0].title, QStringLiteral("Veltrazon Data Logger"));
-
-        LiveRun nextRun(kLidarName, path, QString());
-        QVERIFY(!nextRun.write(dataFile, nextRun.dataLine(record), op));
-        QCOMPARE(op.messages.size(), 2);
-    }
-
-    void runKeepsItsLabels()
-    {
-        SpeedRecord record;
-        record.speed = 55;
-        record.range = 1234;
-        record.metric = true;
-        record.dateTime = QDateTime(QDate(2019, 10, 15), QTime(14, 30, 15));
-        const LiveRun run(kLidarName, QStringLiteral("/data/shift,1.txt"), QStringLiteral("lane \"2\""));
-        QCOMPARE(run.rowTexts(record).last(), QStringLiteral(" 4711"));
-        QVERIFY(run.dataLine(record).endsWith(QStringLiteral(", 4711,\"shift,1.txt\",\"lane \"\"2\"\"\"\n")));
-        QCOMPARE(liveConnectionLostMessage(kLidarName), QStringLiteral("Lidar VZQ Demo 4711: connection lost"));
     }
 };
 
