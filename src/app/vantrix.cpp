@@ -26,6 +26,9 @@
 #include "crypto/exportflow.h"
 #include "lidar/diagnostics.h"
 #include "lidar/discovery.h"
+#include "live/livereader.h"
+#include "live/liverecordparser.h"
+#include "live/liverow.h"
 #include "log/dumpreader.h"
 #include "log/logdecoder.h"
 #include "log/logfiles.h"
@@ -38,6 +41,9 @@
 namespace {
 
 const char kIconPrefix[] = ":/Vantrix/Icons/";
+
+// Rows beyond the visible ones that the live list's header measures when it sizes its columns.
+constexpr int kLiveHeaderPrecisionRows = 32;
 
 QIcon formIcon(const char *name)
 {
@@ -99,6 +105,9 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
 
     ui.treeWidgetLiveData->setHeaderLabels(liveHeaders());
     ui.treeWidgetLiveData->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sizing to contents would otherwise measure every row of a long shift on each layout
+    // pass; live rows all look alike, so the visible ones and a few more decide.
+    ui.treeWidgetLiveData->header()->setResizeContentsPrecision(kLiveHeaderPrecisionRows);
     ui.treeWidgetLoggedData->setHeaderLabels(loggedHeaders());
     ui.treeWidgetLoggedData->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
@@ -126,6 +135,8 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
 Vantrix::~Vantrix()
 {
     StopReadersAndPort();
+    delete liveReader;
+    liveReader = nullptr;
     delete delayDialog;
     delayDialog = nullptr;
 }
@@ -470,13 +481,29 @@ void Vantrix::done(int result)
 void Vantrix::StopReadersAndPort()
 {
     StopDumpReader();
-    // Live acquisition ends (its file closed) before the lidar leaves remote mode and its
-    // port closes.
+    // Live acquisition ends (reader stopped, its file closed) before the lidar leaves remote
+    // mode and its port closes.
+    const bool readerEnded = velomark::stopLiveReaderForShutdown(liveReader);
     if (liveRunning) {
-        dataFile.close();
-        liveRunning = false;
+        // A terminated reader may have been cut off mid-buffer; only a clean end hands over
+        // what it read.
+        if (readerEnded) {
+            EndLiveRun();
+        } else {
+            dataFile.close();
+            liveRunning = false;
+        }
     }
     CloseLidarPort();
+}
+
+void Vantrix::EndLiveRun()
+{
+    // Buffers the reader emitted before it ended are still queued to this dialog; they belong
+    // to the run and are written before the file closes.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    dataFile.close();
+    liveRunning = false;
 }
 
 void Vantrix::CloseLidarPort()
@@ -519,6 +546,54 @@ void Vantrix::OfferEncryptedExport()
 
 void Vantrix::OnBtnStartClicked()
 {
+    if (liveRunning) {
+        op->showWait(QStringLiteral("Stopping lidar target acquisition, please wait ..."));
+        velomark::stopLiveReader(liveReader);
+        EndLiveRun();
+        op->closeWait();
+        UpdateControls();
+        return;
+    }
+
+    const velomark::LiveStartResult start =
+        velomark::startLiveAcquisition(*lidarConnection, selectedLidarText(), dataFile, [this] {
+            if (!liveReader) {
+                liveReader = new velomark::rThread;
+                connect(liveReader, &velomark::rThread::speed_disp, this, &Vantrix::ParseSpeedData,
+                        Qt::QueuedConnection);
+                connect(liveReader, &velomark::rThread::portLost, this, &Vantrix::OnLivePortLost,
+                        Qt::QueuedConnection);
+            }
+            return liveReader;
+        });
+    if (start.outputFormat)
+        outputFormat = *start.outputFormat;
+    if (!start.started) {
+        UpdateControls();
+        return;
+    }
+    liveNote = ui.lineEditNote->text();
+    // The measurements carry the lidar that is connected, whatever row is selected later.
+    liveRun = velomark::LiveRun(lidarConnection->connectedLidarName, dataFilePath, liveNote);
+    liveRunning = true;
+    op->closeWait();
+    UpdateControls();
+}
+
+void Vantrix::OnLivePortLost(QString error)
+{
+    // A run that Stop or shutdown already ended has nothing left to end.
+    if (!liveRunning)
+        return;
+    // The reader has handed the port back; its run is in its last steps.
+    if (liveReader)
+        liveReader->wait();
+    const QString lidarName = liveRun.lidarName();
+    velomark::trace(lcLive(), QStringLiteral("Lidar %1: port lost: %2").arg(lidarName, error));
+    EndLiveRun();
+    velomark::releaseLostLidar(*lidarConnection);
+    UpdateControls();
+    op->inform(messageTitle, velomark::liveConnectionLostMessage(lidarName));
 }
 
 void Vantrix::OnBtnExitClicked()
@@ -543,7 +618,22 @@ void Vantrix::OnBtnClearClicked()
 
 void Vantrix::ParseSpeedData(QByteArray dataRead)
 {
-    Q_UNUSED(dataRead)
+    if (const std::optional<velomark::SpeedRecord> record =
+            velomark::parseLiveRecord(dataRead, QDateTime::currentDateTime()))
+        AppendLiveRecord(*record);
+}
+
+void Vantrix::AppendLiveRecord(const velomark::SpeedRecord &record)
+{
+    auto *item = new QTreeWidgetItem(liveRun.rowTexts(record));
+    for (int column = 0; column < velomark::kLiveColumnCount; ++column)
+        item->setTextAlignment(column, int(velomark::liveColumnAlignment(column)));
+    ui.treeWidgetLiveData->addTopLevelItem(item);
+    ui.treeWidgetLiveData->scrollToBottom();
+
+    // A buffer that arrives after its run ended is shown, but the closed file takes no line.
+    if (liveRunning)
+        liveRun.write(dataFile, liveRun.dataLine(record), *op);
 }
 
 void Vantrix::msgDisplay()

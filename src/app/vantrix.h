@@ -11,6 +11,7 @@
 #include "crypto/exportflow.h"
 #include "lidar/lidarconnection.h"
 #include "lidar/lidarentry.h"
+#include "live/liveacquisition.h"
 #include "live/livedatafile.h"
 #include "live/speedrecord.h"
 
@@ -26,6 +27,9 @@ class QTreeWidget;
 class QVBoxLayout;
 class delayMsgDlg;
 class MessageBoxOperator;
+namespace velomark {
+class rThread;
+}
 
 namespace velomark {
 class ThreadReadDataDump;
@@ -96,6 +100,8 @@ public:
     void UpdateControls();
     // Decides whether `dataFilePath` names a live data file and leaves it open for appending.
     void PrepareDataFile();
+    // Adds a measurement's row to the live list and its line to the data file.
+    void AppendLiveRecord(const velomark::SpeedRecord &record);
 
     // State shared by the operations of every area (public so that tests can set and check it).
     QByteArray logText;
@@ -113,6 +119,9 @@ public:
     QString messageTitle;
     QString liveCsvHeader;
     velomark::LiveDataFile dataFile;
+    // The live reader: created by the first Start, restarted by later ones, deleted with the
+    // dialog.
+    velomark::rThread *liveReader = nullptr;
     // The current user's certificates (loaded at the first Show) and the export's encryption settings.
     velomark::CertificateList certificates;
     velomark::Encryptor encryptor;
@@ -136,6 +145,8 @@ public slots:
     void EnumeratePorts();
     void OnListWidgetLidarsCurrentRowChanhed(int iCurItem);
     void OnBtnLoadDataClicked();
+    // The live reader lost the port: acquisition ends and the operator is told once.
+    void OnLivePortLost(QString error);
 
     // Switches remote mode off, closes the port and forgets the connected lidar.
     void CloseLidarPort();
@@ -174,6 +185,11 @@ private:
     void StopReadersAndPort();
     // Ends a running dump (its port comes back) and takes the lidar out of DIAG mode.
     void StopDumpReader();
+    // Live acquisition back to "ready": pending buffers written, file closed.
+    void EndLiveRun();
+
+    // What the running acquisition writes with every line (lidar, file name, note).
+    velomark::LiveRun liveRun;
 
     VantrixForm ui;
     velomark::OperatorInterface *op = nullptr;

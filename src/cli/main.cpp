@@ -8,6 +8,7 @@ namespace cli {
 
 int runLidars(const QStringList &args);    // cmd_lidars.cpp
 int runIdentify(const QStringList &args);  // cmd_identify.cpp
+int runLive(const QStringList &args);      // cmd_live.cpp
 int runRetrieve(const QStringList &args);  // cmd_retrieve.cpp
 int runErase(const QStringList &args);     // cmd_erase.cpp
 int runDecode(const QStringList &args);    // cmd_decode.cpp
@@ -20,6 +21,7 @@ const QList<Command> &commands()
     static const QList<Command> table = {
         {"lidars", "Lists the paired lidars (Bluetooth discovery).", runLidars},
         {"identify", "Connects a lidar and prints its model family and firmware.", runIdentify},
+        {"live", "Live acquisition into a live data file, each line printed as written.", runLive},
         {"retrieve", "Retrieves the log stored in a lidar and prints the log CSV.", runRetrieve},
         {"erase", "Erases the log stored in a lidar.", runErase},
         {"decode", "Decodes a log dump file and prints the log CSV.", runDecode},
