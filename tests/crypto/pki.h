@@ -1,8 +1,10 @@
 #pragma once
 // Test keys, certificates and NSS databases made by the openssl and NSS command-line tools, so
 // the expected results never come from the code under test.
-#include <QByteArray>
-#include <QString>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -11,50 +13,134 @@ namespace testpki {
 struct Run
 {
     bool ok = false;
+    int exitCode = -1;
     QByteArray out;
     QByteArray err;
 };
 
 // Runs a program to its end (stdin from `input`).
-Run run(const QString &program, const QStringList &args, const QByteArray &input = {});
+inline Run run(const QString &program, const QStringList &args, const QByteArray &input = {})
+{
+    Run result;
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(10000)) {
+        result.err = "cannot start " + program.toUtf8();
+        return result;
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(300000);
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    if (process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    result.ok = result.exitCode == 0;
+    if (!result.ok)
+        qWarning("%s %s: %s", qPrintable(program), qPrintable(args.value(0)), result.err.constData());
+    return result;
+}
 
-// One folder of keys and certificates for a test program; keys are made once per name.
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// One folder of keys and certificates for a test program; keys are made once per kind.
 class Pki
 {
 public:
-    Pki();
+    Pki()
+    {
+        // An attribute name openssl does not know, for unknown OIDs, and the widest string
+        // mask, so non-Latin text is stored as BMPString.
+        writeFile(path("req.cnf"), "oid_section = extra_oids\n"
+                                   "[extra_oids]\nvelomarkTestAttr = 1.3.6.1.4.1.99999.7\n"
+                                   "[req]\ndistinguished_name = dn\nstring_mask = default\n[dn]\n");
+    }
     QString dir() const { return m_dir.path(); }
     QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString keyOf(const QString &certPem) const { return m_certKeys.value(certPem); }
 
-    // "rsa:2048", "dsa", "ec"; returns the PEM key file, made on first request.
-    QString key(const QString &kind);
-    // A self-signed certificate (PEM) with this subject ("/CN=a/O=b") and serial (hex).
-    // Returns an empty path and fails the test step when openssl refuses.
+    // "rsa:2048", "dsa", "ec"; returns the PEM key file.
+    QString key(const QString &kind)
+    {
+        if (m_keys.contains(kind))
+            return m_keys.value(kind);
+        const QString file = path(QString(kind).replace(':', '_') + ".key");
+        QStringList args{"genpkey", "-out", file};
+        if (kind.startsWith("rsa:"))
+            args << "-algorithm" << "RSA" << "-pkeyopt" << "rsa_keygen_bits:" + kind.mid(4);
+        else if (kind == "ec")
+            args << "-algorithm" << "EC" << "-pkeyopt" << "ec_paramgen_curve:P-256";
+        else if (run("openssl", {"genpkey", "-genparam", "-algorithm", "DSA", "-pkeyopt", "dsa_paramgen_bits:1024",
+                                 "-out", path("dsa.params")}).ok)
+            args << "-paramfile" << path("dsa.params");
+        if (!run("openssl", args).ok)
+            return {};
+        m_keys.insert(kind, file);
+        return file;
+    }
+
+    // A self-signed PEM certificate with this subject ("/CN=a/O=b") and serial (hex); empty
+    // when openssl refuses.
     QString certificate(const QString &name, const QString &keyKind, const QString &subject,
-                        const QString &serialHex = QStringLiteral("01"));
-    // An NSS database folder holding the given certificates under the given nicknames, in
-    // the given order. Private keys are imported (PKCS #12) for those that name a key.
+                        const QString &serialHex = QStringLiteral("01"))
+    {
+        const QString keyFile = key(keyKind);
+        const QString file = path(name + ".pem");
+        if (!run("openssl", {"req", "-x509", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj",
+                             subject, "-set_serial", "0x" + serialHex, "-days", "30", "-out", file}).ok)
+            return {};
+        m_certKeys.insert(file, keyFile);
+        return file;
+    }
+
+    // An NSS database holding the certificates under their nicknames, in that order, and the
+    // private keys of `keyImports`.
     bool makeNssDb(const QString &folder, const QList<QPair<QString, QString>> &nicknameAndCert,
-                   const QStringList &keyImports = {});
+                   const QStringList &keyImports = {})
+    {
+        QDir().mkpath(folder);
+        const QString db = "sql:" + folder;
+        bool ok = run("certutil", {"-N", "--empty-password", "-d", db}).ok;
+        for (const auto &entry : nicknameAndCert)
+            ok = ok && run("certutil", {"-A", "-d", db, "-n", entry.first, "-t", ",,", "-i", entry.second}).ok;
+        for (const QString &pem : keyImports) {
+            ok = ok && run("openssl", {"pkcs12", "-export", "-in", pem, "-inkey", keyOf(pem), "-passout",
+                                       "pass:velomark", "-out", pem + ".p12"}).ok
+                 && run("pk12util", {"-i", pem + ".p12", "-d", db, "-W", "velomark", "-K", ""}).ok;
+        }
+        return ok;
+    }
 
-    // Decrypts a DER enveloped-data file with openssl; ok false when openssl refuses.
-    Run opensslDecrypt(const QString &derFile, const QString &certPem, const QString &keyPem);
-    // Decrypts with NSS's cmsutil against a database holding the recipient's key.
-    Run nssDecrypt(const QString &derFile, const QString &dbFolder);
-    // A PKCS #12 of the certificate and its key for pk12util.
-    QString pkcs12(const QString &certPem, const QString &keyPem);
+    // Without -binary openssl would turn line ends into CR LF.
+    Run opensslDecrypt(const QString &derFile, const QString &certPem)
+    {
+        return run("openssl", {"cms", "-decrypt", "-binary", "-inform", "DER", "-in", derFile, "-recip", certPem,
+                               "-inkey", keyOf(certPem)});
+    }
 
-    QString keyOf(const QString &certPem) const;
+    Run nssDecrypt(const QString &derFile, const QString &dbFolder)
+    {
+        const QString outFile = derFile + ".nss";
+        QFile::remove(outFile);
+        Run result = run("cmsutil", {"-D", "-i", derFile, "-d", "sql:" + dbFolder, "-o", outFile});
+        result.out = readFile(outFile);
+        return result;
+    }
 
 private:
     QTemporaryDir m_dir;
     QHash<QString, QString> m_keys;
     QHash<QString, QString> m_certKeys;
 };
-
-QByteArray readFile(const QString &path);
-bool writeFile(const QString &path, const QByteArray &data);
-// DER of a PEM certificate, via openssl.
-QByteArray certificateDer(const QString &pem);
 
 }  // namespace testpki

@@ -1,143 +1,156 @@
 #include <QtTest>
 
-#include "crypto/certificate.h"
+#include "crypto/certstore.h"
+#include "crypto/encryptor.h"
 #include "pki.h"
 
 using namespace velomark;
 
+// Certificates read from files and from the user's NSS database.
 class TestCertificate : public QObject
 {
     Q_OBJECT
     testpki::Pki pki;
+    QString home;  // a home with $HOME/.pki/nssdb holding three certificates
 
     static std::unique_ptr<Certificate> load(const QString &pem)
     {
         std::unique_ptr<Certificate> certificate(new Certificate);
-        if (!certificate->LoadFromFile(pem.toStdString()))
-            return nullptr;
-        return certificate;
+        return certificate->LoadFromFile(pem.toStdString()) ? std::move(certificate) : nullptr;
+    }
+
+    static void useHome(const QString &homeDir, const QString &dataHome = QString())
+    {
+        qputenv("HOME", homeDir.toUtf8());
+        qputenv("XDG_DATA_HOME", dataHome.toUtf8());  // empty counts as unset
     }
 
 private slots:
-    void subjectDN_data()
+    void initTestCase()
+    {
+        home = pki.path("home");
+        // Inserted out of nickname order: the store must sort them.
+        QVERIFY(pki.makeNssDb(home + "/.pki/nssdb",
+                              {{"zulu", pki.certificate("z", "rsa:1024", "/CN=Zulu")},
+                               {"alpha", pki.certificate("a", "rsa:1024", "/CN=Alpha, Inc/O=Org")},
+                               {"mike", pki.certificate("m", "rsa:1024", "/CN=Mike")}}));
+    }
+
+    void subjectAndSerial_data()
     {
         QTest::addColumn<QString>("subject");
         QTest::addColumn<QString>("rendered");
-        QTest::newRow("CN O C as stored") << "/CN=Alice/O=Org/C=DE" << "CN=Alice, O=Org, C=DE";
-        QTest::newRow("C O CN as stored") << "/C=DE/O=Org/CN=Alice" << "C=DE, O=Org, CN=Alice";
-        QTest::newRow("comma quoted") << "/CN=Bob/O=Speed, Traffic Ltd" << "CN=Bob, O=\"Speed, Traffic Ltd\"";
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("serialHex");
+        QTest::newRow("CN O C as stored") << "/CN=Alice/O=Org/C=DE" << "CN=Alice, O=Org, C=DE" << "01" << "01";
+        QTest::newRow("C O CN as stored") << "/C=DE/O=Org/CN=Alice" << "C=DE, O=Org, CN=Alice"
+                                          << "80ABCDEF" << "0080ABCDEF";
+        QTest::newRow("comma quoted") << "/CN=Bob/O=Speed, Traffic Ltd" << "CN=Bob, O=\"Speed, Traffic Ltd\""
+                                      << "7F0102030405060708090A0B0C0D0E0F10111213"
+                                      << "7F0102030405060708090A0B0C0D0E0F10111213";
         QTest::newRow("unknown OID") << "/CN=Carol/velomarkTestAttr=lane 3"
-                                     << "CN=Carol, OID.1.3.6.1.4.1.99999.7=lane 3";
+                                     << "CN=Carol, OID.1.3.6.1.4.1.99999.7=lane 3" << "02" << "02";
         QTest::newRow("table names") << "/emailAddress=a@b.example/L=Town/ST=Land/OU=Unit/street=Main 1"
                                         "/postalCode=12345/serialNumber=42/title=Chief/GN=Dana/SN=Eve/DC=example"
                                      << "E=a@b.example, L=Town, ST=Land, OU=Unit, STREET=Main 1, "
-                                        "PostalCode=12345, SERIALNUMBER=42, Title=Chief, G=Dana, SN=Eve, DC=example";
+                                        "PostalCode=12345, SERIALNUMBER=42, Title=Chief, G=Dana, SN=Eve, DC=example"
+                                     << "03" << "03";
         // Characters beyond Latin-1 make openssl store a BMPString under the widest mask.
-        QTest::newRow("BMPString") << QString::fromUtf8("/CN=Ωmega Σ/O=Org") << QString::fromUtf8("CN=Ωmega Σ, O=Org");
-        QTest::newRow("Latin-1 text") << QString::fromUtf8("/CN=Jürgen") << QString::fromUtf8("CN=Jürgen");
+        QTest::newRow("BMPString") << QString::fromUtf8("/CN=Ωmega Σ/O=Org") << QString::fromUtf8("CN=Ωmega Σ, O=Org")
+                                   << "04" << "04";
+        QTest::newRow("Latin-1 text") << QString::fromUtf8("/CN=Jürgen") << QString::fromUtf8("CN=Jürgen") << "05" << "05";
     }
-    void subjectDN()
+    void subjectAndSerial()
     {
         QFETCH(QString, subject);
         QFETCH(QString, rendered);
-        const QString pem = pki.certificate(QString("subject%1").arg(qHash(subject)), "rsa:1024", subject);
-        QVERIFY(!pem.isEmpty());
+        QFETCH(QString, serial);
+        QFETCH(QString, serialHex);
+        const QString pem = pki.certificate(QString("subject%1").arg(qHash(subject)), "rsa:1024", subject, serial);
+        if (QTest::currentDataTag() == QByteArray("BMPString"))
+            QVERIFY(testpki::run("openssl", {"asn1parse", "-in", pem}).out.contains("BMPSTRING"));
         auto certificate = load(pem);
         QVERIFY(certificate);
         QCOMPARE(QString::fromStdString(certificate->SubjectDN()), rendered);
         QVERIFY(certificate->LastMethodSuccess());
+        QCOMPARE(QString::fromStdString(certificate->SerialNumber()), serialHex);
     }
 
-    void bmpStringReallyStored()
+    void badInputIsRefused()
     {
-        const QString pem = pki.certificate("bmp", "rsa:1024", QString::fromUtf8("/CN=Ωmega"));
-        const QByteArray parsed = testpki::run("openssl", {"asn1parse", "-in", pem}).out;
-        QVERIFY2(parsed.contains("BMPSTRING"), parsed.constData());
-    }
-
-    void serialNumbers_data()
-    {
-        QTest::addColumn<QString>("serial");
-        QTest::addColumn<QString>("hex");
-        QTest::newRow("small") << "01" << "01";
-        QTest::newRow("top bit set keeps its 00") << "80ABCDEF" << "0080ABCDEF";
-        QTest::newRow("long") << "7F0102030405060708090A0B0C0D0E0F10111213"
-                              << "7F0102030405060708090A0B0C0D0E0F10111213";
-    }
-    void serialNumbers()
-    {
-        QFETCH(QString, serial);
-        QFETCH(QString, hex);
-        auto certificate = load(pki.certificate("serial" + serial, "rsa:1024", "/CN=Serial", serial));
-        QVERIFY(certificate);
-        QCOMPARE(QString::fromStdString(certificate->SerialNumber()), hex);
-    }
-
-    // The issuer Name is copied as stored: it must appear byte for byte in the certificate.
-    void issuerNameIsTheStoredStructure()
-    {
-        const QString pem = pki.certificate("issuer", "rsa:1024", "/C=DE/O=Issuer, Inc/CN=Root");
-        auto certificate = load(pem);
-        QVERIFY(certificate);
-        const Bytes issuer = certificate->IssuerNameDer();
-        const QByteArray der = testpki::certificateDer(pem);
-        QVERIFY(!issuer.empty());
-        QVERIFY(der.contains(QByteArray(reinterpret_cast<const char *>(issuer.data()), int(issuer.size()))));
-        bool ok = false;
-        QCOMPARE(renderDistinguishedName(issuer, &ok), std::string("C=DE, O=\"Issuer, Inc\", CN=Root"));
-        QVERIFY(ok);
-    }
-
-    void publicKeyKinds_data()
-    {
-        QTest::addColumn<QString>("keyKind");
-        QTest::addColumn<bool>("isRsa");
-        QTest::addColumn<QString>("oid");
-        QTest::newRow("RSA") << "rsa:1024" << true << "1.2.840.113549.1.1.1";
-        QTest::newRow("DSA") << "dsa" << false << "1.2.840.10040.4.1";
-        QTest::newRow("EC") << "ec" << false << "1.2.840.10045.2.1";
-    }
-    void publicKeyKinds()
-    {
-        QFETCH(QString, keyKind);
-        QFETCH(bool, isRsa);
-        QFETCH(QString, oid);
-        auto certificate = load(pki.certificate("kind" + keyKind.left(3), keyKind, "/CN=Kind"));
-        QVERIFY(certificate);
-        PublicKeyInfo key;
-        QVERIFY(certificate->shared()->publicKey(key, nullptr));
-        QCOMPARE(key.isRsa, isRsa);
-        QCOMPARE(QString::fromStdString(key.algorithmOid), oid);
-        // An RSA key is the bare RSAPublicKey SEQUENCE; others the whole SubjectPublicKeyInfo.
-        const QByteArray spki = testpki::run("openssl", {"pkey", "-in", pki.key(keyKind), "-pubout", "-outform", "DER"}).out;
-        const QByteArray got(reinterpret_cast<const char *>(key.der.data()), int(key.der.size()));
-        if (isRsa)
-            QVERIFY(spki.endsWith(got) && got.size() < spki.size());
-        else
-            QCOMPARE(got.toHex(), spki.toHex());
-    }
-
-    void emptyObjectAndBadInput()
-    {
-        Certificate empty;
-        QCOMPARE(empty.SubjectDN(), std::string());
-        QVERIFY(!empty.LastMethodSuccess());
-        QVERIFY(empty.LastLog().find("No certificate") != std::string::npos);
-        QVERIFY(empty.LastLog().find("SubjectDN:") != std::string::npos);
-        QVERIFY(empty.IssuerNameDer().empty());
-        QVERIFY(!empty.shared());
-
         testpki::writeFile(pki.path("garbage.pem"), "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
         Certificate bad;
         QVERIFY(!bad.LoadFromFile(pki.path("garbage.pem").toStdString()));
-        QVERIFY(!bad.HasCertificate());
         QVERIFY(!bad.LoadFromDer({0x30, 0x03, 0x02, 0x01, 0x00}));
         QVERIFY(!bad.LoadFromFile(pki.path("missing.pem").toStdString()));
+        QVERIFY(!bad.HasCertificate());
         // DER files load as they stand.
-        const QString pem = pki.certificate("der", "rsa:1024", "/CN=Der");
-        testpki::writeFile(pki.path("der.der"), testpki::certificateDer(pem));
+        testpki::writeFile(pki.path("der.der"), testpki::run("openssl", {"x509", "-in", pki.certificate("der", "rsa:1024", "/CN=Der"),
+                                                               "-outform", "DER"}).out);
         QVERIFY(bad.LoadFromFile(pki.path("der.der").toStdString()));
         QCOMPARE(bad.SubjectDN(), std::string("CN=Der"));
+    }
+
+    // The order is stable across runs, and a certificate outlives its store and its own
+    // Certificate object while a recipient list holds it.
+    void storeOrderAndLifetime()
+    {
+        useHome(home);
+        Encryptor encryptor;
+        encryptor.SetEncryptionAlgorithm("pki");
+        for (int round = 0; round < 2; ++round) {
+            CertificateStore store;
+            QVERIFY(!store.GetCertificate(0));  // nothing open yet
+            QVERIFY(store.OpenCurrentUserStore(true));
+            QCOMPARE(QString::fromStdString(store.Location()), home + "/.pki/nssdb");
+            QStringList subjects;
+            for (int i = 0; i < store.CertificateCount(); ++i)
+                subjects << QString::fromStdString(store.GetCertificate(i)->SubjectDN());
+            QCOMPARE(subjects, (QStringList{"CN=\"Alpha, Inc\", O=Org", "CN=Mike", "CN=Zulu"}));
+            QVERIFY(!store.GetCertificate(3));
+            QVERIFY(!store.LastMethodSuccess());
+            QVERIFY(!store.GetCertificate(-1));
+            QVERIFY(encryptor.SetRecipientCert(*store.GetCertificate(round)));
+        }
+        BinaryData data;
+        data.AppendData("kept alive", 10);
+        QVERIFY(encryptor.EncryptBinaryData(data));
+        QVERIFY(data.Size() > 100);
+    }
+
+    void storeLocations_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("no database anywhere: empty store") << "none" << 0 << true;
+        QTest::newRow("XDG_DATA_HOME") << "xdg" << 1 << true;
+        QTest::newRow("default data home") << "default" << 1 << true;
+        QTest::newRow("folder without database files") << "emptyfolder" << 0 << true;
+        QTest::newRow("unreadable database") << "corrupt" << 0 << false;
+    }
+    void storeLocations()
+    {
+        QFETCH(QString, layout);
+        QFETCH(int, count);
+        QFETCH(bool, opens);
+        const QString base = pki.path("loc-" + layout);
+        QDir().mkpath(base + "/home");
+        useHome(base + "/home", layout == "xdg" ? base + "/data" : QString());
+        const QString one = pki.certificate("loc", "rsa:1024", "/CN=Located");
+        if (layout == "xdg")
+            QVERIFY(pki.makeNssDb(base + "/data/pki/nssdb", {{"only", one}}));
+        else if (layout == "default")
+            QVERIFY(pki.makeNssDb(base + "/home/.local/share/pki/nssdb", {{"only", one}}));
+        else if (layout != "none")
+            QDir().mkpath(base + "/home/.pki/nssdb");
+        if (layout == "corrupt")
+            testpki::writeFile(base + "/home/.pki/nssdb/cert9.db", QByteArray(4096, 'x'));
+        CertificateStore store;
+        QCOMPARE(store.OpenCurrentUserStore(true), opens);
+        QCOMPARE(store.LastMethodSuccess(), opens);
+        QCOMPARE(store.CertificateCount(), count);
+        QVERIFY(opens || store.LastLog().find("openCertStore:") != std::string::npos);
     }
 };
 
