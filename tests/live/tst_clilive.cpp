@@ -28,20 +28,6 @@ QStringList textRecordOptions(int intervalMs)
 // The month of the date column follows the locale.
 const QStringList kLocale{"LC_ALL=C"};
 
-// Collects standard output until `lines` whole lines have arrived.
-bool waitForLines(QProcess &cli, QByteArray &printed, int lines, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (printed.count('\n') < lines && timer.elapsed() < timeoutMs) {
-        cli.waitForReadyRead(100);
-        printed += cli.readAllStandardOutput();
-        if (cli.state() == QProcess::NotRunning && cli.bytesAvailable() == 0)
-            break;
-    }
-    return printed.count('\n') >= lines;
-}
-
 }  // namespace
 
 class TestCliLive : public QObject
@@ -166,7 +152,7 @@ private slots:
         startCli(cli, QStringList{"live", "--port", sim.portPath(), "--output", path} << (signal ? QStringList() : QStringList{"--seconds", "3"}),
                  kLocale);
         QByteArray printed;
-        QVERIFY(waitForLines(cli, printed, 3, 15000));
+        QTRY_VERIFY_WITH_TIMEOUT((printed += cli.readAllStandardOutput()).count('\n') >= 3, 15000);
         if (signal != 0)
             ::kill(pid_t(cli.processId()), signal);
         QVERIFY(cli.waitForFinished(10000));

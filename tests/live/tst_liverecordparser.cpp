@@ -38,7 +38,6 @@ private slots:
         QTest::newRow("status bits carried") << hex("02 15 07 00 37 04 D2 01 F2 03") << "55 1234 A 3 km/h";
         QTest::newRow("status bit 2 clear ignored") << hex("02 15 11 00 37 04 D2 01 E4 03") << "ignored";
         QTest::newRow("speed 16 sent as 00 10 10") << hex("02 15 04 00 10 10 04 D2 01 D6 03") << "16 1234 A 0 km/h";
-        QTest::newRow("escaped status byte") << hex("02 15 10 14 00 37 04 D2 01 E1 03") << "55 1234 R 0 km/h";
         QTest::newRow("escaped checksum") << hex("02 15 04 00 37 04 D2 E0 10 10 03") << "55 1234 A 0 km/h";
         QTest::newRow("frame type 0x10 is not an escape") << hex("02 10 04 00 37 04 D2 01 F4 03") << "55 1234 A 0 km/h";
         QTest::newRow("frame type 0x16 three-byte range") << hex("02 16 04 00 37 01 E2 40 01 87 03") << "55 123456 A 0 km/h";
@@ -49,7 +48,6 @@ private slots:
         QTest::newRow("wrong checksum") << hex("02 15 04 00 37 04 D2 01 F0 03") << "ignored";
         QTest::newRow("cut before checksum") << hex("02 15 04 00 37 04 D2 01") << "ignored";
         QTest::newRow("cut after escape before checksum") << hex("02 15 04 00 37 04 D2 01 10") << "ignored";
-        QTest::newRow("cut inside speed") << hex("02 15 04 00") << "ignored";
         QTest::newRow("speed 0 ignored") << hex("02 15 04 00 00 04 D2 01 C6 03") << "ignored";
         QTest::newRow("speed 32767 ignored") << hex("02 15 04 7F FF 04 D2 01 46 03") << "ignored";
         QTest::newRow("range 0 ignored") << hex("02 15 04 00 37 00 00 01 27 03") << "ignored";
@@ -88,10 +86,7 @@ private slots:
                                                << "191015-143015|||" + missing + ' ' + missing + " A 0 mph";
         QTest::newRow("speed not a number counts 0") << QByteArray("$SPD,1,101519,143015,,,,,V,,abc,12.34,") << "191015-143015|||0 123 A 0 mph";
         QTest::newRow("range beyond any number counts 0") << QByteArray("$SPD,1,101519,143015,,,,,V,R,40,1e400,1") << "191015-143015|||40 0 R 0 km/h";
-        QTest::newRow("range beyond the integers counts 0") << QByteArray("$SPD,1,101519,143015,,,,,V,R,40,99999999999,1")
-                                                            << "191015-143015|||40 0 R 0 km/h";
         QTest::newRow("invalid date") << QByteArray("$SPD,1,133219,143015,,,,,V,R,40,10,1") << "|||40 100 R 0 km/h";
-        QTest::newRow("empty time") << QByteArray("$SPD,1,101519,,,,,,V,R,40,10,1") << "|||40 100 R 0 km/h";
         QTest::newRow("direction other than R approaching") << QByteArray("$SPD,1,101519,143015,,,,,V,r,40,10,2") << "191015-143015|||40 100 A 0 mph";
         QTest::newRow("extra fields ignored") << QByteArray("$SPD,1,101519,143015,,,,,V,R,40,10,1,extra,more") << "191015-143015|||40 100 R 0 km/h";
         QTest::newRow("twelve fields ignored") << QByteArray("$SPD,1,101519,143015,,,,,V,R,40,10") << "ignored";

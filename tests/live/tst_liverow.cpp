@@ -128,27 +128,6 @@ private slots:
             QCOMPARE(op.messages[0].title, kMessageTitle);
     }
 
-    // A file that cannot be opened or written is not ready, and the operator learns why.
-    void openFailures_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::newRow("folder instead of a file") << QStringLiteral("/tmp");
-        QTest::newRow("device that is always full") << QStringLiteral("/dev/full");
-    }
-    void openFailures()
-    {
-        QFETCH(QString, path);
-        RecordingOperator op;
-        LiveDataFile file;
-        QVERIFY(!file.prepare(path, op));
-        QVERIFY(!file.isOpen());
-        QCOMPARE(op.messages.size(), 1);
-        QCOMPARE(op.messages[0].title, kMessageTitle);
-        const QString prefix = QStringLiteral("Open data file %1 failed with error: ").arg(path);
-        QVERIFY2(op.messages[0].text.startsWith(prefix) && op.messages[0].text.size() > prefix.size(),
-                 qPrintable(op.messages[0].text));
-    }
-
     // Choosing another file lets go of the former one; a closed file reopens for appending.
     void switchingAndReopening()
     {

@@ -24,23 +24,11 @@ QDateTime at(const char *text)
 
 const QDateTime kChristmas = at("2024-12-25 10:30:45");
 
-// Three records of the dump lines used throughout: metric without a position, imperial and
-// metric with one.
-const QByteArray kDump =
-    "01 12 25 24 10 30 45 41 00 41 01 F4 01 83\r\n"
-    "03 12 25 24 10 30 45 49 16 45 12 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00 C0\r\n"
-    "not a record\r\n"
-    "0B 12 25 24 10 30 45 49 16 45 12 4E 01 23 07 12 34 57 41 52 00 41 00 13 88 01 A7\r\n";
-
-const QByteArray kDumpCsv =
-    "Speed,Speed_Unit,Range,Range_Unit,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id\n"
-    "65,km/h,50.0,m,Approaching,2024-12-25,10:30:45,,,12345\n"
-    "65,mph,50.0,ft,Receding,2024-12-25,10:30:45,N49.27418667,W123.11872333,12345\n"
-    "65,km/h,500.0,m,Receding,2024-12-25,10:30:45,N49.27418667,W123.11872333,12345\n";
+const QByteArray kDump = sampledump::kDump;
+const QByteArray kDumpCsv = sampledump::allRecordsCsv("12345");
 
 }  // namespace
 
-using sampledump::kCsvHeader;
 
 Q_DECLARE_METATYPE(SpeedRecord)
 Q_DECLARE_METATYPE(LogDateFilter)
@@ -138,14 +126,13 @@ private slots:
 
     void logDumpKeepsEveryByte()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("logDump.txt"));
+        const QString path = m_dir.filePath(QStringLiteral("raw.txt"));
         const QByteArray bytes = kDump + QByteArray("\0tail\r\r\n\xff", 9);
         QVERIFY(writeLogDump(bytes, path).ok);
         QCOMPARE(fileBytes(path), bytes);
         QVERIFY(writeLogDump("01\n", path).ok);
         QCOMPARE(fileBytes(path), QByteArray("01\n"));
-        const FileWriteResult failed = writeLogDump(bytes, dir.filePath(QStringLiteral("missing/logDump.txt")));
+        const FileWriteResult failed = writeLogDump(bytes, m_dir.filePath(QStringLiteral("missing/logDump.txt")));
         QVERIFY(!failed.ok);
         QVERIFY(!failed.errorString.isEmpty());
     }
@@ -154,8 +141,7 @@ private slots:
     // replaces the file; a failed save reports and leaves nothing behind.
     void saving()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("log.txt"));
+        const QString path = m_dir.filePath(QStringLiteral("log.txt"));
         const QVector<LogRow> rows = logRows(decodeLogDump(kDump), LogDateFilter::all(), QStringLiteral("12345"));
         RecordingOperator op;
         op.fileNames.enqueue(path);
@@ -177,12 +163,12 @@ private slots:
         QCOMPARE(saveLogRows(rows, QString(), op, &buffer), LogSaveOutcome::Saved);
         QCOMPARE(fileBytes(path), kDumpCsv);
         QCOMPARE(saveLogRows(rows.mid(0, 1), QString(), op, &buffer), LogSaveOutcome::Saved);
-        const QByteArray oneRow = kLogCsvHeader + QByteArray("65,km/h,50.0,m,Approaching,2024-12-25,10:30:45,,,12345\n");
+        const QByteArray oneRow = sampledump::kCsvHeader + sampledump::csvLine(0, "12345");
         QCOMPARE(fileBytes(path), oneRow);
         QCOMPARE(buffer, oneRow);
         QCOMPARE(op.texts(), QStringList({"Data was saved to file " + path, "Data was saved to file " + path}));
 
-        const QString blocked = dir.filePath(QStringLiteral("no-such-dir/log.txt"));
+        const QString blocked = m_dir.filePath(QStringLiteral("no-such-dir/log.txt"));
         op.messages.clear();
         op.fileNames.enqueue(blocked);
         QCOMPARE(saveLogRows(rows, QString(), op, &buffer), LogSaveOutcome::Failed);
@@ -198,15 +184,13 @@ private slots:
     // file choice starts in the program's folder.
     void loadDataFiles()
     {
-        QTemporaryDir dir;
-        const QString dumpPath = dir.filePath(QStringLiteral("logDump.txt")), livePath = dir.filePath(QStringLiteral("live.csv"));
-        QVERIFY(writeLogDump(kDump, dumpPath).ok);
+        const QString livePath = m_dir.filePath(QStringLiteral("live.csv"));
         QVERIFY(writeFileBytes(livePath, "Speed,Range,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id,File_name,Note\n"
                                          "65,50.0,Approaching,12/25/2024,10:30:45,,,12345,live.csv,north lane\n"));
-        QCOMPARE(logCsvText(logRows(loadDataFile(dumpPath).value(), LogDateFilter::all(), lidarIdOf("VZQ-12345"))), kDumpCsv);
+        QCOMPARE(logCsvText(logRows(loadDataFile(m_dump).value(), LogDateFilter::all(), lidarIdOf("VZQ-12345"))), kDumpCsv);
         QCOMPARE(logCsvText({}), QByteArray(kLogCsvHeader));
         QCOMPARE(loadDataFile(livePath).value().size(), 0);
-        QCOMPARE(loadDataFile(dir.filePath(QStringLiteral("absent.txt"))).value().size(), 0);
+        QCOMPARE(loadDataFile(m_dir.filePath(QStringLiteral("absent.txt"))).value().size(), 0);
         QVERIFY(!loadDataFile(QString()).has_value());
 
         RecordingOperator op;
@@ -222,7 +206,7 @@ private slots:
         QVERIFY2(!qgetenv("VELOMARK_CLI").isEmpty(), "VELOMARK_CLI is not set");
         QVERIFY(m_dir.isValid());
         m_dump = m_dir.filePath(QStringLiteral("logDump.txt"));
-        QVERIFY(writeLogDump(sampledump::kDump, m_dump).ok);
+        QVERIFY(writeLogDump(kDump, m_dump).ok);
     }
 
     void printsCsv_data()
@@ -232,17 +216,16 @@ private slots:
         QTest::newRow("all records, no lidar") << QStringList() << sampledump::allRecordsCsv("");
         QTest::newRow("date range and lidar id")
             << QStringList{"--lidar-id", "VZQ-LIDAR-12345", "--from", "2024-12-25", "--to", "2024-12-31"}
-            << kCsvHeader + sampledump::csvLine(0, "12345");
+            << sampledump::kCsvHeader + sampledump::csvLine(0, "12345");
         QTest::newRow("lidar id that needs quotes") << QStringList{"--lidar-id", "a,b"} << sampledump::allRecordsCsv("\"a,b\"");
-        QTest::newRow("start after end") << QStringList{"--from", "2025-01-01", "--to", "2024-12-25"} << kCsvHeader;
+        QTest::newRow("start after end") << QStringList{"--from", "2025-01-01", "--to", "2024-12-25"} << sampledump::kCsvHeader;
     }
     void printsCsv()
     {
         QFETCH(QStringList, options);
-        QFETCH(QByteArray, csv);
         const CliRun run = runCli(QStringList{"decode"} + options + QStringList{m_dump});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, csv);
+        QTEST(run.out, "csv");
         QCOMPARE(run.err, QByteArray());
     }
 
@@ -251,7 +234,7 @@ private slots:
         const CliRun run = runCli({"decode", "--trace", m_dump});
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.err.contains("01 13 25 24 10 30 45 41 00 41 01 F4 01 82"), run.err.constData());
-        QVERIFY(run.out.startsWith(kCsvHeader));
+        QVERIFY(run.out.startsWith(sampledump::kCsvHeader));
     }
 
     void badUsage_data()
