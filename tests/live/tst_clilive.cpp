@@ -34,26 +34,18 @@ class TestCliLive : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(!qEnvironmentVariableIsEmpty("VELOMARK_CLI") && !qEnvironmentVariableIsEmpty("LIDAR_SIM"));
-    }
-
     // The data file byte for byte: quoted note and file name, an existing file appended to
     // without a second header, the Lidar_Id of --name or of the discovered lidar.
     void dataFileAfterRun_data()
     {
         QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<bool>("byDiscovery");
         const QByteArray older = "12,3.4,Approaching,2019Oct14,09:00:00,,,00001,old.txt,\n";
-        QTest::newRow("new file, --port and --name") << QByteArray() << false;
-        QTest::newRow("existing file appended, no second header") << kHeader + older << false;
-        QTest::newRow("new file, --lidar") << QByteArray() << true;
+        QTest::newRow("new file, --port and --name") << QByteArray();
+        QTest::newRow("existing file appended, no second header") << kHeader + older;
     }
     void dataFileAfterRun()
     {
         QFETCH(QByteArray, before);
-        QFETCH(bool, byDiscovery);
         LidarSim sim(textRecordOptions(300));
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         QTemporaryDir dir;
@@ -61,10 +53,8 @@ private slots:
         if (!before.isEmpty())
             QVERIFY(writeFileBytes(path, before));
 
-        QStringList args{"live", "--output", path, "--note", "north, lane \"2\"", "--count", "3"};
-        args << (byDiscovery ? QStringList{"--lidar", "VZQ Demo 4711"}
-                             : QStringList{"--port", sim.portPath(), "--name", "VZQ Demo 4711"});
-        const CliRun run = runCli(args, kLocale + QStringList{"VELOMARK_LIDARS=VZQ Demo 4711=" + sim.portPath()});
+        const CliRun run = runCli({"live", "--output", path, "--note", "north, lane \"2\"", "--count", "3", "--port", sim.portPath(),
+                                   "--name", "VZQ Demo 4711"}, kLocale);
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(run.exitCode, 0);
 
@@ -117,7 +107,6 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::newRow("no output") << QStringList{"live", "--port", "/dev/null"};
         QTest::newRow("no lidar") << QStringList{"live", "--output", "x.txt"};
-        QTest::newRow("count not a number") << QStringList{"live", "--port", "/dev/null", "--output", "x", "--count", "n"};
     }
     void usage()
     {

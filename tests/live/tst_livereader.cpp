@@ -51,12 +51,12 @@ private:
     {
         m_buffers.clear();
         m_losses.clear();
+        m_port.close();
         connect(&reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
         connect(&reader, &rThread::portLost, this, [this](const QString &error) { m_losses << error; });
         if (!sim.start())
             return false;
         m_port.setPortName(sim.portPath());
-        m_port.setBaudRate(57600);
         return m_port.open(QIODevice::ReadWrite);
     }
 
@@ -78,11 +78,6 @@ private:
     }
 
 private slots:
-    void cleanup()
-    {
-        m_port.close();
-    }
-
     void buffersHandedOn_data()
     {
         QTest::addColumn<QStringList>("options");

@@ -53,9 +53,6 @@ private slots:
             << "0 mph|0.0 ft|Approaching|2019Oct15|14:30:05|||rasko" << "0,0.0,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\n";
         QTest::newRow("no date") << record(55, 1234, 0, true, QDateTime()) << "BT:RX:Brasko" << "f.csv" << ""
             << "55 km/h|123.4 m|Approaching|||||rasko" << "55,123.4,Approaching,,,,,rasko,f.csv,\n";
-        QTest::newRow("note with a comma quoted") << record(55, 1234, 0, true) << "BT:RX:Brasko" << "f.csv" << "Main St, lane 2"
-            << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||rasko"
-            << "55,123.4,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\"Main St, lane 2\"\n";
         QTest::newRow("note with quotes and a line break") << record(55, 1234, 0, true) << "BT:RX:Brasko" << "f.csv" << "the \"old\"\nbridge"
             << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||rasko"
             << "55,123.4,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\"the \"\"old\"\"\nbridge\"\n";
