@@ -36,7 +36,6 @@ private slots:
         QTest::addColumn<QString>("note");
         QTest::addColumn<QString>("columns");
         QTest::addColumn<QString>("line");
-        const int missing = SpeedRecord::kMissing;
 
         QTest::newRow("metric approaching") << record(55, 1234, 0, true) << "BT:RX:Brasko" << "shift1.csv" << "north lane"
             << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||rasko"
@@ -47,7 +46,7 @@ private slots:
             << "31,0.5,Receding,2019Oct15,14:30:05,N45.50000000,W73.50833333,20417,a.csv,\n";
         QTest::newRow("three-byte range") << record(120, 1234567, 0, true) << "X1" << "f" << "n"
             << "120 km/h|123456.7 m|Approaching|2019Oct15|14:30:05|||X1" << "120,123456.7,Approaching,2019Oct15,14:30:05,,,X1,f,n\n";
-        QTest::newRow("missing speed and range") << record(missing, missing, 1, true) << "BT:RX:Brasko" << "f.csv" << "n"
+        QTest::newRow("missing speed and range") << record(SpeedRecord::kMissing, SpeedRecord::kMissing, 1, true) << "BT:RX:Brasko" << "f.csv" << "n"
             << "||Receding|2019Oct15|14:30:05|||rasko" << ",,Receding,2019Oct15,14:30:05,,,rasko,f.csv,n\n";
         QTest::newRow("speed 0 of a text record shown") << record(0, 0, 0, false) << "BT:RX:Brasko" << "f.csv" << ""
             << "0 mph|0.0 ft|Approaching|2019Oct15|14:30:05|||rasko" << "0,0.0,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\n";

@@ -3,11 +3,11 @@
 #include <csignal>
 #include <memory>
 
+#include "clirun.h"
 #include "lidar/lidarconnection.h"
 #include "lidarsim.h"
 #include "log/dumpreader.h"
 #include "log/retrieval.h"
-#include "clirun.h"
 #include "recordingoperator.h"
 #include "sampledump.h"
 
@@ -53,7 +53,6 @@ private slots:
             QSKIP("LIDAR_SIM is not set");
         QVERIFY2(!qgetenv("VELOMARK_CLI").isEmpty(), "VELOMARK_CLI is not set");
         QVERIFY(sampledump::writeStoredLog(m_storedLog));
-        QVERIFY(m_dir.isValid());
     }
 
     // Every retrieval ends with 5 s of silence: the table starts them all at once.
@@ -68,7 +67,8 @@ private slots:
 
         const QByteArray id = "54321";
         QTest::newRow("9.2 by discovery, Enabled on the second key attempt")
-            << start({"--firmware", "9.2", "--diag-enable-on-attempt", "2"}, {"--lidar", kLidarName}) << 0 << sampledump::allRecordsCsv(id) << QByteArray()
+            << start({"--firmware", "9.2", "--diag-enable-on-attempt", "2"}, {"--lidar", kLidarName}) << 0
+            << sampledump::allRecordsCsv(id) << QByteArray()
             << kConnect + kConfigRead + "020A58164403" + kKeys + kKeys + "59" + kKeys + kConfigRead
                    + "020A58124003" + kRelease << sampledump::kDump;
         // The first silence of 5 s ends the dump; what the lidar sends later is not part of it.
@@ -79,7 +79,8 @@ private slots:
             << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump.left(sampledump::kFirstTwoLines);
         QTest::newRow("10.0 in bursts 2 s apart, date range")
             << start({"--firmware", "10.0", "--dump-burst", "60", "--dump-pause", "2000"},
-                     {"--port", "%port", "--name", "VZQ-77", "--from", "2024-12-25", "--to", "2024-12-31"}) << 0 << sampledump::kCsvHeader + sampledump::csvLine(0, "ZQ-77") << QByteArray()
+                     {"--port", "%port", "--name", "VZQ-77", "--from", "2024-12-25", "--to", "2024-12-31"})
+            << 0 << sampledump::kCsvHeader + sampledump::csvLine(0, "ZQ-77") << QByteArray()
             << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump;
         QTest::newRow("silent dump still leaves DIAG mode") << start({"--firmware", "9.3", "--fault", "34=silent"}, {"--port", "%port"})
             << 0 << sampledump::kCsvHeader << QByteArray("Retrieving memory data: No data found\n")
