@@ -2,10 +2,12 @@
 
 #include <QSerialPort>
 
-#include <memory>
-
+#include "lidar/lidarconnection.h"
 #include "lidarsim.h"
+#include "live/liveacquisition.h"
+#include "live/livedatafile.h"
 #include "live/livereader.h"
+#include "recordingoperator.h"
 
 using namespace velomark;
 
@@ -16,7 +18,7 @@ const QByteArray kFirstNotification = QByteArray::fromHex("02040403");
 const QByteArray kSecondNotification = QByteArray::fromHex("02050503");
 const QByteArray kRemoteOn = QByteArray::fromHex("020B0B03");
 const QByteArray kIdentify = QByteArray::fromHex("021E1E03");
-// A "$" text record of exactly 40 bytes, and one of 39.
+// "$" text records of 40 and 39 bytes.
 const QByteArray kTextRecord40("$SPD,1,101519,143015,,,,,V,R,55,12.3,1\r\n");
 const QByteArray kTextRecord39("$SPD,1,101519,143015,,,,,V,R,5,12.3,1\r\n");
 
@@ -25,31 +27,13 @@ QString hexArg(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex());
 }
 
-std::unique_ptr<QSerialPort> openPort(const LidarSim &sim)
+QStringList binaryStream(int intervalMs)
 {
-    auto port = std::make_unique<QSerialPort>();
-    port->setPortName(sim.portPath());
-    port->setBaudRate(57600);
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(QSerialPort::NoParity);
-    port->setStopBits(QSerialPort::OneStop);
-    port->setFlowControl(QSerialPort::NoFlowControl);
-    if (!port->open(QIODevice::ReadWrite))
-        return nullptr;
-    return port;
+    return {"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart", "--live-interval",
+            QString::number(intervalMs)};
 }
 
-// Switches the simulated lidar to remote mode, which lets it stream live records, and
-// throws away everything it said so far.
-bool enterRemoteMode(QSerialPort &port, LidarSim &sim)
-{
-    port.write(kRemoteOn);
-    if (!port.waitForBytesWritten(3000) || !sim.waitForState(QStringLiteral("remote on"), 3000))
-        return false;
-    QTest::qWait(100);
-    port.readAll();
-    return true;
-}
+const QString kLidarName = QStringLiteral("VZQ Demo 4711");
 
 }  // namespace
 
@@ -59,14 +43,32 @@ class TestLiveReader : public QObject
 private:
     QList<QByteArray> m_buffers;
     QStringList m_losses;
+    QSerialPort m_port;
 
-    void watch(rThread &reader)
+    // Opens the simulated lidar's port and a reader whose buffers and losses are queued to
+    // this thread, as the window receives them.
+    bool open(LidarSim &sim, rThread &reader)
     {
         m_buffers.clear();
         m_losses.clear();
-        // Queued to this thread, as the window receives them.
+        m_port.close();
         connect(&reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
         connect(&reader, &rThread::portLost, this, [this](const QString &error) { m_losses << error; });
+        if (!sim.start())
+            return false;
+        m_port.setPortName(sim.portPath());
+        return m_port.open(QIODevice::ReadWrite);
+    }
+
+    // Remote mode lets the lidar stream live records; what it said so far is thrown away.
+    bool enterRemoteMode(LidarSim &sim)
+    {
+        m_port.write(kRemoteOn);
+        if (!m_port.waitForBytesWritten(3000) || !sim.waitForState(QStringLiteral("remote on"), 3000))
+            return false;
+        QTest::qWait(100);
+        m_port.readAll();
+        return true;
     }
 
     static bool stopReader(rThread &reader)
@@ -79,53 +81,37 @@ private slots:
     void buffersHandedOn_data()
     {
         QTest::addColumn<QStringList>("options");
-        QTest::addColumn<int>("outputFormat");
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<QByteArray>("dropped");  // sent by the lidar, never handed on
-
-        QTest::newRow("notification frames at both ends stripped")
-            << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(kBinaryRecord)}
-            << 1 << kBinaryRecord << QByteArray();
         const QByteArray inside = kBinaryRecord + kFirstNotification + kBinaryRecord;
+        const QByteArray short9 = kFirstNotification + kBinaryRecord.left(9) + kSecondNotification;
+        QTest::newRow("notification frames at both ends stripped")
+            << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(kBinaryRecord)} << kBinaryRecord << QByteArray();
         QTest::newRow("notification frame inside kept")
-            << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(inside)}
-            << 1 << inside << QByteArray();
+            << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(inside)} << inside << QByteArray();
         QTest::newRow("format 1: 9 bytes dropped, 10 handed on")
-            << QStringList{"--live-format", "1", "--live-record", hexArg(kBinaryRecord.left(9)),
-                           "--live-record", hexArg(kBinaryRecord)}
-            << 1 << kBinaryRecord << kBinaryRecord.left(9);
+            << QStringList{"--live-format", "1", "--live-record", hexArg(kBinaryRecord.left(9)), "--live-record", hexArg(kBinaryRecord)}
+            << kBinaryRecord << kBinaryRecord.left(9);
         QTest::newRow("format 1: notification frames do not count")
-            << QStringList{"--live-format", "1", "--live-record",
-                           hexArg(kFirstNotification + kBinaryRecord.left(9) + kSecondNotification),
-                           "--live-record", hexArg(kBinaryRecord)}
-            << 1 << kBinaryRecord << kFirstNotification + kBinaryRecord.left(9) + kSecondNotification;
+            << QStringList{"--live-format", "1", "--live-record", hexArg(short9), "--live-record", hexArg(kBinaryRecord)}
+            << kBinaryRecord << short9;
         QTest::newRow("format 3: 39 bytes dropped, 40 handed on")
-            << QStringList{"--live-format", "3", "--live-record", hexArg(kTextRecord39),
-                           "--live-record", hexArg(kTextRecord40)}
-            << 3 << kTextRecord40 << kTextRecord39;
+            << QStringList{"--live-format", "3", "--live-record", hexArg(kTextRecord39), "--live-record", hexArg(kTextRecord40)}
+            << kTextRecord40 << kTextRecord39;
     }
     void buffersHandedOn()
     {
         QFETCH(QStringList, options);
-        QFETCH(int, outputFormat);
         QFETCH(QByteArray, expected);
         QFETCH(QByteArray, dropped);
-        QCOMPARE(kTextRecord40.size(), 40);
-        QCOMPARE(kTextRecord39.size(), 39);
-
         LidarSim sim(options + QStringList{"--live-autostart", "--live-interval", "250"});
-        QVERIFY(sim.start());
-        auto port = openPort(sim);
-        QVERIFY(port);
-        QVERIFY(enterRemoteMode(*port, sim));
-
         rThread reader;
-        watch(reader);
-        QVERIFY(reader.startReading(port.get(), outputFormat));
+        QVERIFY(open(sim, reader));
+        QVERIFY(enterRemoteMode(sim));
+        QVERIFY(reader.startReading(&m_port, options.at(1).toInt()));
         QTRY_VERIFY_WITH_TIMEOUT(m_buffers.size() >= 3, 10000);
         QVERIFY(stopReader(reader));
         QCoreApplication::processEvents();
-
         for (const QByteArray &buffer : qAsConst(m_buffers))
             QCOMPARE(buffer.toHex(' '), expected.toHex(' '));
         if (!dropped.isEmpty())
@@ -143,24 +129,18 @@ private slots:
     void recordsCloseTogether()
     {
         QFETCH(int, intervalMs);
-        LidarSim sim({"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart",
-                      "--live-count", "2", "--live-interval", QString::number(intervalMs)});
-        QVERIFY(sim.start());
-        auto port = openPort(sim);
-        QVERIFY(port);
-
+        LidarSim sim(binaryStream(intervalMs) << "--live-count" << "2");
         rThread reader;
-        watch(reader);
+        QVERIFY(open(sim, reader));
         // Streaming begins one interval after remote mode; the reader must already run then.
         // The echo of the remote-on frame may join the first buffer; only records are counted.
-        port->write(kRemoteOn);
-        QVERIFY(port->waitForBytesWritten(3000));
-        QVERIFY(reader.startReading(port.get(), 1));
+        m_port.write(kRemoteOn);
+        QVERIFY(m_port.waitForBytesWritten(3000));
+        QVERIFY(reader.startReading(&m_port, 1));
         QVERIFY(sim.waitForState(QStringLiteral("live stop"), 5000));
         QTest::qWait(500);
         QVERIFY(stopReader(reader));
         QCoreApplication::processEvents();
-
         QList<int> recordsPerBuffer;
         for (const QByteArray &buffer : qAsConst(m_buffers))
             if (buffer.contains(kBinaryRecord))
@@ -180,85 +160,118 @@ private slots:
     {
         QFETCH(int, runningMs);
         LidarSim sim;
-        QVERIFY(sim.start());
-        auto port = openPort(sim);
-        QVERIFY(port);
-
         rThread reader;
-        watch(reader);
-        QVERIFY(reader.startReading(port.get(), 1));
-        if (runningMs > 0)
-            QTest::qWait(runningMs);
+        QVERIFY(open(sim, reader));
+        QVERIFY(reader.startReading(&m_port, 1));
+        QTest::qWait(runningMs);
         QElapsedTimer stopping;
         stopping.start();
-        reader.requestStop();
-        QVERIFY(reader.wait(5000));
+        QVERIFY(stopReader(reader));
         // One wait of 1000 ms at most, with a wide margin for a loaded machine.
         QVERIFY2(stopping.elapsed() < 2500, qPrintable(QString::number(stopping.elapsed())));
-
         // The port is back on this thread and answers as before.
-        QCOMPARE(port->thread(), QThread::currentThread());
-        QVERIFY(port->isOpen());
-        port->write(kIdentify);
-        QVERIFY(port->waitForBytesWritten(3000));
-        QVERIFY(port->waitForReadyRead(3000));
-        QVERIFY(!port->readAll().isEmpty());
+        QCOMPARE(m_port.thread(), QThread::currentThread());
+        m_port.write(kIdentify);
+        QVERIFY(m_port.waitForBytesWritten(3000));
+        QVERIFY(m_port.waitForReadyRead(3000));
+        QVERIFY(!m_port.readAll().isEmpty());
         QVERIFY(sim.receivedBytes().contains(kIdentify));
-        QVERIFY(m_buffers.isEmpty());
-        QVERIFY(m_losses.isEmpty());
+        QVERIFY(m_buffers.isEmpty() && m_losses.isEmpty());
     }
 
-    void restartedAfterStop()
+    // The same reader runs again after a stop; a port that vanishes ends the run by itself,
+    // without a stop request, and the reader says so once.
+    void restartThenPortVanishes()
     {
-        LidarSim sim({"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart",
-                      "--live-interval", "200"});
-        QVERIFY(sim.start());
-        auto port = openPort(sim);
-        QVERIFY(port);
-        QVERIFY(enterRemoteMode(*port, sim));
-
+        LidarSim sim(binaryStream(200));
         rThread reader;
-        watch(reader);
+        QVERIFY(open(sim, reader));
+        QVERIFY(enterRemoteMode(sim));
         for (int run = 0; run < 2; ++run) {
             m_buffers.clear();
-            QVERIFY(reader.startReading(port.get(), 1));
+            QVERIFY(reader.startReading(&m_port, 1));
             QTRY_VERIFY_WITH_TIMEOUT(!m_buffers.isEmpty(), 5000);
-            QVERIFY(stopReader(reader));
-            QCOMPARE(port->thread(), QThread::currentThread());
+            if (run == 0) {
+                QVERIFY(stopReader(reader));
+                QCOMPARE(m_port.thread(), QThread::currentThread());
+            }
         }
-    }
-
-    void portVanishes()
-    {
-        LidarSim sim({"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart",
-                      "--live-interval", "200"});
-        QVERIFY(sim.start());
-        auto port = openPort(sim);
-        QVERIFY(port);
-        QVERIFY(enterRemoteMode(*port, sim));
-
-        rThread reader;
-        watch(reader);
-        QVERIFY(reader.startReading(port.get(), 1));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_buffers.isEmpty(), 5000);
         sim.vanish();
-
-        // The reader ends by itself, without a stop request, and says so once.
         QVERIFY(reader.wait(5000));
         QTRY_COMPARE_WITH_TIMEOUT(m_losses.size(), 1, 3000);
         QTest::qWait(200);
         QCOMPARE(m_losses.size(), 1);
-        QCOMPARE(port->thread(), QThread::currentThread());
-        port->close();
+        QCOMPARE(m_port.thread(), QThread::currentThread());
     }
 
-    void refusesPortItCannotOwn()
+    // Start's checks, in order: each refusal has its own message, leaves the port open,
+    // never asks for a reader and closes the please-wait window.
+    void startChecks_data()
     {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("outputFormat");  // -1: the query was not reached
+        QTest::addColumn<QString>("message");   // none: started
+        const QString speedMode = QStringLiteral("Please set the Lidar to \"Speed Mode\"");
+        QTest::newRow("speed mode, format 3") << QStringList{} << 3 << QString();
+        QTest::newRow("speed mode, format 1") << QStringList{"--output-format-byte", "31"} << 1 << QString();
+        QTest::newRow("not in speed mode") << QStringList{"--operation-mode", "2"} << -1 << speedMode;
+        QTest::newRow("mode query unanswered") << QStringList{"--fault", "09:05=silent"} << -1 << speedMode;
+        QTest::newRow("output format 5") << QStringList{"--output-format-byte", "35"} << 5 << "Invalid lidar data output format: 5";
+        QTest::newRow("output format 0") << QStringList{"--output-format-byte", "30"} << 0 << "Invalid lidar data output format: 0";
+    }
+    void startChecks()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, message);
+        const bool started = message.isEmpty();
+        LidarSim sim(options);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QTemporaryDir dir;
+        RecordingOperator op;
+        LiveDataFile dataFile;
+        QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
+
+        LidarConnection connection(op);
+        connection.lidars.append(LidarEntry{QString(), kLidarName, sim.portPath()});
         rThread reader;
-        QSerialPort closed;
-        QVERIFY(!reader.startReading(&closed, 1));
-        QVERIFY(!reader.startReading(nullptr, 1));
+        int readerRequests = 0;
+        const LiveStartResult result = startLiveAcquisition(connection, kLidarName, dataFile, [&] {
+            ++readerRequests;
+            return &reader;
+        });
+
+        QCOMPARE(result.started, started);
+        QTEST(result.outputFormat.value_or(-1), "outputFormat");
+        QCOMPARE(readerRequests, started ? 1 : 0);
+        QCOMPARE(reader.isRunning(), started);
+        QCOMPARE(op.waitTexts, QStringList{"Preparing lidar target acquisition, please wait ..."});
+        // Success leaves the window open for the caller, which closes it once it runs.
+        QCOMPARE(op.waitOpen, started);
+        QVERIFY(connection.port().isOpen());
+        QCOMPARE(connection.connectedLidarName, kLidarName);
+        QCOMPARE(op.messages.isEmpty() ? QString() : op.messages.last().text, message);
+        if (!started)
+            QCOMPARE(op.messages.last().title, QStringLiteral("Veltrazon Data Logger"));
+        QVERIFY(dataFile.isOpen());
+
+        stopLiveReader(&reader);
         QVERIFY(!reader.isRunning());
+        QCOMPARE(connection.port().thread(), QThread::currentThread());
+    }
+
+    void unknownLidarIsNotStarted()
+    {
+        RecordingOperator op;
+        QTemporaryDir dir;
+        LiveDataFile dataFile;
+        QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
+        LidarConnection connection(op);
+        bool readerAsked = false;
+        const LiveStartResult result = startLiveAcquisition(connection, kLidarName, dataFile, [&] {
+            readerAsked = true;
+            return nullptr;
+        });
+        QVERIFY(!result.started && !result.outputFormat && !readerAsked && !op.waitOpen && !connection.port().isOpen());
     }
 };
 

@@ -1,27 +1,23 @@
 #include <QtTest>
 
+#include "clirun.h"
+#include "live/livedatafile.h"
 #include "live/liverow.h"
+#include "recordingoperator.h"
 
 using namespace velomark;
 
 namespace {
 
-SpeedRecord makeRecord(int speed, int range, int direction, bool metric, const QDateTime &when,
-                       const QString &latitude = QString(), const QString &longitude = QString())
+const QDateTime kTaken(QDate(2019, 10, 15), QTime(14, 30, 5));
+
+SpeedRecord record(int speed, int range, int direction, bool metric, const QDateTime &when = kTaken,
+                   const QString &latitude = {}, const QString &longitude = {})
 {
-    SpeedRecord record;
-    record.speed = speed;
-    record.range = range;
-    record.direction = direction;
-    record.metric = metric;
-    record.dateTime = when;
-    record.latitude = latitude;
-    record.longitude = longitude;
-    return record;
+    return SpeedRecord{latitude, longitude, when, direction, speed, range, 0, metric};
 }
 
-const QDateTime kTaken(QDate(2019, 10, 15), QTime(14, 30, 5));
-constexpr int kMissing = SpeedRecord::kMissing;
+const QByteArray kHeader = "Speed,Range,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id,File_name,Note\n";
 
 }  // namespace
 
@@ -31,51 +27,36 @@ class TestLiveRow : public QObject
 {
     Q_OBJECT
 private slots:
+    // The row's columns joined with '|', and the data file line for the same record.
     void texts_data()
     {
         QTest::addColumn<SpeedRecord>("record");
         QTest::addColumn<QString>("lidarName");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("note");
-        QTest::addColumn<QStringList>("columns");
+        QTest::addColumn<QString>("columns");
         QTest::addColumn<QString>("line");
 
-        QTest::newRow("metric approaching")
-            << makeRecord(55, 1234, 0, true, kTaken) << "BT:RX:Brasko" << "shift1.csv" << "north lane"
-            << QStringList{"55 km/h", "123.4 m", "Approaching", "2019Oct15", "14:30:05", "", "", "rasko"}
+        QTest::newRow("metric approaching") << record(55, 1234, 0, true) << "BT:RX:Brasko" << "shift1.csv" << "north lane"
+            << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||rasko"
             << "55,123.4,Approaching,2019Oct15,14:30:05,,,rasko,shift1.csv,north lane\n";
         QTest::newRow("imperial receding with position")
-            << makeRecord(31, 5, 1, false, kTaken, "N45.50000000", "W73.50833333") << "LR 20417"
-            << "a.csv" << ""
-            << QStringList{"31 mph", "0.5 ft", "Receding", "2019Oct15", "14:30:05", "N45.50000000", "W73.50833333", "20417"}
+            << record(31, 5, 1, false, kTaken, "N45.50000000", "W73.50833333") << "LR 20417" << "a.csv" << ""
+            << "31 mph|0.5 ft|Receding|2019Oct15|14:30:05|N45.50000000|W73.50833333|20417"
             << "31,0.5,Receding,2019Oct15,14:30:05,N45.50000000,W73.50833333,20417,a.csv,\n";
-        QTest::newRow("three-byte range")
-            << makeRecord(120, 1234567, 0, true, kTaken) << "X1" << "f" << "n"
-            << QStringList{"120 km/h", "123456.7 m", "Approaching", "2019Oct15", "14:30:05", "", "", "X1"}
-            << "120,123456.7,Approaching,2019Oct15,14:30:05,,,X1,f,n\n";
-        QTest::newRow("missing speed and range")
-            << makeRecord(kMissing, kMissing, 1, true, kTaken) << "BT:RX:Brasko" << "f.csv" << "n"
-            << QStringList{"", "", "Receding", "2019Oct15", "14:30:05", "", "", "rasko"}
-            << ",,Receding,2019Oct15,14:30:05,,,rasko,f.csv,n\n";
-        QTest::newRow("speed 0 of a text record shown")
-            << makeRecord(0, 0, 0, false, kTaken) << "BT:RX:Brasko" << "f.csv" << ""
-            << QStringList{"0 mph", "0.0 ft", "Approaching", "2019Oct15", "14:30:05", "", "", "rasko"}
-            << "0,0.0,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\n";
-        QTest::newRow("no date")
-            << makeRecord(55, 1234, 0, true, QDateTime()) << "BT:RX:Brasko" << "f.csv" << ""
-            << QStringList{"55 km/h", "123.4 m", "Approaching", "", "", "", "", "rasko"}
-            << "55,123.4,Approaching,,,,,rasko,f.csv,\n";
-        QTest::newRow("note with a comma quoted")
-            << makeRecord(55, 1234, 0, true, kTaken) << "BT:RX:Brasko" << "f.csv" << "Main St, lane 2"
-            << QStringList{"55 km/h", "123.4 m", "Approaching", "2019Oct15", "14:30:05", "", "", "rasko"}
-            << "55,123.4,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\"Main St, lane 2\"\n";
-        QTest::newRow("note with quotes and a line break")
-            << makeRecord(55, 1234, 0, true, kTaken) << "BT:RX:Brasko" << "f.csv" << "the \"old\"\nbridge"
-            << QStringList{"55 km/h", "123.4 m", "Approaching", "2019Oct15", "14:30:05", "", "", "rasko"}
+        QTest::newRow("three-byte range") << record(120, 1234567, 0, true) << "X1" << "f" << "n"
+            << "120 km/h|123456.7 m|Approaching|2019Oct15|14:30:05|||X1" << "120,123456.7,Approaching,2019Oct15,14:30:05,,,X1,f,n\n";
+        QTest::newRow("missing speed and range") << record(SpeedRecord::kMissing, SpeedRecord::kMissing, 1, true) << "BT:RX:Brasko" << "f.csv" << "n"
+            << "||Receding|2019Oct15|14:30:05|||rasko" << ",,Receding,2019Oct15,14:30:05,,,rasko,f.csv,n\n";
+        QTest::newRow("speed 0 of a text record shown") << record(0, 0, 0, false) << "BT:RX:Brasko" << "f.csv" << ""
+            << "0 mph|0.0 ft|Approaching|2019Oct15|14:30:05|||rasko" << "0,0.0,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\n";
+        QTest::newRow("no date") << record(55, 1234, 0, true, QDateTime()) << "BT:RX:Brasko" << "f.csv" << ""
+            << "55 km/h|123.4 m|Approaching|||||rasko" << "55,123.4,Approaching,,,,,rasko,f.csv,\n";
+        QTest::newRow("note with quotes and a line break") << record(55, 1234, 0, true) << "BT:RX:Brasko" << "f.csv" << "the \"old\"\nbridge"
+            << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||rasko"
             << "55,123.4,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\"the \"\"old\"\"\nbridge\"\n";
-        QTest::newRow("file name and lidar name with commas")
-            << makeRecord(55, 1234, 0, true, kTaken) << "LR,1,2" << "day,1.csv" << "n"
-            << QStringList{"55 km/h", "123.4 m", "Approaching", "2019Oct15", "14:30:05", "", "", "R,1,2"}
+        QTest::newRow("file name and lidar name with commas") << record(55, 1234, 0, true) << "LR,1,2" << "day,1.csv" << "n"
+            << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||R,1,2"
             << "55,123.4,Approaching,2019Oct15,14:30:05,,,\"R,1,2\",\"day,1.csv\",n\n";
     }
     void texts()
@@ -84,36 +65,8 @@ private slots:
         QFETCH(QString, lidarName);
         QFETCH(QString, fileName);
         QFETCH(QString, note);
-        QTEST(liveRowTexts(record, lidarName), "columns");
+        QTEST(liveRowTexts(record, lidarName).join('|'), "columns");
         QTEST(liveDataLine(record, lidarName, fileName, note), "line");
-    }
-
-    void header()
-    {
-        QCOMPARE(QByteArray(liveCsvHeader),
-                 QByteArray("Speed,Range,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id,File_name,Note\n"));
-    }
-
-    void alignment()
-    {
-        for (int column = 0; column < 7; ++column)
-            QCOMPARE(liveColumnAlignment(column), Qt::Alignment(Qt::AlignRight));
-        QCOMPARE(liveColumnAlignment(7), Qt::Alignment(Qt::AlignHCenter));
-    }
-
-    void fileName_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("absolute") << "/home/op/data/shift 1.csv" << "shift 1.csv";
-        QTest::newRow("bare name") << "shift.csv" << "shift.csv";
-        QTest::newRow("relative") << "data/shift.csv" << "shift.csv";
-        QTest::newRow("trailing separator") << "/home/op/" << "";
-    }
-    void fileName()
-    {
-        QFETCH(QString, path);
-        QTEST(liveDataFileName(path), "name");
     }
 
     // The month is abbreviated in the workstation's language: the test runs itself again
@@ -139,13 +92,65 @@ private slots:
         QVERIFY(child.waitForFinished(30000));
         QTEST(QString::fromUtf8(child.readAllStandardOutput()).trimmed(), "date");
     }
+
+    // What is on disk before the file is chosen decides whether it is accepted, and an
+    // accepted file takes appended lines (UTF-8) below what it already held.
+    void prepare_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<bool>("ready");
+        QTest::newRow("empty file gets the header") << QByteArray() << true;
+        QTest::newRow("data file keeps its lines, no second header") << kHeader + "1,2,Receding,,,,,,a,\n" << true;
+        QTest::newRow("header further down is accepted") << "exported by hand\n" + kHeader << true;
+        QTest::newRow("header in other case is refused") << kHeader.toLower() << false;
+    }
+    void prepare()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(bool, ready);
+        const QString line = QStringLiteral("55,123.4,Approaching,2019Oct15,10:11:12,,,00042,data.txt,Stra\u00dfe \u00e9t\u00e9\n");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("data.txt"));
+        QVERIFY(writeFileBytes(path, before));
+        RecordingOperator op;
+        LiveDataFile file;
+        QCOMPARE(file.prepare(path, op), ready);
+        QCOMPARE(file.isOpen(), ready);
+        QCOMPARE(file.appendLine(line), ready);
+        // Every line is on disk as soon as it is appended, without closing the file.
+        QCOMPARE(fileBytes(path), !ready ? before : (before.isEmpty() ? kHeader : before) + line.toUtf8());
+        QCOMPARE(op.texts(), ready ? QStringList() : QStringList{"The selected file is not a Veltrazon Speed Lidar Data File"});
+        if (!ready)
+            QCOMPARE(op.messages[0].title, kMessageTitle);
+    }
+
+    // Choosing another file lets go of the former one; a closed file reopens for appending.
+    void switchingAndReopening()
+    {
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first.txt"));
+        const QString second = dir.filePath(QStringLiteral("second.txt"));
+        RecordingOperator op;
+        LiveDataFile file;
+        QVERIFY(file.prepare(first, op));
+        QVERIFY(file.prepare(second, op));
+        QCOMPARE(file.fileName(), second);
+        QVERIFY(file.appendLine(QStringLiteral("b\n")));
+        file.close();
+        QVERIFY(!file.appendLine(QStringLiteral("lost\n")));
+        QVERIFY(file.openForAppend(op));
+        QVERIFY(file.openForAppend(op));
+        QVERIFY(file.appendLine(QStringLiteral("c\n")));
+        QCOMPARE(fileBytes(first), kHeader);
+        QCOMPARE(fileBytes(second), kHeader + "b\nc\n");
+        QVERIFY(op.messages.isEmpty());
+    }
 };
 
 int main(int argc, char *argv[])
 {
     if (argc == 2 && qstrcmp(argv[1], "--print-date") == 0) {
-        const SpeedRecord record = makeRecord(55, 1234, 0, true, kTaken);
-        printf("%s\n", qPrintable(liveRowTexts(record, QString()).at(3)));
+        printf("%s\n", qPrintable(liveRowTexts(record(55, 1234, 0, true), QString()).at(3)));
         return 0;
     }
     // The expected texts are English; the system locale decides the month's name.

@@ -1,7 +1,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 
+#include "clirun.h"
 #include "lidar/lidarconnection.h"
 #include "lidarsim.h"
 #include "log/dumpreader.h"
@@ -23,46 +25,24 @@ const QByteArray kFramedLeave = "02292903";
 const QByteArray kKeys = "257B3C";
 const QByteArray kConfigRead = "0209585103";
 
-struct Run
+// A lidar in DIAG mode, about to dump a demo log, on a connection of this thread.
+struct DumpingLidar
 {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-QProcess *startCli(const QStringList &args, const QString &lidars = QString())
-{
-    auto *process = new QProcess;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!lidars.isEmpty())
-        env.insert(QStringLiteral("VELOMARK_LIDARS"), lidars);
-    process->setProcessEnvironment(env);
-    process->start(QString::fromLocal8Bit(qgetenv("VELOMARK_CLI")), args);
-    return process;
-}
-
-Run finish(QProcess *process)
-{
-    Run run;
-    if (process->waitForFinished(30000)) {
-        run.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -2;
-        run.out = process->readAllStandardOutput();
-        run.err = process->readAllStandardError();
+    LidarSim sim;
+    RecordingOperator op;
+    LidarConnection connection{op};
+    explicit DumpingLidar(const char *baud) : sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", baud}) {}
+    bool prepare()
+    {
+        if (!sim.start())
+            return false;
+        connection.lidars.append({QString(), kLidarName, sim.portPath()});
+        return prepareRetrieval(connection, kLidarName, op) == PrepareOutcome::Ready;
     }
-    delete process;
-    return run;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+};
 
 }  // namespace
 
-// Whole retrievals through the command line, and the dump thread's own rules, against the
-// simulated lidar.
 class TestRetrieval : public QObject
 {
     Q_OBJECT
@@ -73,77 +53,60 @@ private slots:
             QSKIP("LIDAR_SIM is not set");
         QVERIFY2(!qgetenv("VELOMARK_CLI").isEmpty(), "VELOMARK_CLI is not set");
         QVERIFY(sampledump::writeStoredLog(m_storedLog));
-        QVERIFY(m_dir.isValid());
     }
 
+    // Every retrieval ends with 5 s of silence: the table starts them all at once.
     void retrieveCommand_data()
     {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<QStringList>("cliArgs");  // %port, %dir replaced
+        QTest::addColumn<int>("run");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("csv");
         QTest::addColumn<QByteArray>("stderrText");
         QTest::addColumn<QByteArray>("frames");  // every byte the lidar received, as hex
+        QTest::addColumn<QByteArray>("dump");    // logDump.txt of a successful run
 
         const QByteArray id = "54321";
         QTest::newRow("9.2 by discovery, Enabled on the second key attempt")
-            << QStringList{"--firmware", "9.2", "--diag-enable-on-attempt", "2"}
-            << QStringList{"--lidar", kLidarName} << 0 << sampledump::allRecordsCsv(id) << QByteArray()
-            << kConnect + kConfigRead + "020A58164403" + kKeys + kKeys + "59" + kKeys + kConfigRead
-                   + "020A58124003" + kRelease;
-        QTest::newRow("9.3 into a file")
-            << QStringList{"--firmware", "9.3"}
-            << QStringList{"--port", "%port", "--name", kLidarName, "--output", "%dir/log.csv"} << 0
+            << start({"--firmware", "9.2", "--diag-enable-on-attempt", "2"}, {"--lidar", kLidarName}) << 0
             << sampledump::allRecordsCsv(id) << QByteArray()
-            << kConnect + kFramedEnter + kFramedLeave + kRelease;
+            << kConnect + kConfigRead + "020A58164403" + kKeys + kKeys + "59" + kKeys + kConfigRead
+                   + "020A58124003" + kRelease << sampledump::kDump;
+        // The first silence of 5 s ends the dump; what the lidar sends later is not part of it.
+        QTest::newRow("9.3 into a file, a pause over 5 s ends the dump")
+            << start({"--firmware", "9.3", "--dump-burst", QString::number(sampledump::kFirstTwoLines), "--dump-pause", "5600"},
+                     {"--port", "%port", "--name", kLidarName, "--output", "%output"}) << 0
+            << sampledump::kCsvHeader + sampledump::csvLine(0, id) + sampledump::csvLine(1, id) << QByteArray()
+            << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump.left(sampledump::kFirstTwoLines);
         QTest::newRow("10.0 in bursts 2 s apart, date range")
-            << QStringList{"--firmware", "10.0", "--dump-burst", "60", "--dump-pause", "2000"}
-            << QStringList{"--port", "%port", "--name", "VZQ-77", "--from", "2024-12-25", "--to", "2024-12-31"}
+            << start({"--firmware", "10.0", "--dump-burst", "60", "--dump-pause", "2000"},
+                     {"--port", "%port", "--name", "VZQ-77", "--from", "2024-12-25", "--to", "2024-12-31"})
             << 0 << sampledump::kCsvHeader + sampledump::csvLine(0, "ZQ-77") << QByteArray()
-            << kConnect + kFramedEnter + kFramedLeave + kRelease;
-        QTest::newRow("silent dump still leaves DIAG mode")
-            << QStringList{"--firmware", "9.3", "--fault", "34=silent"}
-            << QStringList{"--port", "%port"} << 0 << sampledump::kCsvHeader
-            << QByteArray("Retrieving memory data: No data found\n")
-            << kConnect + kFramedEnter + kFramedLeave + kRelease;
+            << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump;
+        QTest::newRow("silent dump still leaves DIAG mode") << start({"--firmware", "9.3", "--fault", "34=silent"}, {"--port", "%port"})
+            << 0 << sampledump::kCsvHeader << QByteArray("Retrieving memory data: No data found\n")
+            << kConnect + kFramedEnter + kFramedLeave + kRelease << QByteArray();
         QTest::newRow("DIAG frame without echo")
-            << QStringList{"--firmware", "10.0", "--fault", "28=silent"} << QStringList{"--port", "%port"} << 1
-            << QByteArray() << QByteArray() << kConnect + "02282803" + kRelease;
-        QTest::newRow("type 2 keeps no log")
-            << QStringList{"--model", "MSP:Brasko"} << QStringList{"--port", "%port"} << 1 << QByteArray()
-            << QByteArray("This lidar is not capable of logging data\n") << kConnect + kRelease;
+            << start({"--firmware", "10.0", "--fault", "28=silent"}, {"--port", "%port"}) << 1
+            << QByteArray() << QByteArray() << kConnect + "02282803" + kRelease << QByteArray();
+        QTest::newRow("type 2 keeps no log") << start({"--model", "MSP:Brasko"}, {"--port", "%port"}) << 1 << QByteArray()
+            << QByteArray("This lidar is not capable of logging data\n") << kConnect + kRelease << QByteArray();
     }
     void retrieveCommand()
     {
-        QFETCH(QStringList, simArgs);
-        QFETCH(QStringList, cliArgs);
+        QFETCH(int, run);
         QFETCH(int, exitCode);
-        QFETCH(QByteArray, csv);
-        QFETCH(QByteArray, stderrText);
-        QFETCH(QByteArray, frames);
-        LidarSim sim(simArgs + QStringList{"--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"});
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        const QString dumpPath = m_dir.filePath(QStringLiteral("dump.bin"));
-        QFile::remove(dumpPath);
-        cliArgs.replaceInStrings(QStringLiteral("%port"), sim.portPath());
-        cliArgs.replaceInStrings(QStringLiteral("%dir"), m_dir.path());
-
-        const Run run = finish(startCli(QStringList{"retrieve", "--dump", dumpPath} + cliArgs,
-                                        kLidarName + QLatin1Char('=') + sim.portPath()));
-        QCOMPARE(run.err, stderrText);
-        QCOMPARE(run.exitCode, exitCode);
-        const int output = cliArgs.indexOf(QStringLiteral("--output"));
-        if (output >= 0) {
-            QVERIFY(run.out.isEmpty());
-            QCOMPARE(readFile(cliArgs.at(output + 1)), csv);
-        } else {
-            QCOMPARE(run.out, csv);
-        }
-        QCOMPARE(sim.receivedBytes().toHex().toUpper(), frames);
-        if (exitCode == 0) {
-            // The raw dump is kept byte for byte, whatever the decoder made of it.
-            QCOMPARE(readFile(dumpPath), simArgs.contains("34=silent") ? QByteArray() : sampledump::kDump);
-        }
+        Run &r = *m_runs.at(run);
+        QVERIFY(!r.sim.portPath().isEmpty());
+        const CliRun result = finishCli(r.cli);
+        QTEST(result.err, "stderrText");
+        QCOMPARE(result.exitCode, exitCode);
+        const bool toFile = QFile::exists(r.output);
+        QTEST(toFile ? fileBytes(r.output) : result.out, "csv");
+        QVERIFY(!toFile || result.out.isEmpty());
+        QTEST(r.sim.receivedBytes().toHex().toUpper(), "frames");
+        // The raw dump is kept byte for byte, whatever the decoder made of it.
+        if (exitCode == 0)
+            QTEST(fileBytes(r.dump), "dump");
     }
 
     void interruptedRetrievalReleasesTheLidar_data()
@@ -159,13 +122,14 @@ private slots:
         // sending after the stop, so the echo of the leave command comes at its end.
         LidarSim sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", "20000"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        QProcess *process = startCli({"retrieve", "--port", sim.portPath()});
+        QProcess cli;
+        startCli(cli, {"retrieve", "--port", sim.portPath()});
         QVERIFY(sim.waitForState(QStringLiteral("dump start"), 10000));
         QTest::qWait(200);
         QElapsedTimer timer;
         timer.start();
-        ::kill(pid_t(process->processId()), signalNumber);
-        const Run run = finish(process);
+        ::kill(pid_t(cli.processId()), signalNumber);
+        const CliRun run = finishCli(cli);
         QVERIFY2(timer.elapsed() < ThreadReadDataDump::kSilenceMs, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.err, QByteArray("velomark-cli: retrieval interrupted\n"));
@@ -180,8 +144,7 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<bool>("erased");
-        QTest::newRow("with --yes") << QStringList{"--yes"} << 0
-                                    << QByteArray("Command to erase lidar data is successful\n") << true;
+        QTest::newRow("with --yes") << QStringList{"--yes"} << 0 << QByteArray("Command to erase lidar data is successful\n") << true;
         QTest::newRow("without --yes") << QStringList() << 1 << QByteArray() << false;
     }
     void eraseCommand()
@@ -192,7 +155,7 @@ private slots:
         QFETCH(bool, erased);
         LidarSim sim;
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        const Run run = finish(startCli(QStringList{"erase", "--port", sim.portPath()} + options));
+        const CliRun run = runCli(QStringList{"erase", "--port", sim.portPath()} + options);
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(run.out, out);
         QVERIFY(run.err.startsWith("Do you want to erase the logged data in lidar ?"));
@@ -202,88 +165,70 @@ private slots:
     // A stop request made right after the start is not lost when the run begins later.
     void earlyStopRequestEndsTheDump()
     {
-        LidarSim sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", "20000"});
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kLidarName, sim.portPath()});
-        QCOMPARE(prepareRetrieval(connection, kLidarName, op), PrepareOutcome::Ready);
-
+        DumpingLidar lidar("20000");
+        QVERIFY(lidar.prepare());
         QByteArray dump("old");
         QString pending;
-        ThreadReadDataDump reader(connection.port(), dump, pending);
+        ThreadReadDataDump reader(lidar.connection.port(), dump, pending);
         QElapsedTimer timer;
         timer.start();
         reader.startDump();
         reader.requestStop();
         QVERIFY(reader.wait(3000));
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(connection.port().thread(), QThread::currentThread());
+        QCOMPARE(lidar.connection.port().thread(), QThread::currentThread());
         QVERIFY(pending.isEmpty());
-        QVERIFY(restoreFromDiagMode(connection, op));
-        QVERIFY2(op.messages.isEmpty(), qPrintable(op.texts().join(QLatin1Char('|'))));
+        QVERIFY(restoreFromDiagMode(lidar.connection, lidar.op));
+        QVERIFY2(lidar.op.messages.isEmpty(), qPrintable(lidar.op.texts().join(QLatin1Char('|'))));
     }
 
     // A port that disappears in the middle of a dump ends it at once, with what had arrived.
     void vanishedPortEndsTheDump()
     {
-        LidarSim sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", "3000"});
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kLidarName, sim.portPath()});
-        QCOMPARE(prepareRetrieval(connection, kLidarName, op), PrepareOutcome::Ready);
-
+        DumpingLidar lidar("3000");
+        QVERIFY(lidar.prepare());
         QByteArray dump;
         QString pending;
-        ThreadReadDataDump reader(connection.port(), dump, pending);
+        ThreadReadDataDump reader(lidar.connection.port(), dump, pending);
         reader.startDump();
         QTRY_VERIFY(reader.bytesReceived() > 0);
         QElapsedTimer timer;
         timer.start();
-        sim.vanish();
+        lidar.sim.vanish();
         QVERIFY(reader.wait(10000));
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(!dump.isEmpty());
         QVERIFY(pending.isEmpty());
-        QCOMPARE(connection.port().thread(), QThread::currentThread());
-    }
-
-    // The first silence of 5 s ends the dump; what the lidar sends later is not part of it.
-    void pauseOverFiveSecondsEndsTheDump()
-    {
-        LidarSim sim({"--firmware", "10.0", "--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000",
-                      "--dump-burst", QString::number(sampledump::kFirstTwoLines), "--dump-pause", "5600"});
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QString(), kLidarName, sim.portPath()});
-        QCOMPARE(prepareRetrieval(connection, kLidarName, op), PrepareOutcome::Ready);
-
-        QByteArray dump;
-        QString pending;
-        ThreadReadDataDump reader(connection.port(), dump, pending);
-        QSignalSpy progress(&reader, &ThreadReadDataDump::progress);
-        QElapsedTimer timer;
-        timer.start();
-        reader.startDump();
-        QVERIFY(reader.wait(10000));
-        const qint64 elapsed = timer.elapsed();
-        QVERIFY2(elapsed >= ThreadReadDataDump::kSilenceMs && elapsed < 5600, qPrintable(QString::number(elapsed)));
-        QCOMPARE(dump, sampledump::kDump.left(sampledump::kFirstTwoLines));
-        QVERIFY(pending.isEmpty());
-        QCOMPARE(reader.bytesReceived(), qint64(sampledump::kFirstTwoLines));
-        QCOMPARE(reader.linesReceived(), qint64(2));
-        QTRY_VERIFY(!progress.isEmpty());
-        QCOMPARE(progress.last().at(0).toLongLong(), qint64(sampledump::kFirstTwoLines));
-        QCOMPARE(progress.last().at(1).toLongLong(), qint64(2));
-        QCOMPARE(connection.port().thread(), QThread::currentThread());
-        QVERIFY(restoreFromDiagMode(connection, op));
+        QCOMPARE(lidar.connection.port().thread(), QThread::currentThread());
     }
 
 private:
+    struct Run
+    {
+        LidarSim sim;
+        QProcess cli;
+        QString dump;
+        QString output;  // for --output %output
+        explicit Run(const QStringList &args) : sim(args) {}
+    };
+    std::vector<std::unique_ptr<Run>> m_runs;
     QTemporaryFile m_storedLog;
     QTemporaryDir m_dir;
+
+    // Starts velomark-cli retrieve against a simulated lidar holding the sample dump.
+    int start(const QStringList &simArgs, QStringList cliArgs)
+    {
+        auto &r = *m_runs.emplace_back(std::make_unique<Run>(
+            simArgs + QStringList{"--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"}));
+        r.sim.start();
+        r.dump = m_dir.filePath(QStringLiteral("dump%1.bin").arg(m_runs.size()));
+        r.output = m_dir.filePath(QStringLiteral("log%1.csv").arg(m_runs.size()));
+        cliArgs.replaceInStrings(QStringLiteral("%port"), r.sim.portPath());
+        cliArgs.replaceInStrings(QStringLiteral("%output"), r.output);
+        startCli(r.cli, QStringList{"retrieve", "--dump", r.dump} + cliArgs,
+                 {"VELOMARK_LIDARS=" + kLidarName + QLatin1Char('=') + r.sim.portPath()});
+        return int(m_runs.size()) - 1;
+    }
 };
 
 QTEST_MAIN(TestRetrieval)
