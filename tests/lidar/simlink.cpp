@@ -3,6 +3,8 @@
 #include <QLoggingCategory>
 #include <QMutex>
 
+#include "common/operatorinterface.h"
+
 namespace simlink {
 
 namespace {
@@ -23,9 +25,12 @@ void collect(QtMsgType type, const QMessageLogContext &context, const QString &t
 }
 }  // namespace
 
-bool simAvailable()
+QStringList shown(const RecordingOperator &op)
 {
-    return !qEnvironmentVariableIsEmpty("LIDAR_SIM");
+    QStringList out;
+    for (const RecordedMessage &m : op.messages)
+        out << (m.title == velomark::applicationTitle() ? "A" : m.title == velomark::kMessageTitle ? "K" : m.title) + ':' + m.text;
+    return out;
 }
 
 Bench::Bench(const QStringList &simArgs) : sim(simArgs) {}

@@ -11,7 +11,8 @@ namespace simlink {
 
 inline const QString kName = QStringLiteral("VZQ-20417");
 
-bool simAvailable();  // $LIDAR_SIM is set
+// The operator's messages as "A:text" (application title), "K:text" (logger title) or "title:text".
+QStringList shown(const RecordingOperator &op);
 
 // lidar-sim with its arguments, listed under kName for a connection of its own.
 struct Bench

@@ -8,98 +8,65 @@ using namespace velomark;
 using simlink::Bench;
 using simlink::kName;
 
-// Opening, identifying, switching and releasing a lidar against the simulator.
+// Opening, identifying, switching and releasing a lidar against the simulator, in the core
+// and through velomark-cli identify.
 class TestConnection : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        if (!simlink::simAvailable())
-            QSKIP("LIDAR_SIM is not set");
-    }
-
+    // Each refusal has its message, closes the port and never sends remote off.
     void identification_data()
     {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("major");
-        QTest::addColumn<int>("minor");
-        const auto model = [](const char *text) { return QStringList{"--model", text}; };
-        const auto firmware = [](const char *text) { return QStringList{"--firmware", text}; };
-        QTest::newRow("Orlek") << model("Orlek") << 0 << 9 << 3;
-        QTest::newRow("BT:Orlek gives 0") << model("BT:Orlek") << 0 << 9 << 3;
-        QTest::newRow("MSP:Brasko") << model("MSP:Brasko") << 2 << 9 << 3;
-        QTest::newRow("MSP:Brasko beats RX rows") << model("BT:RX:Brasko/MSP:Brasko") << 2 << 9 << 3;
-        QTest::newRow("RS232:RX:Brasko") << model("RS232:RX:Brasko") << 4 << 9 << 3;
-        QTest::newRow("BT:RX:Brasko") << model("BT:RX:Brasko") << 5 << 9 << 3;
-        QTest::newRow("SCI1:RX:Brasko") << model("SCI1:RX:Brasko") << 5 << 9 << 3;
-        QTest::newRow("SCI2:RX:Brasko") << model("SCI2:RX:Brasko") << 5 << 9 << 3;
-        QTest::newRow("SCI3:RX:Brasko") << model("SCI3:RX:Brasko") << 5 << 9 << 3;
-        QTest::newRow("bare RX:Brasko") << model("RX:Brasko") << 4 << 9 << 3;
-        QTest::newRow("9.03") << firmware("9.03") << 5 << 9 << 3;
-        QTest::newRow("10.1") << firmware("10.1") << 5 << 10 << 1;
-        QTest::newRow("9.0") << firmware("9.0") << 5 << 9 << 0;
-        QTest::newRow("text after the minor digits") << firmware("9.3beta") << 5 << 9 << 0;
-        QTest::newRow("build number cut off") << firmware("9.2") + QStringList{"--build", "0815"} << 5 << 9 << 2;
-        QTest::newRow("no version") << QStringList{"--identify-reply", QByteArray("BT:RX:Brasko").toHex()} << 5 << 0 << 0;
-        QTest::newRow("after 0x00 bytes") << QStringList{"--fault", "1E=leading-nulls:5"} << 5 << 9 << 3;
+        QTest::addColumn<QString>("simArgs");
+        QTest::addColumn<QList<int>>("identity");  // type, firmware major, minor; empty: refused
+        QTest::addColumn<QString>("message");      // the beginning of the one message
+        QTest::newRow("Orlek") << "--model Orlek" << QList<int>{0, 9, 3} << "";
+        QTest::newRow("BT:Orlek gives 0") << "--model BT:Orlek" << QList<int>{0, 9, 3} << "";
+        QTest::newRow("MSP:Brasko") << "--model MSP:Brasko" << QList<int>{2, 9, 3} << "";
+        QTest::newRow("MSP:Brasko beats RX rows") << "--model BT:RX:Brasko/MSP:Brasko" << QList<int>{2, 9, 3} << "";
+        QTest::newRow("RS232:RX:Brasko") << "--model RS232:RX:Brasko" << QList<int>{4, 9, 3} << "";
+        QTest::newRow("BT:RX:Brasko") << "--model BT:RX:Brasko" << QList<int>{5, 9, 3} << "";
+        QTest::newRow("SCI1:RX:Brasko") << "--model SCI1:RX:Brasko" << QList<int>{5, 9, 3} << "";
+        QTest::newRow("SCI2:RX:Brasko") << "--model SCI2:RX:Brasko" << QList<int>{5, 9, 3} << "";
+        QTest::newRow("SCI3:RX:Brasko") << "--model SCI3:RX:Brasko" << QList<int>{5, 9, 3} << "";
+        QTest::newRow("bare RX:Brasko") << "--model RX:Brasko" << QList<int>{4, 9, 3} << "";
+        QTest::newRow("9.03") << "--firmware 9.03" << QList<int>{5, 9, 3} << "";
+        QTest::newRow("10.1") << "--firmware 10.1" << QList<int>{5, 10, 1} << "";
+        QTest::newRow("9.0") << "--firmware 9.0" << QList<int>{5, 9, 0} << "";
+        QTest::newRow("text after the minor digits") << "--firmware 9.3beta" << QList<int>{5, 9, 0} << "";
+        QTest::newRow("build number cut off") << "--firmware 9.2 --build 0815" << QList<int>{5, 9, 2} << "";
+        QTest::newRow("no version") << "--identify-reply " + QString(QByteArray("BT:RX:Brasko").toHex()) << QList<int>{5, 0, 0} << "";
+        QTest::newRow("after 0x00 bytes") << "--fault 1E=leading-nulls:5" << QList<int>{5, 9, 3} << "";
+        QTest::newRow("no identify reply") << "--fault 1E=silent" << QList<int>() << "InitCommunication: Lidar does not response";
+        QTest::newRow("only 0x00 bytes") << "--fault 1E=nulls" << QList<int>()
+                                         << "InitCommunication: Invalid response(null characters) from the lidar";
+        QTest::newRow("unknown model") << "--model LX:Brasko" << QList<int>() << "Invalid lidar type detected";
+        QTest::newRow("remote on not echoed") << "--fault 0B=wrong-echo" << QList<int>()
+                                              << "SetLidarRemoteMode: Invalid data received: \n";
+        QTest::newRow("remote on unanswered") << "--fault 0B=silent" << QList<int>() << "";
     }
     void identification()
     {
-        QFETCH(QStringList, simArgs);
-        QFETCH(int, type);
-        QFETCH(int, major);
-        QFETCH(int, minor);
-        Bench bench(simArgs);
-        QVERIFY(bench.start());
-        LidarConnection &connection = bench.connection;
-        QSignalSpy controls(&connection, &LidarConnection::controlsChanged);
-
-        QVERIFY(connection.ConnectSelectedLidar(kName));
-        QCOMPARE(bench.op.texts(), QStringList());
-        QCOMPARE(connection.connectedLidarName, kName);
-        QCOMPARE(QList<int>({connection.lidarType, connection.firmwareMajor, connection.firmwareMinor}),
-                 QList<int>({type, major, minor}));
-        QCOMPARE(controls.count(), 1);
-        QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true) + identifyFrame());
-    }
-
-    // Each refusal has its message, closes the port and never sends remote off.
-    void refusals_data()
-    {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("no identify reply") << QStringList{"--fault", "1E=silent"}
-                                           << "InitCommunication: Lidar does not response";
-        QTest::newRow("only 0x00 bytes") << QStringList{"--fault", "1E=nulls"}
-                                         << "InitCommunication: Invalid response(null characters) from the lidar";
-        QTest::newRow("unknown model") << QStringList{"--model", "LX:Brasko"} << "Invalid lidar type detected";
-        QTest::newRow("remote on not echoed") << QStringList{"--fault", "0B=wrong-echo"}
-                                              << "SetLidarRemoteMode: Invalid data received: \n";
-        QTest::newRow("remote on unanswered") << QStringList{"--fault", "0B=silent"} << "";
-    }
-    void refusals()
-    {
-        QFETCH(QStringList, simArgs);
+        QFETCH(QString, simArgs);
+        QFETCH(QList<int>, identity);
         QFETCH(QString, message);
-        Bench bench(simArgs);
+        Bench bench(simArgs.split(' '));
         QVERIFY(bench.start());
         LidarConnection &connection = bench.connection;
         QSignalSpy controls(&connection, &LidarConnection::controlsChanged);
-
-        QVERIFY(!connection.ConnectSelectedLidar(kName));
-        QVERIFY(!connection.port().isOpen());
-        QVERIFY(connection.connectedLidarName.isEmpty());
+        const bool identified = !identity.isEmpty();
+        QCOMPARE(connection.ConnectSelectedLidar(kName), identified);
+        QCOMPARE(connection.port().isOpen(), identified);
+        QCOMPARE(connection.connectedLidarName, identified ? kName : QString());
         QCOMPARE(controls.count(), 1);
-        QCOMPARE(bench.op.texts().size(), message.isEmpty() ? 0 : 1);
-        if (!message.isEmpty()) {
-            QVERIFY2(bench.op.texts().first().startsWith(message), qPrintable(bench.op.texts().first()));
-            QCOMPARE(bench.op.messages.first().title, applicationTitle());
-        }
-        if (message.startsWith("Invalid lidar type"))
-            QCOMPARE(connection.lidarType, 6);
+        const QStringList shown = simlink::shown(bench.op);
+        QCOMPARE(shown.size(), message.isEmpty() ? 0 : 1);
+        QVERIFY2(message.isEmpty() || shown.first().startsWith("A:" + message), qPrintable(shown.join('\n')));
         QTest::qWait(100);
+        if (identified) {
+            QCOMPARE(QList<int>({connection.lidarType, connection.firmwareMajor, connection.firmwareMinor}), identity);
+            QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true) + identifyFrame());
+        }
         QVERIFY(!bench.sim.receivedBytes().contains(remoteModeFrame(false)));
     }
 
@@ -112,9 +79,9 @@ private slots:
         QTest::addColumn<int>("minMs");
         QTest::addColumn<int>("maxMs");
         QTest::addColumn<QString>("message");
-        const QString paired = QStringLiteral("Lidar %1: please make sure it is paired and powered on");
+        const QString paired = QStringLiteral("A:Lidar %1: please make sure it is paired and powered on");
         QTest::newRow("port does not exist") << kName << "/dev/velomark-no-such-port" << 2500 << 6000
-                                             << "Lidar VZQ-20417 : please make sure it is powered on";
+                                             << "A:Lidar VZQ-20417 : please make sure it is powered on";
         QTest::newRow("no entry of that name") << "VZQ-other" << "/dev/null" << 0 << 1000 << paired.arg("VZQ-other");
         QTest::newRow("entry without port") << kName << "" << 0 << 1000 << paired.arg(kName);
         QTest::newRow("no current row") << "" << "/dev/null" << 0 << 1000 << "";
@@ -134,68 +101,102 @@ private slots:
         clock.start();
         QVERIFY(!connection.ConnectSelectedLidar(selected));
         QVERIFY2(clock.elapsed() >= minMs && clock.elapsed() <= maxMs, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
-        if (!message.isEmpty())
-            QCOMPARE(op.messages.first().title, applicationTitle());
+        QCOMPARE(simlink::shown(op), message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(controls.count(), 0);
     }
 
-    void sameLidarTwiceConnectsOnce()
-    {
-        Bench bench;
-        QVERIFY(bench.start());
-        // Of two entries with the same name the first one counts.
-        bench.connection.lidars.append({QString(), kName, QStringLiteral("/dev/velomark-no-such-port")});
-        QVERIFY(bench.connection.ConnectSelectedLidar(kName));
-        QVERIFY(bench.connection.ConnectSelectedLidar(kName));
-        QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true) + identifyFrame());
-        QVERIFY(bench.connection.hasStoredLog() && bench.connection.framedDiagCommands());
-    }
-
-    void anotherLidarReleasesTheFirst()
+    // The same lidar twice connects once (of two entries with its name the first counts);
+    // another lidar releases the first before it is taken under remote control; closing
+    // releases it too, once.
+    void switchingLidars()
     {
         Bench first;
         LidarSim second({"--model", "RS232:RX:Brasko", "--firmware", "9.2"});
         QVERIFY(first.start() && second.start());
         LidarConnection &connection = first.connection;
-        connection.lidars.append({QString(), QStringLiteral("VZQ-B"), second.portPath()});
+        connection.lidars << LidarEntry{QString(), kName, "/dev/velomark-no-such-port"}
+                          << LidarEntry{QString(), QStringLiteral("VZQ-B"), second.portPath()};
         const QByteArray on = remoteModeFrame(true) + identifyFrame();
-
-        QVERIFY(connection.ConnectSelectedLidar(kName));
+        QVERIFY(connection.ConnectSelectedLidar(kName) && connection.ConnectSelectedLidar(kName));
+        QCOMPARE(first.sim.receivedBytes(), on);
         simlink::TraceCapture traces;
         QVERIFY(connection.ConnectSelectedLidar(QStringLiteral("VZQ-B")));
-        // The first lidar is released before the second is taken under remote control.
         QCOMPARE(traces.lines().filter("SetLidarRemoteMode: TX"),
                  QStringList({"SetLidarRemoteMode: TX 02 0C 0C 03 ", "SetLidarRemoteMode: TX 02 0B 0B 03 "}));
         QCOMPARE(first.sim.receivedBytes(), on + remoteModeFrame(false));
         QCOMPARE(second.receivedBytes(), on);
         QCOMPARE(connection.connectedLidarName, QStringLiteral("VZQ-B"));
-        QCOMPARE(connection.lidarType, 4);
-        QVERIFY(!connection.framedDiagCommands());
-        QCOMPARE(first.op.texts(), QStringList());
+        QVERIFY(connection.lidarType == 4 && !connection.framedDiagCommands());
 
         connection.CloseLidarPort();
         connection.CloseLidarPort();  // closed: nothing more reaches the lidar
         QVERIFY(!connection.port().isOpen() && connection.connectedLidarName.isEmpty());
         QTest::qWait(100);
         QCOMPARE(second.receivedBytes(), on + remoteModeFrame(false));
-        QCOMPARE(connection.lidarType, 4);  // the identity outlives the connection
-    }
 
-    // A lidar whose port has disappeared is released without a message or a long wait.
-    void vanishedPortIsReleased()
-    {
-        Bench bench;
-        QVERIFY(bench.start());
-        QVERIFY(bench.connection.ConnectSelectedLidar(kName));
-        bench.sim.vanish();
+        // A lidar whose port has disappeared is released without a message or a long wait.
+        QVERIFY(connection.ConnectSelectedLidar(kName));
+        first.sim.vanish();
         QTest::qWait(300);
         QElapsedTimer clock;
         clock.start();
-        bench.connection.CloseLidarPort();
+        connection.CloseLidarPort();
         QVERIFY(clock.elapsed() < 5000);
-        QVERIFY(!bench.connection.port().isOpen() && bench.connection.connectedLidarName.isEmpty());
-        QCOMPARE(bench.op.texts(), QStringList());
+        QVERIFY(!connection.port().isOpen() && connection.connectedLidarName.isEmpty());
+        QCOMPARE(first.op.texts(), QStringList());
+    }
+
+    // velomark-cli identify: standard output, standard error, exit status and what the lidar got.
+    // VELOMARK_LIDARS lists "VZQ Alpha" without a lidar and "VZQ Beta" on the simulator.
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("simArgs");
+        QTest::addColumn<QString>("cliArgs");  // separated by '|'; "%port": the simulator's port
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");  // for status 2, its beginning
+        QTest::addColumn<QByteArray>("received");
+        const QByteArray identified = remoteModeFrame(true) + identifyFrame();
+        const QByteArray released = identified + remoteModeFrame(false);
+        QTest::newRow("identified and released") << "--firmware 9.03" << "--port|%port" << 0
+                                                 << "type 5\nfirmware 9.3\n" << "" << released;
+        QTest::newRow("refused, not released") << "--model LX:Brasko" << "--port|%port" << 1 << ""
+                                               << "Invalid lidar type detected\n" << identified;
+        QTest::newRow("port does not exist") << "" << "--port|/dev/velomark-none" << 1 << ""
+            << "Lidar /dev/velomark-none : please make sure it is powered on\n" << QByteArray();
+        QTest::newRow("found by name, first match") << "" << "--lidar|VZQ Beta" << 0 << "type 5\nfirmware 9.3\n"
+                                                    << "" << released;
+        QTest::newRow("name not listed") << "" << "--lidar|VZQ Gamma" << 1 << ""
+            << "Lidar VZQ Gamma: please make sure it is paired and powered on\n" << QByteArray();
+        QTest::newRow("no port given") << "" << "" << 2 << "" << "velomark-cli: " << QByteArray();
+        QTest::newRow("--lidar with --port") << "" << "--port|/dev/null|--lidar|VZQ Beta" << 2 << ""
+                                             << "velomark-cli: " << QByteArray();
+    }
+    void commandLine()
+    {
+        QFETCH(QString, simArgs);
+        QFETCH(QString, cliArgs);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QByteArray, received);
+        LidarSim sim(simArgs.split(' ', Qt::SkipEmptyParts));
+        QVERIFY(sim.start());
+        QStringList args = cliArgs.split('|', Qt::SkipEmptyParts).replaceInStrings("%port", sim.portPath());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VELOMARK_LIDARS", "VZQ Alpha=/dev/velomark-none;VZQ Beta=" + sim.portPath() + ";VZQ Beta=/dev/null");
+        env.remove("QT_LOGGING_RULES");
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.start(qEnvironmentVariable("VELOMARK_CLI"), QStringList{"identify"} + args);
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), exitCode);
+        QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()), out);
+        const QString errText = QString::fromUtf8(cli.readAllStandardError());
+        QVERIFY2(exitCode == 2 ? errText.startsWith(err) : errText == err, qPrintable(errText));
+        QTest::qWait(100);
+        QCOMPARE(sim.receivedBytes(), received);
     }
 };
 

@@ -1,66 +1,71 @@
-// The discovery logic over lists standing in for the system's look-ups, and the fixed list
-// of VELOMARK_LIDARS.
+// The discovery logic over lists standing in for the system's look-ups, the fixed list of
+// VELOMARK_LIDARS, and the BlueZ look-ups against a mock org.bluez on a private bus with a
+// sysfs tree of our own.
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "lidar/discovery.h"
+#include "lidar/discovery_bluez.h"
 #include "recordingoperator.h"
 
 using namespace velomark;
 
 namespace {
 
-const QString kTitle = QStringLiteral("Velomark");
-const QString kWait = QStringLiteral("wait:Searching for lidar devices, please wait ...");
-const QString kClose = QStringLiteral("close");
+const QString kPython = QStringLiteral("/usr/bin/python3");
+const QString kBusName = QStringLiteral("velomark-discovery-test");
+const QString kNoService = QStringLiteral("No Bluetooth adapter/service found in the system");
 
-QString inform(const QString &text)
-{
-    return QStringLiteral("inform:") + kTitle + QLatin1Char(':') + text;
-}
-
-// Keeps the order of messages and please-wait steps, which the recorder alone does not.
+// Marks the messages shown after the please-wait window closed with "+".
 class SequenceOperator : public RecordingOperator
 {
 public:
     void inform(const QString &title, const QString &text) override
     {
-        events.append(QStringLiteral("inform:") + title + QLatin1Char(':') + text);
+        events.append((waitOpen ? "" : "+") + title + ": " + text);
         RecordingOperator::inform(title, text);
-    }
-    void showWait(const QString &text) override
-    {
-        events.append(QStringLiteral("wait:") + text);
-        RecordingOperator::showWait(text);
-    }
-    void closeWait() override
-    {
-        events.append(kClose);
-        RecordingOperator::closeWait();
     }
     QStringList events;
 };
 
-// Look-ups answered from lists: "name=address" and "identifier=port".
+// Look-ups answered from lists: "name=address" and "identifier=port"; "!N:text" is failure N
+// with the system's text, "?text" a fetch error the device look-up went on after.
 class ListSource : public DiscoverySource
 {
 public:
-    DeviceLookup devices() override { return deviceLookup; }
-    InstanceLookup serialInstances() override
+    ListSource(const QStringList &devices, const QStringList &instances)
     {
-        ++instanceCalls;
-        return instanceLookup;
+        for (const QString &d : devices) {
+            if (d.startsWith('!'))
+                deviceLookup = {DeviceLookup::Failure(d.mid(1, 1).toInt()), d.mid(3), {}, {}};
+            else if (d.startsWith('?'))
+                deviceLookup.fetchErrors.append(d.mid(1));
+            else
+                deviceLookup.devices.append({d.section('=', 0, 0), d.section('=', 1)});
+        }
+        for (const QString &i : instances) {
+            if (i.startsWith('!'))
+                instanceLookup = {InstanceLookup::Failure(i.mid(1, 1).toInt()), i.mid(3), {}};
+            else
+                instanceLookup.instances.append({i.section('=', 0, 0), i.section('=', 1)});
+        }
     }
+    DeviceLookup devices() override { return deviceLookup; }
+    InstanceLookup serialInstances() override { return instanceLookup; }
     DeviceLookup deviceLookup;
     InstanceLookup instanceLookup;
-    int instanceCalls = 0;
 };
 
 QStringList rows(const LidarList &lidars)
 {
     QStringList out;
     for (const LidarEntry &lidar : lidars)
-        out.append(lidar.name + QLatin1Char('|') + lidar.address + QLatin1Char('|') + lidar.portName);
+        out.append(lidar.name + '|' + lidar.address + '|' + lidar.portName);
     return out;
 }
 
@@ -71,237 +76,285 @@ class TestDiscovery : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QCoreApplication::setApplicationName(kTitle); }
-    void logic_data();
-    void logic();
-    void fixedList_data();
-    void fixedList();
-    void fixedListGivesEveryEntryItsOwnPort();
-    void environmentReplacesPlatform();
-    void byName();
-};
-
-void TestDiscovery::logic_data()
-{
-    QTest::addColumn<int>("deviceFailure");
-    QTest::addColumn<QString>("deviceText");
-    QTest::addColumn<QStringList>("devices");
-    QTest::addColumn<QStringList>("fetchErrors");
-    QTest::addColumn<int>("instanceFailure");
-    QTest::addColumn<QString>("instanceText");
-    QTest::addColumn<QStringList>("instances");
-    QTest::addColumn<QStringList>("lidars");
-    QTest::addColumn<QStringList>("events");
-    QTest::addColumn<bool>("instancesAsked");
-
-    const QString noLidar = QStringLiteral("No lidar device found in this system");
-    const QString spp = QStringLiteral("{00001101-0000-1000-8000-00805f9b34fb}_VID&0001000f_PID&1200\\");
-
-    QTest::newRow("one lidar, one port")
-        << 0 << QString() << QStringList{"VZQ 4711=00A0F1B2C3D4"} << QStringList()
-        << 0 << QString() << QStringList{spp + "8&2a1c&0&00A0F1B2C3D4_C00000000=COM5"}
-        << QStringList{"VZQ 4711|00A0F1B2C3D4|COM5"} << QStringList{kWait, kClose} << true;
-    QTest::newRow("two instances with one address: the last sets the port")
-        << 0 << QString() << QStringList{"VZQ1=00A0F1B2C3D4"} << QStringList()
-        << 0 << QString()
-        << QStringList{"A_00A0F1B2C3D4_1=COM5", "B_000000000000=COM6", "C_00A0F1B2C3D4_2=COM7"}
-        << QStringList{"VZQ1|00A0F1B2C3D4|COM7"} << QStringList{kWait, kClose} << true;
-    QTest::newRow("two devices with one name are listed twice")
-        << 0 << QString() << QStringList{"VZQ1=111111111111", "VZQ1=222222222222"} << QStringList()
-        << 0 << QString() << QStringList{"X_222222222222=COM8", "X_111111111111=COM9"}
-        << QStringList{"VZQ1|111111111111|COM9", "VZQ1|222222222222|COM8"}
-        << QStringList{kWait, kClose} << true;
-    QTest::newRow("list order is the devices' order")
-        << 0 << QString() << QStringList{"VZQ-B=BBBBBBBBBBBB", "VZQ-A=AAAAAAAAAAAA"} << QStringList()
-        << 0 << QString() << QStringList{"AAAAAAAAAAAA=COM1", "BBBBBBBBBBBB=COM2"}
-        << QStringList{"VZQ-B|BBBBBBBBBBBB|COM2", "VZQ-A|AAAAAAAAAAAA|COM1"}
-        << QStringList{kWait, kClose} << true;
-    QTest::newRow("the mark may stand anywhere in the name")
-        << 0 << QString() << QStringList{"Speed-VZQ-0815=0123456789AB"} << QStringList()
-        << 0 << QString() << QStringList{"x0123456789ABy=COM3"}
-        << QStringList{"Speed-VZQ-0815|0123456789AB|COM3"} << QStringList{kWait, kClose} << true;
-    QTest::newRow("vzq in other cases is no lidar")
-        << 0 << QString() << QStringList{"vzq 4711=00A0F1B2C3D4", "VzQ=00A0F1B2C3D5", "Phone=00A0F1B2C3D6"}
-        << QStringList() << 0 << QString() << QStringList{"X_00A0F1B2C3D4=COM5"}
-        << QStringList() << QStringList{kWait, kClose, inform(noLidar)} << false;
-    QTest::newRow("no device at all")
-        << 0 << QString() << QStringList() << QStringList() << 0 << QString() << QStringList()
-        << QStringList() << QStringList{kWait, kClose, inform(noLidar)} << false;
-    QTest::newRow("an identifier in lower-case hex does not match")
-        << 0 << QString() << QStringList{"VZQ1=00A0F1B2C3D4"} << QStringList()
-        << 0 << QString() << QStringList{"X_00a0f1b2c3d4_C0=COM5"}
-        << QStringList() << QStringList{kWait, kClose, inform(noLidar)} << true;
-    QTest::newRow("a lidar without port is not listed")
-        << 0 << QString() << QStringList{"VZQ1=111111111111", "VZQ2=222222222222"} << QStringList()
-        << 0 << QString() << QStringList{"X_222222222222=COM4"}
-        << QStringList{"VZQ2|222222222222|COM4"} << QStringList{kWait, kClose} << true;
-    QTest::newRow("an instance whose port cannot be read is skipped")
-        << 0 << QString() << QStringList{"VZQ1=111111111111"} << QStringList()
-        << 0 << QString() << QStringList{"X_111111111111_a=COM4", "X_111111111111_b="}
-        << QStringList{"VZQ1|111111111111|COM4"} << QStringList{kWait, kClose} << true;
-    QTest::newRow("a device without address takes no port")
-        << 0 << QString() << QStringList{"VZQ1="} << QStringList()
-        << 0 << QString() << QStringList{"X_111111111111=COM4"}
-        << QStringList() << QStringList{kWait, kClose, inform(noLidar)} << true;
-    QTest::newRow("one instance gives its port to the first matching entry only")
-        << 0 << QString() << QStringList{"VZQ1=111111111111", "VZQ1b=111111111111"} << QStringList()
-        << 0 << QString() << QStringList{"X_111111111111=COM4"}
-        << QStringList{"VZQ1|111111111111|COM4"} << QStringList{kWait, kClose} << true;
-    QTest::newRow("socket library fails")
-        << int(DeviceLookup::SocketLibrary) << QStringLiteral("Not enough memory.") << QStringList()
-        << QStringList() << 0 << QString() << QStringList() << QStringList()
-        << QStringList{kWait, inform("WSAStartup : Not enough memory."), kClose} << false;
-    QTest::newRow("no Bluetooth service")
-        << int(DeviceLookup::NoService) << QStringLiteral("ignored") << QStringList() << QStringList()
-        << 0 << QString() << QStringList() << QStringList()
-        << QStringList{kWait, inform("No Bluetooth adapter/service found in the system"), kClose}
-        << false;
-    QTest::newRow("look-up does not begin")
-        << int(DeviceLookup::LookupBegin) << QStringLiteral("Access denied.") << QStringList()
-        << QStringList() << 0 << QString() << QStringList() << QStringList()
-        << QStringList{kWait, inform("WSALookupServiceBegin : Access denied."), kClose} << false;
-    QTest::newRow("fetch errors are reported and the look-up goes on")
-        << 0 << QString() << QStringList{"VZQ1=111111111111"} << QStringList{"first", "second"}
-        << 0 << QString() << QStringList{"X_111111111111=COM4"} << QStringList{"VZQ1|111111111111|COM4"}
-        << QStringList{kWait, inform("WSALookupServiceNext : first"),
-                       inform("WSALookupServiceNext : second"), kClose}
-        << true;
-    QTest::newRow("no Bluetooth serial ports at all")
-        << 0 << QString() << QStringList{"VZQ1=111111111111"} << QStringList()
-        << int(InstanceLookup::NoEnumeration) << QString() << QStringList() << QStringList()
-        << QStringList{kWait, inform("No lidar Bluetooth interface found in this system"), kClose}
-        << true;
-    QTest::newRow("serial port enumeration unreadable")
-        << 0 << QString() << QStringList{"VZQ1=111111111111"} << QStringList()
-        << int(InstanceLookup::OpenFailed) << QStringLiteral("Access is denied.") << QStringList()
-        << QStringList() << QStringList{kWait, inform("RegOpenKeyExW : Access is denied."), kClose}
-        << true;
-}
-
-void TestDiscovery::logic()
-{
-    QFETCH(int, deviceFailure);
-    QFETCH(QString, deviceText);
-    QFETCH(QStringList, devices);
-    QFETCH(QStringList, fetchErrors);
-    QFETCH(int, instanceFailure);
-    QFETCH(QString, instanceText);
-    QFETCH(QStringList, instances);
-    QFETCH(QStringList, lidars);
-    QFETCH(QStringList, events);
-    QFETCH(bool, instancesAsked);
-
-    ListSource source;
-    source.deviceLookup.failure = DeviceLookup::Failure(deviceFailure);
-    source.deviceLookup.systemText = deviceText;
-    source.deviceLookup.fetchErrors = fetchErrors;
-    for (const QString &device : devices)
-        source.deviceLookup.devices.append({device.section('=', 0, 0), device.section('=', 1)});
-    source.instanceLookup.failure = InstanceLookup::Failure(instanceFailure);
-    source.instanceLookup.systemText = instanceText;
-    for (const QString &instance : instances)
-        source.instanceLookup.instances.append({instance.section('=', 0, 0), instance.section('=', 1)});
-
-    SequenceOperator op;
-    const LidarList found = discoverLidars(source, op);
-    QCOMPARE(rows(found), lidars);
-    QCOMPARE(op.events, events);
-    QCOMPARE(source.instanceCalls, instancesAsked ? 1 : 0);
-    QVERIFY(!op.waitOpen);
-}
-
-void TestDiscovery::fixedList_data()
-{
-    QTest::addColumn<QString>("spec");
-    QTest::addColumn<QStringList>("lidars");
-    QTest::addColumn<QStringList>("messages");
-
-    const QString noLidar = QStringLiteral("No lidar device found in this system");
-    QTest::newRow("two lidars")
-        << "VZQ1=/dev/pts/3;VZQ2=/dev/pts/4"
-        << QStringList{"VZQ1|0A0000000001|/dev/pts/3", "VZQ2|0A0000000002|/dev/pts/4"} << QStringList();
-    QTest::newRow("blanks and empty items")
-        << " VZQ 1 = /dev/pts/3 ;; ;"
-        << QStringList{"VZQ 1|0A0000000001|/dev/pts/3"} << QStringList();
-    QTest::newRow("an entry without port is not listed")
-        << "VZQ1;VZQ2=" << QStringList() << QStringList{noLidar};
-    QTest::newRow("the name must carry the mark")
-        << "Phone=/dev/pts/3;VZQ2=/dev/pts/4"
-        << QStringList{"VZQ2|0A0000000002|/dev/pts/4"} << QStringList();
-    QTest::newRow("one name twice")
-        << "VZQ1=/dev/pts/3;VZQ1=/dev/pts/4"
-        << QStringList{"VZQ1|0A0000000001|/dev/pts/3", "VZQ1|0A0000000002|/dev/pts/4"} << QStringList();
-    QTest::newRow("a port may hold '='")
-        << "VZQ1=/tmp/a=b" << QStringList{"VZQ1|0A0000000001|/tmp/a=b"} << QStringList();
-    QTest::newRow("empty") << "" << QStringList() << QStringList{noLidar};
-}
-
-void TestDiscovery::fixedList()
-{
-    QFETCH(QString, spec);
-    QFETCH(QStringList, lidars);
-    QFETCH(QStringList, messages);
-
-    FixedListSource source(spec);
-    RecordingOperator op;
-    QCOMPARE(rows(discoverLidars(source, op)), lidars);
-    QCOMPARE(op.texts(), messages);
-}
-
-void TestDiscovery::fixedListGivesEveryEntryItsOwnPort()
-{
-    // Addresses are found inside identifiers; were one a part of another's identifier, a
-    // lidar would take a neighbour's port.
-    QStringList spec;
-    for (int i = 0; i < 300; ++i)
-        spec.append(QStringLiteral("VZQ%1=/dev/port%1").arg(i));
-    FixedListSource source(spec.join(QLatin1Char(';')));
-    RecordingOperator op;
-    const LidarList lidars = discoverLidars(source, op);
-    QCOMPARE(lidars.size(), 300);
-    QSet<QString> addresses;
-    for (int i = 0; i < lidars.size(); ++i) {
-        QCOMPARE(lidars.at(i).portName, QStringLiteral("/dev/port%1").arg(i));
-        QCOMPARE(lidars.at(i).address.size(), 12);
-        addresses.insert(lidars.at(i).address);
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("Velomark"));
+        if (!QFile::exists(kPython) || QProcess::execute(kPython, {"-c", "import dbusmock"}) != 0)
+            return;
+        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        QVERIFY(m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(10000));
+        m_address = QString::fromLocal8Bit(m_daemon.readLine()).trimmed();
+        QVERIFY(!m_address.isEmpty());
     }
-    QCOMPARE(addresses.size(), 300);
-}
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus(kBusName);
+        m_daemon.terminate();
+        m_daemon.waitForFinished(5000);
+    }
+    void init()
+    {
+        if (m_address.isEmpty() && QByteArray(QTest::currentTestFunction()).startsWith("bluez"))
+            QSKIP("python3-dbusmock is not installed (make deps)");
+        QDir(m_sysfs.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(m_sysfs.filePath("sys/class/tty")));
+    }
+    void cleanup()
+    {
+        if (m_mock.state() == QProcess::NotRunning)
+            return;
+        m_mock.terminate();
+        m_mock.waitForFinished(5000);
+        // The next case starts from a bus without org.bluez.
+        QElapsedTimer timer;
+        timer.start();
+        while (bus().interface()->isServiceRegistered("org.bluez") && timer.elapsed() < 5000)
+            QTest::qWait(20);
+    }
 
-void TestDiscovery::environmentReplacesPlatform()
-{
-    qputenv("VELOMARK_LIDARS", "VZQ 9=/dev/pts/9");
-    RecordingOperator op;
-    const LidarList lidars = enumerateLidars(op);
-    qunsetenv("VELOMARK_LIDARS");
-    QCOMPARE(rows(lidars), QStringList{"VZQ 9|0A0000000001|/dev/pts/9"});
-    QVERIFY(op.messages.isEmpty());
-}
 
-void TestDiscovery::byName()
-{
-    const LidarList lidars{{"111111111111", "VZQ1", "/dev/a"},
-                           {"222222222222", "VZQ2", "/dev/b"},
-                           {"333333333333", "VZQ1", "/dev/c"}};
-    QCOMPARE(findLidar(lidars, "VZQ1")->portName, QStringLiteral("/dev/a"));
-    QCOMPARE(findLidar(lidars, "VZQ2")->portName, QStringLiteral("/dev/b"));
-    QVERIFY(!findLidar(lidars, "vzq1"));
+    void logic_data()
+    {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<QStringList>("instances");
+        QTest::addColumn<QStringList>("lidars");
+        QTest::addColumn<QStringList>("events");
+        const QString noLidar = "+Velomark: No lidar device found in this system";
+        const QString spp = "{00001101-0000-1000-8000-00805f9b34fb}_VID&0001000f_PID&1200\\8&2a1c&0&";
+        QTest::newRow("one lidar, one port") << QStringList{"VZQ 4711=00A0F1B2C3D4"}
+            << QStringList{spp + "00A0F1B2C3D4_C00000000=COM5"} << QStringList{"VZQ 4711|00A0F1B2C3D4|COM5"}
+            << QStringList();
+        QTest::newRow("two instances with one address: the last sets the port") << QStringList{"VZQ1=00A0F1B2C3D4"}
+            << QStringList{"A_00A0F1B2C3D4_1=COM5", "B_000000000000=COM6", "C_00A0F1B2C3D4_2=COM7"}
+            << QStringList{"VZQ1|00A0F1B2C3D4|COM7"} << QStringList();
+        QTest::newRow("two devices with one name, listed twice in the devices' order")
+            << QStringList{"VZQ1=111111111111", "VZQ1=222222222222"}
+            << QStringList{"X_222222222222=COM8", "X_111111111111=COM9"}
+            << QStringList{"VZQ1|111111111111|COM9", "VZQ1|222222222222|COM8"} << QStringList();
+        QTest::newRow("vzq in other cases is no lidar")
+            << QStringList{"vzq 4711=00A0F1B2C3D4", "VzQ=00A0F1B2C3D5", "Phone=00A0F1B2C3D6"}
+            << QStringList{"X_00A0F1B2C3D4=COM5"} << QStringList() << QStringList{noLidar};
+        QTest::newRow("an identifier in lower-case hex does not match") << QStringList{"VZQ1=00A0F1B2C3D4"}
+            << QStringList{"X_00a0f1b2c3d4_C0=COM5"} << QStringList() << QStringList{noLidar};
+        QTest::newRow("a lidar without port is not listed") << QStringList{"VZQ1=111111111111", "VZQ2=222222222222"}
+            << QStringList{"X_222222222222=COM4"} << QStringList{"VZQ2|222222222222|COM4"} << QStringList();
+        QTest::newRow("a device without address takes no port") << QStringList{"VZQ1="}
+            << QStringList{"X_111111111111=COM4"} << QStringList() << QStringList{noLidar};
+        QTest::newRow("socket library fails") << QStringList{"!1:Not enough memory."} << QStringList()
+            << QStringList() << QStringList{"Velomark: WSAStartup : Not enough memory."};
+        QTest::newRow("no Bluetooth service") << QStringList{"!2:ignored"} << QStringList() << QStringList()
+            << QStringList{"Velomark: No Bluetooth adapter/service found in the system"};
+        QTest::newRow("look-up does not begin") << QStringList{"!3:Access denied."} << QStringList()
+            << QStringList() << QStringList{"Velomark: WSALookupServiceBegin : Access denied."};
+        QTest::newRow("fetch errors are reported and the look-up goes on")
+            << QStringList{"VZQ1=111111111111", "?first", "?second"} << QStringList{"X_111111111111=COM4"}
+            << QStringList{"VZQ1|111111111111|COM4"}
+            << QStringList{"Velomark: WSALookupServiceNext : first", "Velomark: WSALookupServiceNext : second"};
+        QTest::newRow("no Bluetooth serial ports at all") << QStringList{"VZQ1=111111111111"} << QStringList{"!1:"}
+            << QStringList() << QStringList{"Velomark: No lidar Bluetooth interface found in this system"};
+        QTest::newRow("serial port enumeration unreadable") << QStringList{"VZQ1=111111111111"}
+            << QStringList{"!2:Access is denied."} << QStringList() << QStringList{"Velomark: RegOpenKeyExW : Access is denied."};
+    }
+    void logic()
+    {
+        QFETCH(QStringList, devices);
+        QFETCH(QStringList, instances);
+        QFETCH(QStringList, lidars);
+        QFETCH(QStringList, events);
+        ListSource source(devices, instances);
+        SequenceOperator op;
+        QCOMPARE(rows(discoverLidars(source, op)), lidars);
+        QCOMPARE(op.events, events);
+        QCOMPARE(op.waitTexts, QStringList{"Searching for lidar devices, please wait ..."});
+        QVERIFY(!op.waitOpen);
+    }
 
-    qputenv("VELOMARK_LIDARS", "VZQ1=/dev/a;VZQ1=/dev/c");
-    RecordingOperator op;
-    QCOMPARE(discoverLidarByName("VZQ1", op)->portName, QStringLiteral("/dev/a"));
-    QVERIFY(op.messages.isEmpty());
-    QVERIFY(!discoverLidarByName("VZQ7", op));
-    QCOMPARE(op.texts(), QStringList{"Lidar VZQ7: please make sure it is paired and powered on"});
-    QCOMPARE(op.messages.at(0).title, kTitle);
+    void fixedList_data()
+    {
+        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QStringList>("lidars");
+        const QStringList none;
+        QTest::newRow("two lidars") << "VZQ1=/dev/pts/3;VZQ2=/dev/pts/4"
+                                    << QStringList{"VZQ1|0A0000000001|/dev/pts/3", "VZQ2|0A0000000002|/dev/pts/4"};
+        QTest::newRow("blanks and empty items") << " VZQ 1 = /dev/pts/3 ;; ;" << QStringList{"VZQ 1|0A0000000001|/dev/pts/3"};
+        QTest::newRow("an entry without port is not listed") << "VZQ1;VZQ2=" << none;
+        QTest::newRow("the name must carry the mark") << "Phone=/dev/pts/3;VZQ2=/dev/pts/4"
+                                                      << QStringList{"VZQ2|0A0000000002|/dev/pts/4"};
+        QTest::newRow("empty") << "" << none;
+        // Addresses are found inside identifiers: none may take a neighbour's port.
+        QStringList spec, lidars;
+        for (int i = 0; i < 300; ++i) {
+            spec << QStringLiteral("VZQ%1=/dev/port%1").arg(i);
+            lidars << QStringLiteral("VZQ%1|%2|/dev/port%1").arg(i).arg(FixedListSource::addressFor(i));
+        }
+        QTest::newRow("300 entries") << spec.join(';') << lidars;
+    }
+    void fixedList()
+    {
+        QFETCH(QString, spec);
+        QFETCH(QStringList, lidars);
+        FixedListSource source(spec);
+        RecordingOperator op;
+        QCOMPARE(rows(discoverLidars(source, op)), lidars);
+        QCOMPARE(op.texts(), lidars.isEmpty() ? QStringList{"No lidar device found in this system"} : QStringList());
+    }
 
-    // Discovery has already said why nothing was found; no second message.
-    qputenv("VELOMARK_LIDARS", "");
-    op.messages.clear();
-    QVERIFY(!discoverLidarByName("VZQ1", op));
-    QCOMPARE(op.texts(), QStringList{"No lidar device found in this system"});
-    qunsetenv("VELOMARK_LIDARS");
-}
+    // By name (velomark-cli --lidar): when discovery has already said why nothing was found,
+    // no second message.
+    void byNameWithoutLidars()
+    {
+        qputenv("VELOMARK_LIDARS", "");
+        RecordingOperator op;
+        QVERIFY(!discoverLidarByName("VZQ1", op));
+        QCOMPARE(op.texts(), QStringList{"No lidar device found in this system"});
+        qunsetenv("VELOMARK_LIDARS");
+    }
+
+    void bluezLookUp_data()
+    {
+        QTest::addColumn<QString>("service");  // "none", "unreachable", "hung", "mock", "adapter"
+        QTest::addColumn<QStringList>("devices");  // "address|name|paired"; name "-": only an Alias
+        QTest::addColumn<QStringList>("ttys");  // "rfcommN=address attribute"; "rfcommN": none
+        QTest::addColumn<QStringList>("lidars");
+        QTest::addColumn<QString>("message");
+        const QString noLidar = QStringLiteral("No lidar device found in this system");
+        const QStringList port0{"rfcomm0=00:a0:f1:b2:c3:d4"};
+        QTest::newRow("paired lidar with a bound port") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 4711|1"}
+            << port0 << QStringList{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
+        QTest::newRow("unpaired lidar and paired phone") << "adapter"
+            << QStringList{"00:A0:F1:B2:C3:D4|VZQ 4711|0", "11:22:33:44:55:66|Phone|1"} << port0 << QStringList() << noLidar;
+        QTest::newRow("device without Name goes by its Alias") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|-|1"}
+            << QStringList{"rfcomm3=00:a0:f1:b2:c3:d4"} << QStringList{"VZQ alias|00A0F1B2C3D4|/dev/rfcomm3"} << "";
+        QTest::newRow("ports in numeric order, the last bound one wins")
+            << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
+            << QStringList{"rfcomm10=00:a0:f1:b2:c3:d4", "rfcomm9=00:A0:F1:B2:C3:D4", "rfcomm2"}
+            << QStringList{"VZQ 1|00A0F1B2C3D4|/dev/rfcomm10"} << "";
+        QTest::newRow("lidar without port") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
+            << QStringList{"rfcomm0=11:22:33:44:55:66", "rfcomm1=garbage", "ttyS0=00:a0:f1:b2:c3:d4"}
+            << QStringList() << noLidar;
+        QTest::newRow("no RFCOMM tty at all") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
+            << QStringList{"ttyS0"} << QStringList() << "No lidar Bluetooth interface found in this system";
+        QTest::newRow("no adapter") << "mock" << QStringList() << port0 << QStringList() << kNoService;
+        QTest::newRow("no org.bluez") << "none" << QStringList() << port0 << QStringList() << kNoService;
+        QTest::newRow("no bus") << "unreachable" << QStringList() << port0 << QStringList() << kNoService;
+        QTest::newRow("service that never answers") << "hung" << QStringList() << port0 << QStringList() << kNoService;
+    }
+    void bluezLookUp()
+    {
+        QFETCH(QString, service);
+        QFETCH(QStringList, devices);
+        QFETCH(QStringList, ttys);
+        QFETCH(QStringList, lidars);
+        QFETCH(QString, message);
+        if (service == "mock" || service == "adapter")
+            startMock();
+        if (service == "hung") {
+            m_mock.setProcessEnvironment(busEnvironment());
+            m_mock.start(kPython, {"-c", "import dbus, sys, time\nbus = dbus.bus.BusConnection(sys.argv[1])\n"
+                                         "bus.request_name('org.bluez')\nprint('ready', flush=True)\ntime.sleep(120)\n",
+                                   m_address});
+            QVERIFY(m_mock.waitForReadyRead(20000));
+        }
+        if (service == "adapter")
+            mockCall("AddAdapter", {"hci0", "velomark-host"});
+        for (const QString &device : devices) {
+            const QStringList fields = device.split('|');
+            if (fields.at(1) == "-") {
+                // QtDBus cannot spell AddObject's argument types without registered structures.
+                QProcess gdbus;
+                gdbus.setProcessEnvironment(busEnvironment());
+                gdbus.start("gdbus", {"call", "--system", "--dest", "org.bluez", "--object-path", "/", "--method",
+                                      "org.freedesktop.DBus.Mock.AddObject",
+                                      "/org/bluez/hci0/dev_" + QString(fields.at(0)).replace(':', '_'),
+                                      "org.bluez.Device1",
+                                      QStringLiteral("{'Address': <'%1'>, 'Alias': <'VZQ alias'>, 'Paired': <true>}")
+                                          .arg(fields.at(0)),
+                                      "@a(ssss) []"});
+                QVERIFY(gdbus.waitForFinished(10000) && gdbus.exitCode() == 0);
+                continue;
+            }
+            mockCall("AddDevice", {"hci0", fields.at(0), fields.at(1)});
+            if (fields.at(2) == "1")
+                mockCall("PairDevice", {"hci0", fields.at(0), 0x1f00});
+        }
+        for (const QString &tty : ttys)
+            writeTty(tty.section('=', 0, 0), tty.contains('=') ? tty.section('=', 1).toLatin1() : QByteArray());
+
+        const QDBusConnection connection = service == "unreachable"
+            ? QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "velomark-nowhere") : bus();
+        BluezSource source(connection, m_sysfs.path(), "/dev");
+        RecordingOperator op;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(rows(discoverLidars(source, op)), lidars);
+        // A hung bus costs the call's time-out, never more.
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY2(service != "hung" || elapsed >= BluezSource::kBusTimeoutMs - 200, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed < BluezSource::kBusTimeoutMs + 5000, qPrintable(QString::number(elapsed)));
+        QCOMPARE(op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        if (!message.isEmpty())
+            QCOMPARE(op.messages.first().title, QStringLiteral("Velomark"));
+
+        // velomark-cli lidars: one line per lidar, or the message on standard error and status 1.
+        QProcessEnvironment env = busEnvironment();
+        env.insert("VELOMARK_SYSFS_ROOT", m_sysfs.path());
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.start(qEnvironmentVariable("VELOMARK_CLI"), {"lidars"});
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(QString(cli.readAllStandardOutput()), lidars.isEmpty() ? QString() : lidars.join('\n').replace('|', '\t') + '\n');
+        QCOMPARE(QString(cli.readAllStandardError()), message.isEmpty() ? QString() : message + '\n');
+        QCOMPARE(cli.exitCode(), lidars.isEmpty() ? 1 : 0);
+    }
+
+private:
+    QDBusConnection bus() const { return QDBusConnection::connectToBus(m_address, kBusName); }
+
+    QProcessEnvironment busEnvironment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
+        env.remove("VELOMARK_LIDARS");
+        // Trace lines on standard error would hide what the command line itself writes there.
+        env.remove("QT_LOGGING_RULES");
+        return env;
+    }
+
+    void startMock()
+    {
+        m_mock.setProcessEnvironment(busEnvironment());
+        m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_mock.start(kPython, {"-m", "dbusmock", "--template", "bluez5"});
+        QVERIFY(m_mock.waitForStarted(5000));
+        QElapsedTimer timer;
+        timer.start();
+        while (!bus().interface()->isServiceRegistered("org.bluez")) {
+            QVERIFY2(timer.elapsed() < 20000 && m_mock.state() == QProcess::Running, "no org.bluez from the mock");
+            QTest::qWait(50);
+        }
+    }
+
+    void mockCall(const QString &method, const QVariantList &arguments)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", "/", "org.bluez.Mock", method);
+        call.setArguments(arguments);
+        const QDBusMessage reply = bus().call(call);
+        QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(method + ": " + reply.errorMessage()));
+    }
+
+    void writeTty(const QString &name, const QByteArray &address)
+    {
+        const QString folder = m_sysfs.filePath("sys/class/tty/" + name);
+        QVERIFY(QDir().mkpath(folder));
+        QFile file(folder + "/address");
+        QVERIFY(address.isNull() || (file.open(QIODevice::WriteOnly) && file.write(address + '\n') > 0));
+    }
+
+    QProcess m_daemon;
+    QProcess m_mock;
+    QString m_address;
+    QTemporaryDir m_sysfs;
+};
 
 QTEST_GUILESS_MAIN(TestDiscovery)
 #include "tst_discovery.moc"

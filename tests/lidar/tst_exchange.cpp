@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include "common/operatorinterface.h"
 #include "common/text.h"
 #include "lidar/exchange.h"
 #include "lidar/frame.h"
@@ -10,15 +9,40 @@
 using namespace velomark;
 using simlink::Bench;
 
-// The exchange primitives against the simulator, through the real serial port.
+// Frames, the exchange primitives and the parameter queries against the simulator, through
+// the real serial port. Messages read "A:" (application title) or "K:" (logger title) + text.
 class TestExchange : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
+    // Expected bytes are written out by hand from the frame rule, never by the builder.
+    void frames_data()
     {
-        if (!simlink::simAvailable())
-            QSKIP("LIDAR_SIM is not set");
+        QTest::addColumn<QByteArray>("built");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("remote on") << remoteModeFrame(true) << QByteArray::fromHex("020b0b03");
+        QTest::newRow("remote off") << remoteModeFrame(false) << QByteArray::fromHex("020c0c03");
+        QTest::newRow("identify") << identifyFrame() << QByteArray::fromHex("021e1e03");
+        QTest::newRow("operation mode query") << operationModeQueryFrame() << QByteArray::fromHex("0209050c03");
+        QTest::newRow("output format query, escaped parameter") << outputFormatQueryFrame() << QByteArray::fromHex("020910030a03");
+        QTest::newRow("erase") << eraseFrame() << QByteArray::fromHex("02313103");
+        QTest::newRow("diag enter") << diagModeFrame(true) << QByteArray::fromHex("02282803");
+        QTest::newRow("diag leave") << diagModeFrame(false) << QByteArray::fromHex("02292903");
+        QTest::newRow("dump start") << dumpStartFrame() << QByteArray::fromHex("02343403");
+        QTest::newRow("config read") << configReadFrame() << QByteArray::fromHex("0209585103");
+        QTest::newRow("no parameter, checksum 0x02 escaped") << buildFrame(0x02) << QByteArray::fromHex("0202100203");
+        QTest::newRow("no parameter, checksum 0x10 escaped") << buildFrame(0x10) << QByteArray::fromHex("0210101003");
+        QTest::newRow("every parameter escaped, checksum plain")
+            << buildFrame(0x20, QByteArray::fromHex("021003")) << QByteArray::fromHex("02201002101010033103");
+        QTest::newRow("parameters cancel to checksum 0x03")
+            << buildFrame(0x01, QByteArray::fromHex("0200")) << QByteArray::fromHex("0201100200100303");
+        QTest::newRow("0x00 and 0xFF pass unescaped") << buildFrame(0x0A, QByteArray::fromHex("00ff")) << QByteArray::fromHex("020a00fff503");
+    }
+    void frames()
+    {
+        QFETCH(QByteArray, built);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(built.toHex(' '), expected.toHex(' '));
     }
 
     void sendCommand_data()
@@ -28,20 +52,18 @@ private slots:
         QTest::addColumn<bool>("result");
         QTest::addColumn<QString>("message");  // "%hex": the reply from its first non-zero byte
         QTest::addColumn<QString>("traceLine");
-        const QString label = QStringLiteral("SetLidarRemoteMode");
-        const QString invalid = label + ": Invalid data received: \n%hex";
-        QTest::newRow("plain echo") << "" << true << true << "" << label + ": RX 02 0B 0B 03 ";
+        const QString invalid = "A:SetLidarRemoteMode: Invalid data received: \n%hex";
+        QTest::newRow("plain echo") << "" << true << true << "" << "SetLidarRemoteMode: RX 02 0B 0B 03 ";
         QTest::newRow("after 0x00 bytes") << "0B=leading-nulls:7" << true << true << "" << "";
         QTest::newRow("inside other text") << "0B=embed" << true << true << "" << "";
         QTest::newRow("only 0x00 bytes") << "0B=nulls" << true << false
-                                         << label + ": Invalid response(null characters) from the lidar" << "";
-        QTest::newRow("only 0x00 bytes, quiet") << "0B=nulls" << false << false << "" << "";
+                                         << "A:SetLidarRemoteMode: Invalid response(null characters) from the lidar" << "";
         QTest::newRow("wrong echo") << "0B=wrong-echo" << true << false << invalid << "";
         QTest::newRow("wrong echo, quiet") << "0B=wrong-echo" << false << false << "" << "";
         QTest::newRow("short echo") << "0B=short:3" << true << false << invalid
-                                    << label + ": Not getting enough bytes: 3";
+                                    << "SetLidarRemoteMode: Not getting enough bytes: 3";
         QTest::newRow("no reply: trace only") << "0B=silent" << true << false << ""
-                                              << label + ": There is no response from the laser";
+                                              << "SetLidarRemoteMode: There is no response from the laser";
     }
     void sendCommand()
     {
@@ -54,119 +76,138 @@ private slots:
         QVERIFY(bench.start() && bench.openPort());
         LidarChannel channel = bench.channel();
         simlink::TraceCapture traces;
-
         QCOMPARE(SendCommand(channel, remoteModeFrame(true), "SetLidarRemoteMode", show, bench.op), result);
         QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true));
         message.replace("%hex", hexBytes(withoutLeadingNulls(bench.sim.sentBytes())));
-        QCOMPARE(bench.op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
-        if (!message.isEmpty())
-            QCOMPARE(bench.op.messages.first().title, applicationTitle());
-        if (!traceLine.isEmpty())
-            QVERIFY2(traces.contains(traceLine), qPrintable(traces.lines().join('\n')));
+        QCOMPARE(simlink::shown(bench.op), message.isEmpty() ? QStringList() : QStringList{message});
+        QVERIFY2(traceLine.isEmpty() || traces.contains(traceLine), qPrintable(traces.lines().join('\n')));
     }
 
-    void writePortFailure_data()
-    {
-        QTest::addColumn<bool>("readOnly");
-        QTest::newRow("port open for reading only") << true;
-        QTest::newRow("port closed") << false;
-    }
     void writePortFailure()
     {
-        QFETCH(bool, readOnly);
         Bench bench;
-        QVERIFY(bench.start());
-        QVERIFY(!readOnly || bench.openPort(QIODevice::ReadOnly));
+        QVERIFY(bench.start() && bench.openPort(QIODevice::ReadOnly));
         LidarChannel channel = bench.channel();
         simlink::TraceCapture traces;
-
         QVERIFY(!WritePort(channel, identifyFrame(), "InitCommunication", bench.op));
         const QString text = "InitCommunicationWritePort() failed: " + bench.connection.port().errorString();
-        QCOMPARE(bench.op.texts(), QStringList{text});
-        QCOMPARE(bench.op.messages.first().title, kMessageTitle);
+        QCOMPARE(simlink::shown(bench.op), QStringList{"K:" + text});
         QVERIFY(traces.contains(text));
         QTest::qWait(100);
         QCOMPARE(bench.sim.receivedBytes(), QByteArray());
     }
 
     // A reply ends at the first gap longer than the follow-up wait: 200 ms, or 600 ms when
-    // the first chunk held fewer than 4 bytes.
+    // the first chunk held fewer than 4 bytes. Bytes that come later are dropped before the
+    // next command, whether the port had read them (event loop running) or not (asleep).
     void chunkedReply_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("eventLoop");
         const QByteArray identity("BT:RX:Brasko Version 9.3");
         const QByteArray on = remoteModeFrame(true);
-        QTest::newRow("gaps of 120 ms: whole") << "1E=chunks:4:120" << identifyFrame() << identity;
-        QTest::newRow("gaps of 500 ms: first chunk") << "1E=chunks:2:500" << identifyFrame() << identity.left(12);
-        QTest::newRow("1-byte chunks, gaps of 400 ms: whole") << "0B=chunks:4:400" << on << on;
-        QTest::newRow("1-byte chunks, gaps of 800 ms: first byte") << "0B=chunks:4:800" << on << on.left(1);
+        QTest::newRow("gaps of 120 ms: whole") << "1E=chunks:4:120" << identifyFrame() << identity << true;
+        QTest::newRow("gaps of 500 ms: first chunk") << "1E=chunks:2:500" << identifyFrame() << identity.left(12) << true;
+        QTest::newRow("1-byte chunks, gaps of 400 ms: whole") << "0B=chunks:4:400" << on << on << true;
+        QTest::newRow("2-byte chunks, gaps of 800 ms: first chunk") << "0B=chunks:2:800" << on << on.left(2) << false;
+        QTest::newRow("garbage after the reply") << "1E=late:500" << identifyFrame() << identity << false;
     }
     void chunkedReply()
     {
         QFETCH(QString, fault);
         QFETCH(QByteArray, command);
         QFETCH(QByteArray, reply);
+        QFETCH(bool, eventLoop);
         Bench bench({"--fault", fault});
         QVERIFY(bench.start() && bench.openPort());
         LidarChannel channel = bench.channel();
         QVERIFY(WritePort(channel, command, "Test", bench.op));
         QCOMPARE(ReadPort(channel, 3000, -1, "Test"), reply);
-    }
-
-    // Bytes that come after a reply has ended are dropped before the next command, whether
-    // the port had read them (event loop running) or not (thread asleep).
-    void lateBytesDroppedBeforeNextCommand_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("eventLoop");
-        QTest::newRow("rest of a cut reply") << "1E=chunks:2:500" << true;
-        QTest::newRow("garbage after the reply") << "1E=late:500" << false;
-    }
-    void lateBytesDroppedBeforeNextCommand()
-    {
-        QFETCH(QString, fault);
-        QFETCH(bool, eventLoop);
-        Bench bench({"--fault", fault});
-        QVERIFY(bench.start() && bench.openPort());
-        LidarChannel channel = bench.channel();
-        QVERIFY(WritePort(channel, identifyFrame(), "Test", bench.op));
-        const QByteArray first = ReadPort(channel, 3000, -1, "Test");
         if (eventLoop)
             QTest::qWait(800);
         else
             QThread::msleep(800);
-        QVERIFY(bench.sim.sentBytes().size() > first.size());
-
         QCOMPARE(QueryLidarOperationMode(channel, bench.op), 1);
         QCOMPARE(bench.op.texts(), QStringList());
     }
 
     // Only a label containing "Erase" waits 8 s for the first byte; the others wait 3 s.
-    void replyDelayedFiveSeconds_data()
-    {
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<bool>("result");
-        QTest::addColumn<int>("minMs");
-        QTest::addColumn<int>("maxMs");
-        QTest::newRow("EraseLidarData") << "EraseLidarData" << true << 4500 << 7500;
-        QTest::newRow("SetLidarRemoteMode") << "SetLidarRemoteMode" << false << 2500 << 4500;
-        QTest::newRow("lower-case erase") << "eraseLidarData" << false << 2500 << 4500;
-    }
     void replyDelayedFiveSeconds()
     {
-        QFETCH(QString, label);
-        QFETCH(bool, result);
-        QFETCH(int, minMs);
-        QFETCH(int, maxMs);
         Bench bench({"--fault", "31=delay:5000"});
         QVERIFY(bench.start() && bench.openPort());
         LidarChannel channel = bench.channel();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(SendCommand(channel, eraseFrame(), label, true, bench.op), result);
-        QVERIFY2(clock.elapsed() >= minMs && clock.elapsed() <= maxMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(SendCommand(channel, eraseFrame(), "EraseLidarData", true, bench.op));
+        QVERIFY2(clock.elapsed() >= 4500 && clock.elapsed() <= 7500, qPrintable(QString::number(clock.elapsed())));
+        clock.restart();
+        QVERIFY(!SendCommand(channel, eraseFrame(), "SetLidarRemoteMode", true, bench.op));
+        QVERIFY2(clock.elapsed() >= 2500 && clock.elapsed() <= 4500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(bench.op.texts(), QStringList());
+    }
+
+    // The lidar streams live records after the format query; a long interval keeps them out.
+    void queries_data()
+    {
+        QTest::addColumn<bool>("format");  // output format, else operation mode
+        QTest::addColumn<QString>("simArgs");
+        QTest::addColumn<int>("lidarType");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("message");  // "%hex": the reply
+        const QString opLabel = QStringLiteral("K:QueryLidartrOperationMode");
+        const QString fmtLabel = QStringLiteral("K:QueueLidarrOutputFormat");
+        QTest::newRow("mode 1, value escaped") << false << "--operation-mode 1" << 5 << 1 << "";
+        QTest::newRow("mode 3") << false << "--operation-mode 3" << 5 << 3 << "";
+        QTest::newRow("mode 4 invalid") << false << "--operation-mode 4" << 5 << 4 << "";
+        QTest::newRow("mode 15 invalid, not negative") << false << "--operation-mode 15" << 5 << 4 << "";
+        QTest::newRow("mode: 4-byte reply") << false << "--fault 09:05=short:4" << 5 << 4 << opLabel + ": Invalid data: \n%hex";
+        QTest::newRow("mode: no reply") << false << "--fault 09:05=silent" << 5 << 5 << opLabel + ": No response from lidar";
+        QTest::newRow("mode: malformed") << false << "--fault 09:05=malformed" << 5 << 5 << "";
+        QTest::newRow("0x31 type 4: high bits") << true << "--output-format-byte 31" << 4 << 3 << "";
+        QTest::newRow("0xA1 type 0: signed") << true << "--output-format-byte A1" << 0 << -6 << "";
+        QTest::newRow("0xA1 type 1: signed") << true << "--output-format-byte A1" << 1 << -6 << "";
+        QTest::newRow("0xA1 type 4: signed") << true << "--output-format-byte A1" << 4 << -6 << "";
+        QTest::newRow("0xA1 type 2: low bits") << true << "--output-format-byte A1" << 2 << 1 << "";
+        QTest::newRow("0xA1 type 5: low bits") << true << "--output-format-byte A1" << 5 << 1 << "";
+        QTest::newRow("0x10 escaped, type 4") << true << "--output-format-byte 10" << 4 << 1 << "";
+        QTest::newRow("0x03 escaped, type 5") << true << "--output-format-byte 03" << 5 << 3 << "";
+        QTest::newRow("invalid lidar type") << true << "--output-format-byte 31" << 6 << 4 << "";
+        QTest::newRow("format: 5-byte reply") << true << "--fault 09:03=short:5" << 5 << 4 << fmtLabel + ": Invalid data: \n%hex";
+        QTest::newRow("format: no reply") << true << "--fault 09:03=silent" << 5 << 5 << fmtLabel + ": No response from lidar";
+        QTest::newRow("format: malformed") << true << "--fault 09:03=malformed" << 5 << 4 << "";
+    }
+    void queries()
+    {
+        QFETCH(bool, format);
+        QFETCH(QString, simArgs);
+        QFETCH(int, lidarType);
+        QFETCH(int, result);
+        QFETCH(QString, message);
+        Bench bench(simArgs.split(' ') + QStringList{"--live-interval", "600000"});
+        QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
+        bench.connection.lidarType = lidarType;
+        const int before = bench.sim.sentBytes().size();
+        simlink::TraceCapture traces;
+        QCOMPARE(format ? QueueLidarOutputFormat(bench.connection) : QueryLidarOperationMode(bench.connection), result);
+        const QByteArray query = format ? outputFormatQueryFrame() : operationModeQueryFrame();
+        QVERIFY(bench.sim.receivedBytes().endsWith(query));
+        QVERIFY(traces.contains((format ? "QueueLidarrOutputFormat: TX " : "QueryLidarrOperationMode: TX ") + hexBytes(query)));
+        message.replace("%hex", hexBytes(bench.sim.sentBytes().mid(before)));
+        QCOMPARE(simlink::shown(bench.op), message.isEmpty() ? QStringList() : QStringList{message});
+    }
+
+    // Clearing both directions right after the write lost queries on pseudo-terminals, and
+    // flushing input blind lost replies: every query of a long run must be answered.
+    void repeatedFormatQueriesAllAnswered()
+    {
+        Bench bench({"--live-interval", "600000"});
+        QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
+        for (int i = 0; i < 15; ++i)
+            QCOMPARE(QueueLidarOutputFormat(bench.connection), 3);
+        QCOMPARE(bench.sim.receivedBytes().count(outputFormatQueryFrame()), 15);
         QCOMPARE(bench.op.texts(), QStringList());
     }
 };
