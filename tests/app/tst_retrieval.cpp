@@ -30,19 +30,14 @@ struct Window
         dialog.form().checkBoxAll->setChecked(true);
     }
     // Retrieve, then let the event loop run until the dump thread's end has been handled.
-    bool retrieve(int timeoutMs = 20000)
+    bool retrieve()
     {
         op.waitTexts.clear();  // discovery's
         dialog.OnBtnRetrieveLogClicked();
-        QElapsedTimer timer;
-        timer.start();
-        while (op.waitOpen || (dialog.dumpThread() && !dialog.dumpThread()->isFinished())) {
-            if (timer.elapsed() > timeoutMs)
-                return false;
-            QTest::qWait(20);
-        }
+        const bool ended = QTest::qWaitFor(
+            [this] { return !op.waitOpen && !(dialog.dumpThread() && dialog.dumpThread()->isRunning()); }, 20000);
         QCoreApplication::processEvents();
-        return true;
+        return ended;
     }
     RecordingOperator op;
     Vantrix dialog{&op};

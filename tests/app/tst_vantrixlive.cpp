@@ -255,27 +255,49 @@ private slots:
         QCOMPARE(dataLines(w.path).size(), w.rows());
     }
 
-    // Exit during a run stops the reader before the lidar is switched out of remote mode,
-    // so the echo of the remote-off frame reaches the exchange, not the reader.
-    void exitDuringRunStopsReaderFirst()
+    // Exit and the window's close button both end the program, and stop the reader before
+    // the lidar is switched out of remote mode, so the remote-off echo reaches the exchange.
+    void shutdown_data()
     {
+        QTest::addColumn<bool>("throughExit");
+        QTest::newRow("Exit") << true;
+        QTest::newRow("close button") << false;
+    }
+    void shutdown()
+    {
+        QFETCH(bool, throughExit);
         LidarSim sim(kBinaryLidar);
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         LiveWindow w(sim);
-        w.dialog->OnBtnStartClicked();
+        Vantrix &dialog = *w.dialog;
+        dialog.show();
+        dialog.OnBtnStartClicked();
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= 2, 5000);
 
         g_traces.clear();
         const QtMessageHandler previous = qInstallMessageHandler(collectTraces);
         QLoggingCategory::setFilterRules(QStringLiteral("velomark.*.debug=true"));
-        w.dialog->OnBtnExitClicked();
+        // The program's event loop must end when the dialog goes; a time-out ends it otherwise.
+        QSignalSpy lastWindow(qApp, &QGuiApplication::lastWindowClosed);
+        QTimer::singleShot(0, &dialog, [&dialog, throughExit] {
+            if (throughExit)
+                QTest::mouseClick(dialog.form().pushButtonExit, Qt::LeftButton);
+            else
+                dialog.close();
+        });
+        QTimer::singleShot(8000, &dialog, [] { qApp->exit(99); });
+        const int exitCode = qApp->exec();
         qInstallMessageHandler(previous);
+        QCOMPARE(exitCode, 0);
 
+        QCOMPARE(lastWindow.count(), 1);
+        QCOMPARE(dialog.result(), int(throughExit ? QDialog::Accepted : QDialog::Rejected));
+        QVERIFY(!dialog.liveRunning && !dialog.serialPort().isOpen() && !dialog.dataFile.isOpen());
+        QVERIFY(dialog.connection().connectedLidarName.isEmpty());
+        QVERIFY(w.op.messages.isEmpty());
         const int readerEnd = g_traces.indexOf(QRegularExpression(".*Thread reading speed data stops.*"));
         const int remoteOff = g_traces.indexOf(QRegularExpression(".*SetLidarRemoteMode: TX 02 0C 0C 03.*"));
         QVERIFY2(readerEnd >= 0 && remoteOff > readerEnd, qPrintable(g_traces.join('\n')));
-        QVERIFY(!w.dialog->liveRunning && !w.dialog->serialPort().isOpen() && !w.dialog->dataFile.isOpen());
-        QVERIFY(w.op.messages.isEmpty());
         // The lidar saw remote off and echoed it: the last exchange of the run.
         const QStringList exchanges = sim.events().filter(QRegularExpression(" (RX|TX) "));
         QVERIFY2(exchanges.join('\n').endsWith("RX 02 0C 0C 03\n" + exchanges.last(), Qt::CaseInsensitive)
