@@ -183,9 +183,7 @@ private slots:
     // Loading adds rows after those shown, stamped with the selected lidar; one count in the title.
     void loadTwice()
     {
-        const QString path = m_dir.filePath(QStringLiteral("saved-dump.txt"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(sampledump::kDump) > 0 && file.flush());
+        const QString path = m_storedLog.fileName();  // holds the sample dump
         RecordingOperator op;
         Vantrix dialog(&op);
         dialog.form().listWidgetLidars->addItem(QStringLiteral("VZQ Load 98765"));
