@@ -2,6 +2,7 @@
 #include <QtWidgets>
 
 #include "delaymsgdlg.h"
+#include "lidarsim.h"
 #include "messageboxoperator.h"
 #include "recordingoperator.h"
 #include "vantrix.h"
@@ -21,6 +22,8 @@ class TestVantrix : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup() { qunsetenv("VELOMARK_LIDARS"); }
+
     // Every widget by object name: class, parent, text (a tree's is its header, blanks
     // included; a date edit's is its date, checked below) and enabled state; in tab order.
     void form()
@@ -93,7 +96,8 @@ private slots:
             QVERIFY2(QIcon(QStringLiteral(":/Vantrix/Icons/") + name).availableSizes().contains(QSize(48, 48)), name);
     }
 
-    // The form of the please-wait window, and the window's own operator driving it.
+    // The form of the please-wait window, the window's own operator driving it, and Escape
+    // swallowed by both dialogs.
     void pleaseWait()
     {
         RecordingOperator op;
@@ -110,29 +114,19 @@ private slots:
         QVERIFY(!wait->isVisible());
 
         dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(dialog.isVisible());
         MessageBoxOperator boxes(&dialog, wait);
         boxes.showWait(QStringLiteral("Searching for lidar devices, please wait ..."));
-        QVERIFY(wait->isVisible());
         QCOMPARE(wait->labelMsg->text(), QStringLiteral("Searching for lidar devices, please wait ..."));
+        QTest::keyClick(wait, Qt::Key_Escape);
+        QVERIFY(wait->isVisible());
         boxes.setWaitText(QStringLiteral("Parsing logged data, please wait ..."));
         QCOMPARE(wait->labelMsg->text(), QStringLiteral("Parsing logged data, please wait ..."));
         boxes.closeWait();
         QVERIFY(!wait->isVisible());
         boxes.closeWait();  // harmless when already closed
-    }
-
-    void escapeIsSwallowed()
-    {
-        RecordingOperator op;
-        Vantrix dialog(&op);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-        QVERIFY(dialog.isVisible());
-        dialog.waitDialog()->open();
-        QTest::keyClick(dialog.waitDialog(), Qt::Key_Escape);
-        QVERIFY(dialog.waitDialog()->isVisible());
-        dialog.waitDialog()->done(QDialog::Accepted);
     }
 
     void enablingRule_data()
@@ -257,9 +251,7 @@ private slots:
         QTest::mouseClick(dialog.form().pushButtonDataFile, Qt::LeftButton);
 
         QCOMPARE(op.lastStartDir, QString());
-        QCOMPARE(dialog.dataFilePath, path);
         QCOMPARE(dialog.form().lineEditDataFile->text(), path);
-        QCOMPARE(dialog.dataFileReady, ready);
         QCOMPARE(dialog.dataFile.isOpen(), ready);
         QCOMPARE(dialog.form().pushButtonStart->isEnabled(), ready);
         QCOMPARE(readAll(path), after);
@@ -275,6 +267,48 @@ private slots:
         QCOMPARE(dialog.form().lineEditDataFile->text(), path);
         QCOMPARE(dialog.dataFile.isOpen(), ready);
         QCOMPARE(op.messages.size(), message.isEmpty() ? 0 : 1);
+    }
+
+    // Discovery selects the first row and never connects; Refresh releases the connected
+    // lidar before it looks again.
+    void refreshReleasesTheLidarAndRefillsTheList()
+    {
+        LidarSim first, second;
+        QVERIFY2(first.start() && second.start(), qPrintable(first.errorString() + second.errorString()));
+        qputenv("VELOMARK_LIDARS", QStringLiteral("VZQ Alpha 00101=%1;VZQ Beta 00202=%2")
+                                       .arg(first.portPath(), second.portPath()).toUtf8());
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.EnumeratePorts();
+        QListWidget *list = dialog.form().listWidgetLidars;
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->currentRow(), 0);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Alpha 00101"));
+        // Discovery selects; it never connects.
+        QVERIFY(!dialog.serialPort().isOpen());
+        QVERIFY(first.receivedBytes().isEmpty());
+        QVERIFY(dialog.ConnectSelectedLidar());
+        QCOMPARE(dialog.connection().connectedLidarName, QStringLiteral("VZQ Alpha 00101"));
+
+        // The list changes under the window: Beta alone is paired now.
+        qputenv("VELOMARK_LIDARS", QStringLiteral("VZQ Beta 00202=%1").arg(second.portPath()).toUtf8());
+        dialog.OnBtnRefreshClicked();
+        QVERIFY(first.receivedBytes().endsWith(QByteArray::fromHex("020c0c03")));
+        QVERIFY(!dialog.serialPort().isOpen());
+        QVERIFY(dialog.connection().connectedLidarName.isEmpty());
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("VZQ Beta 00202"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Beta 00202"));
+        QVERIFY(second.receivedBytes().isEmpty());
+        QVERIFY2(op.messages.isEmpty(), qPrintable(op.texts().join(QLatin1Char('|'))));
+
+        // No lidar left: an empty list, one message, and the title keeps the last lidar.
+        qputenv("VELOMARK_LIDARS", "Headset=/dev/null");
+        dialog.OnBtnRefreshClicked();
+        QCOMPARE(list->count(), 0);
+        QCOMPARE(op.texts(), QStringList{QStringLiteral("No lidar device found in this system")});
+        QVERIFY(!op.waitOpen);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Beta 00202"));
     }
 };
 
