@@ -6,6 +6,7 @@
 #include "recordingoperator.h"
 #include "sampledump.h"
 #include "vantrix.h"
+#include "windowtest.h"
 
 namespace {
 
@@ -13,17 +14,9 @@ const QString kLidarName = QStringLiteral("VZQ Sim 54321");
 const QByteArray kConnect = "020B0B03021E1E03";
 const QByteArray kFramedEnter = "0228280302343403";
 const QByteArray kFramedLeave = "02292903";
-const QByteArray kKeys = "257B3C";
-const QByteArray kConfigRead = "0209585103";
-// Configuration flags 0x12 with bit 2 set, then cleared again.
-const QByteArray kOlderEnter = kConfigRead + "020A58164403" + kKeys + "59";
-const QByteArray kOlderLeave = kKeys + kConfigRead + "020A58124003";
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+// Configuration read, flags 0x12 written with bit 2 set, keys, then the same cleared again.
+const QByteArray kOlderEnter = "0209585103020A58164403257B3C59";
+const QByteArray kOlderLeave = "257B3C0209585103020A58124003";
 
 // The window with the simulated lidar as its only, selected list entry.
 struct Window
@@ -35,19 +28,14 @@ struct Window
         dialog.form().checkBoxAll->setChecked(true);
     }
     // Retrieve, then let the event loop run until the dump thread's end has been handled.
-    bool retrieve(int timeoutMs = 20000)
+    bool retrieve()
     {
         op.waitTexts.clear();  // discovery's
         dialog.OnBtnRetrieveLogClicked();
-        QElapsedTimer timer;
-        timer.start();
-        while (op.waitOpen || (dialog.dumpThread() && !dialog.dumpThread()->isFinished())) {
-            if (timer.elapsed() > timeoutMs)
-                return false;
-            QTest::qWait(20);
-        }
+        const bool ended = QTest::qWaitFor(
+            [this] { return !op.waitOpen && !(dialog.dumpThread() && dialog.dumpThread()->isRunning()); }, 20000);
         QCoreApplication::processEvents();
-        return true;
+        return ended;
     }
     RecordingOperator op;
     Vantrix dialog{&op};
@@ -63,17 +51,11 @@ class TestRetrievalWindow : public QObject
 private slots:
     void initTestCase()
     {
-        if (qEnvironmentVariableIsEmpty("LIDAR_SIM"))
-            QSKIP("LIDAR_SIM is not set");
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
         QVERIFY(sampledump::writeStoredLog(m_storedLog));
     }
-    void cleanup()
-    {
-        qunsetenv("VELOMARK_LIDARS");
-        QFile::remove(QStringLiteral("logDump.txt"));
-    }
+    void cleanup() { qunsetenv("VELOMARK_LIDARS"); QFile::remove(QStringLiteral("logDump.txt")); }
 
     void wholeRetrieval_data()
     {
@@ -83,10 +65,8 @@ private slots:
         QTest::newRow("9.2, no Disabled on leaving: flags restored anyway")
             << QStringList{"--firmware", "9.2", "--no-disabled-reply"}
             << QStringList{"The DIAG is still enabled in laser"} << kConnect + kOlderEnter + kOlderLeave;
-        QTest::newRow("9.3") << QStringList{"--firmware", "9.3"} << QStringList()
-                             << kConnect + kFramedEnter + kFramedLeave;
-        QTest::newRow("10.0") << QStringList{"--firmware", "10.0"} << QStringList()
-                              << kConnect + kFramedEnter + kFramedLeave;
+        QTest::newRow("9.3") << QStringList{"--firmware", "9.3"} << QStringList() << kConnect + kFramedEnter + kFramedLeave;
+        QTest::newRow("10.0") << QStringList{"--firmware", "10.0"} << QStringList() << kConnect + kFramedEnter + kFramedLeave;
     }
     void wholeRetrieval()
     {
@@ -110,19 +90,16 @@ private slots:
                                                    "Parsing logged data, please wait ..."}));
         QCOMPARE(window.op.progressBytes, qint64(sampledump::kDump.size()));
         QCOMPARE(window.op.progressLines, qint64(4));
-        QCOMPARE(readFile(QStringLiteral("logDump.txt")), sampledump::kDump);
+        QCOMPARE(readAll(QStringLiteral("logDump.txt")), sampledump::kDump);
 
         QTreeWidget *tree = dialog.form().treeWidgetLoggedData;
         QCOMPARE(tree->topLevelItemCount(), 3);
-        QCOMPARE(tree->topLevelItem(0)->text(3), QStringLiteral("2024-12-25"));
-        QCOMPARE(tree->topLevelItem(2)->text(3), QString());
+        QCOMPARE(tree->topLevelItem(0)->text(3) + '|' + tree->topLevelItem(2)->text(3), QStringLiteral("2024-12-25|"));
         QCOMPARE(tree->topLevelItem(0)->text(7), QStringLiteral("54321"));
-        QCOMPARE(int(tree->topLevelItem(0)->textAlignment(7)), int(Qt::AlignHCenter));
         QVERIFY(dialog.windowTitle().endsWith(QStringLiteral(" -- VZQ Sim 54321 (3 Records)")));
         QVERIFY(dialog.form().pushButtonSaveLog->isEnabled());
         // The port is back on the window's thread and stays open for the next operation.
-        QCOMPARE(dialog.serialPort().thread(), QThread::currentThread());
-        QVERIFY(dialog.serialPort().isOpen());
+        QVERIFY(dialog.serialPort().thread() == QThread::currentThread() && dialog.serialPort().isOpen());
 
         // Save writes the shown rows, keeps them as the log text and offers the export.
         const QString csvPath = m_dir.filePath(QStringLiteral("log.csv"));
@@ -130,7 +107,7 @@ private slots:
         window.op.fileNames.enqueue(csvPath);
         window.op.answers.enqueue(false);
         dialog.OnBtnSaveLogClicked();
-        QCOMPARE(readFile(csvPath), sampledump::allRecordsCsv("54321"));
+        QCOMPARE(readAll(csvPath), sampledump::allRecordsCsv("54321"));
         QCOMPARE(dialog.logText, sampledump::allRecordsCsv("54321"));
         QCOMPARE(window.op.texts(), (QStringList{QStringLiteral("Data was saved to file %1").arg(csvPath),
                                                  "Do you want to export the saved data to an encrypted file ?"}));
@@ -141,7 +118,7 @@ private slots:
                      {"decode", "--lidar-id", kLidarName, QStringLiteral("logDump.txt")});
         QVERIFY(decode.waitForFinished(30000));
         QCOMPARE(decode.exitCode(), 0);
-        QCOMPARE(decode.readAllStandardOutput(), readFile(csvPath));
+        QCOMPARE(decode.readAllStandardOutput(), readAll(csvPath));
     }
 
     // An empty dump still takes the lidar out of DIAG mode and clears bit 2 before the
@@ -197,12 +174,7 @@ private slots:
     // Loading adds rows after those shown, stamped with the selected lidar; one count in the title.
     void loadTwice()
     {
-        const QString path = m_dir.filePath(QStringLiteral("saved-dump.txt"));
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(sampledump::kDump);
-        }
+        const QString path = m_storedLog.fileName();  // holds the sample dump
         RecordingOperator op;
         Vantrix dialog(&op);
         dialog.form().listWidgetLidars->addItem(QStringLiteral("VZQ Load 98765"));
