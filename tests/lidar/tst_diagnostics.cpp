@@ -89,6 +89,10 @@ private slots:
         QVERIFY(!received.contains('Y'));
         QCOMPARE(received.count("%{<"), keySequences);
         QCOMPARE(received.contains(QByteArray::fromHex("020A58")), entering && keySequences > 0);
+        // A retrieval that gave up after setting the retrieval bit leaves the flags as they were.
+        const QStringList configs = bench.sim.states().filter(QStringLiteral("config 0x"));
+        if (entering && keySequences > 0)
+            QCOMPARE(configs, (QStringList{"config 0x16", "config 0x12"}));
     }
 
     void erase_data()

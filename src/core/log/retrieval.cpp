@@ -38,22 +38,25 @@ PrepareOutcome enterWithKeys(LidarChannel &channel, OperatorInterface &op)
     if (!WriteConfigFlags(channel, quint8(*read.value | diag::kLogRetrievalBit), QStringLiteral("UpdateConfigBits"), op))
         return abandon(op);
 
+    // A retrieval that gives up after setting the retrieval bit puts the flags back as they
+    // were read, so the lidar is not left changed.
+    const auto giveUp = [&](const QString &message) {
+        op.inform(applicationTitle(), message);
+        WriteConfigFlags(channel, *read.value, QStringLiteral("Exit DIAG mode"), op);
+        return abandon(op);
+    };
     // The key sequence toggles DIAG mode, so a lidar that was already in it needs a second go.
     bool enabled = false;
     for (int attempt = 0; attempt < 2 && !enabled; ++attempt) {
         if (!SendKeySequence(channel, true, op))
             return abandon(op);
         const QByteArray status = ReadDiagStatus(channel, timeout::kReply, kEnterLabel);
-        if (status.isEmpty()) {
-            op.inform(applicationTitle(), QStringLiteral("DIAG status: No response from the lidar"));
-            return abandon(op);
-        }
+        if (status.isEmpty())
+            return giveUp(QStringLiteral("DIAG status: No response from the lidar"));
         enabled = status.contains("Enabled");
     }
-    if (!enabled) {
-        op.inform(applicationTitle(), QStringLiteral("The log retrieval is disbled in laser"));
-        return abandon(op);
-    }
+    if (!enabled)
+        return giveUp(QStringLiteral("The log retrieval is disbled in laser"));
     if (!SendDumpKey(channel, op))
         return abandon(op);
     return PrepareOutcome::Ready;
