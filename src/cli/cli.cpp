@@ -106,6 +106,38 @@ std::optional<velomark::LidarEntry> LidarOptions::entry(const QCommandLineParser
     return found;
 }
 
+DateFilterOptions::DateFilterOptions()
+    : from(QStringLiteral("from"), QStringLiteral("First day shown (YYYY-MM-DD); needs --to."),
+           QStringLiteral("DATE")),
+      to(QStringLiteral("to"), QStringLiteral("Last day shown (YYYY-MM-DD); needs --from."),
+         QStringLiteral("DATE"))
+{
+}
+
+void DateFilterOptions::addTo(QCommandLineParser &parser) const
+{
+    parser.addOption(from);
+    parser.addOption(to);
+}
+
+std::optional<velomark::LogDateFilter> DateFilterOptions::filter(const QCommandLineParser &parser,
+                                                                 int *exitCode) const
+{
+    if (parser.isSet(from) != parser.isSet(to)) {
+        *exitCode = usageError(QStringLiteral("--from and --to go together"));
+        return std::nullopt;
+    }
+    if (!parser.isSet(from))
+        return velomark::LogDateFilter::all();
+    const QDate start = QDate::fromString(parser.value(from), Qt::ISODate);
+    const QDate end = QDate::fromString(parser.value(to), Qt::ISODate);
+    if (!start.isValid() || !end.isValid()) {
+        *exitCode = usageError(QStringLiteral("DATE must be YYYY-MM-DD"));
+        return std::nullopt;
+    }
+    return velomark::LogDateFilter::between(start, end);
+}
+
 int usageError(const QString &text)
 {
     err() << "velomark-cli: " << text << Qt::endl << "Try 'velomark-cli --help'." << Qt::endl;

@@ -7,6 +7,7 @@
 
 #include "common/operatorinterface.h"
 #include "lidar/lidarentry.h"
+#include "log/logrows.h"
 
 #include <optional>
 
@@ -60,6 +61,19 @@ struct LidarOptions
     QCommandLineOption port;
     QCommandLineOption lidar;
     QCommandLineOption name;
+};
+
+// --from DATE --to DATE (YYYY-MM-DD, both or neither): the log tab's date filter; without
+// them every accepted record is shown, as with "Retrieve All Records".
+struct DateFilterOptions
+{
+    DateFilterOptions();
+    void addTo(QCommandLineParser &parser) const;
+    // The filter, or nothing after a usage error (printed here, *exitCode set to 2).
+    std::optional<velomark::LogDateFilter> filter(const QCommandLineParser &parser, int *exitCode) const;
+
+    QCommandLineOption from;
+    QCommandLineOption to;
 };
 
 struct Command

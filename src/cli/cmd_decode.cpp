@@ -17,13 +17,9 @@ int runDecode(const QStringList &args)
     const QCommandLineOption lidarId(QStringLiteral("lidar-id"),
                                      QStringLiteral("Lidar_Id of every row (its last five characters)."),
                                      QStringLiteral("TEXT"));
-    const QCommandLineOption from(QStringLiteral("from"),
-                                  QStringLiteral("First day shown (YYYY-MM-DD); needs --to."),
-                                  QStringLiteral("DATE"));
-    const QCommandLineOption to(QStringLiteral("to"),
-                                QStringLiteral("Last day shown (YYYY-MM-DD); needs --from."),
-                                QStringLiteral("DATE"));
-    parser.addOptions({lidarId, from, to});
+    const DateFilterOptions dates;
+    parser.addOption(lidarId);
+    dates.addTo(parser);
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The dump file (logDump.txt)."));
     int exitCode = Success;
     if (!parseArguments(parser, args, QStringLiteral("Decodes a log dump file and prints the log CSV."),
@@ -32,17 +28,10 @@ int runDecode(const QStringList &args)
 
     if (parser.positionalArguments().size() != 1)
         return usageError(QStringLiteral("decode needs exactly one FILE"));
-    if (parser.isSet(from) != parser.isSet(to))
-        return usageError(QStringLiteral("--from and --to go together"));
 
-    velomark::LogDateFilter filter = velomark::LogDateFilter::all();
-    if (parser.isSet(from)) {
-        const QDate start = QDate::fromString(parser.value(from), Qt::ISODate);
-        const QDate end = QDate::fromString(parser.value(to), Qt::ISODate);
-        if (!start.isValid() || !end.isValid())
-            return usageError(QStringLiteral("DATE must be YYYY-MM-DD"));
-        filter = velomark::LogDateFilter::between(start, end);
-    }
+    const std::optional<velomark::LogDateFilter> filter = dates.filter(parser, &exitCode);
+    if (!filter)
+        return exitCode;
 
     const QString path = parser.positionalArguments().constFirst();
     QFile file(path);
@@ -51,7 +40,7 @@ int runDecode(const QStringList &args)
     const QVector<velomark::SpeedRecord> records = velomark::decodeLogDump(file.readAll());
 
     const QByteArray csv = velomark::logCsvText(
-        velomark::logRows(records, filter, velomark::lidarIdOf(parser.value(lidarId))));
+        velomark::logRows(records, *filter, velomark::lidarIdOf(parser.value(lidarId))));
     out().flush();
     // The CSV bytes go out as they are, the same bytes Save writes.
     if (std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout) != size_t(csv.size())

@@ -33,18 +33,14 @@ int runRetrieve(const QStringList &args)
     QCommandLineParser parser;
     const LidarOptions lidarOptions;
     lidarOptions.addTo(parser);
-    const QCommandLineOption from(QStringLiteral("from"),
-                                  QStringLiteral("First day shown (YYYY-MM-DD); needs --to."),
-                                  QStringLiteral("DATE"));
-    const QCommandLineOption to(QStringLiteral("to"),
-                                QStringLiteral("Last day shown (YYYY-MM-DD); needs --from."),
-                                QStringLiteral("DATE"));
+    const DateFilterOptions dates;
     const QCommandLineOption output(QStringLiteral("output"),
                                     QStringLiteral("Writes the log CSV into FILE instead of standard output."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption dumpFile(QStringLiteral("dump"),
                                       QStringLiteral("Writes the raw dump bytes into FILE."), QStringLiteral("FILE"));
-    parser.addOptions({from, to, output, dumpFile});
+    dates.addTo(parser);
+    parser.addOptions({output, dumpFile});
     int exitCode = Success;
     if (!parseArguments(parser, args,
                         QStringLiteral("Retrieves the log stored in a lidar and prints it as the log CSV."),
@@ -52,16 +48,9 @@ int runRetrieve(const QStringList &args)
         return exitCode;
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    if (parser.isSet(from) != parser.isSet(to))
-        return usageError(QStringLiteral("--from and --to go together"));
-    velomark::LogDateFilter filter = velomark::LogDateFilter::all();
-    if (parser.isSet(from)) {
-        const QDate start = QDate::fromString(parser.value(from), Qt::ISODate);
-        const QDate end = QDate::fromString(parser.value(to), Qt::ISODate);
-        if (!start.isValid() || !end.isValid())
-            return usageError(QStringLiteral("DATE must be YYYY-MM-DD"));
-        filter = velomark::LogDateFilter::between(start, end);
-    }
+    const std::optional<velomark::LogDateFilter> filter = dates.filter(parser, &exitCode);
+    if (!filter)
+        return exitCode;
 
     CliOperator op;
     velomark::LidarConnection connection(op);
@@ -106,7 +95,7 @@ int runRetrieve(const QStringList &args)
         }
     }
     const QByteArray csv =
-        velomark::logCsvText(velomark::logRows(velomark::decodeLogDump(dump), filter, lidarId));
+        velomark::logCsvText(velomark::logRows(velomark::decodeLogDump(dump), *filter, lidarId));
     if (parser.isSet(output)) {
         const velomark::FileWriteResult written = velomark::writeLogCsv(csv, parser.value(output));
         if (!written.ok) {
