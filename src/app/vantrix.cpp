@@ -790,7 +790,6 @@ void Vantrix::EnumeratePorts()
 {
     emit enumeratePortsStarted();
     ui.listWidgetLidars->clear();
-    lidarConnection->lidars.clear();
     lidarConnection->lidars = velomark::enumerateLidars(*op);
     for (const velomark::LidarEntry &entry : qAsConst(lidarConnection->lidars))
         ui.listWidgetLidars->addItem(entry.name);

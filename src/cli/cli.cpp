@@ -106,6 +106,16 @@ std::optional<velomark::LidarEntry> LidarOptions::entry(const QCommandLineParser
     return found;
 }
 
+std::optional<QString> LidarOptions::select(const QCommandLineParser &parser,
+                                            velomark::LidarConnection &connection, int *exitCode) const
+{
+    const std::optional<velomark::LidarEntry> found = entry(parser, connection.operatorInterface(), exitCode);
+    if (!found)
+        return std::nullopt;
+    connection.lidars = {*found};
+    return found->name;
+}
+
 DateFilterOptions::DateFilterOptions()
     : from(QStringLiteral("from"), QStringLiteral("First day shown (YYYY-MM-DD); needs --to."),
            QStringLiteral("DATE")),

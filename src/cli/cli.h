@@ -6,6 +6,7 @@
 #include <QTextStream>
 
 #include "common/operatorinterface.h"
+#include "lidar/lidarconnection.h"
 #include "lidar/lidarentry.h"
 #include "log/logrows.h"
 
@@ -57,6 +58,10 @@ struct LidarOptions
     // 1 when discovery did not find the lidar (the operator was told why).
     std::optional<velomark::LidarEntry> entry(const QCommandLineParser &parser,
                                               velomark::OperatorInterface &op, int *exitCode) const;
+    // Makes that lidar the connection's only list entry and gives its list text, the text the
+    // connection selects it by; nothing as with entry().
+    std::optional<QString> select(const QCommandLineParser &parser, velomark::LidarConnection &connection,
+                                  int *exitCode) const;
 
     QCommandLineOption port;
     QCommandLineOption lidar;

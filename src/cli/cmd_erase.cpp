@@ -43,12 +43,10 @@ int runErase(const QStringList &args)
 
     EraseOperator op(parser.isSet(yes));
     velomark::LidarConnection connection(op);
-    const std::optional<velomark::LidarEntry> lidar = lidarOptions.entry(parser, op, &exitCode);
-    if (!lidar)
+    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    if (!selected)
         return exitCode;
-    connection.lidars = {*lidar};
-    const QString selected = lidar->name;
-    const velomark::EraseOutcome outcome = velomark::eraseStoredLog(connection, selected, op);
+    const velomark::EraseOutcome outcome = velomark::eraseStoredLog(connection, *selected, op);
     connection.CloseLidarPort();
     return outcome == velomark::EraseOutcome::Erased ? Success : Failed;
 }

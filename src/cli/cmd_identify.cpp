@@ -20,12 +20,11 @@ int runIdentify(const QStringList &args)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     CliOperator op;
-    const std::optional<velomark::LidarEntry> lidar = lidarOptions.entry(parser, op, &exitCode);
-    if (!lidar)
-        return exitCode;
     velomark::LidarConnection connection(op);
-    connection.lidars.append(*lidar);
-    if (!connection.ConnectSelectedLidar(lidar->name))
+    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    if (!selected)
+        return exitCode;
+    if (!connection.ConnectSelectedLidar(*selected))
         return Failed;
     out() << "type " << connection.lidarType << '\n'
           << "firmware " << connection.firmwareMajor << '.' << connection.firmwareMinor << Qt::endl;

@@ -114,11 +114,10 @@ int runLive(const QStringList &args)
 
     CliOperator op;
     velomark::LidarConnection connection(op);
-    const std::optional<velomark::LidarEntry> lidar = lidarOptions.entry(parser, op, &exitCode);
-    if (!lidar)
+    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    if (!selected)
         return exitCode;
-    const QString lidarName = lidar->name;
-    connection.lidars.append(*lidar);
+    const QString lidarName = *selected;
 
     const QString dataFilePath = parser.value(output);
     velomark::LiveDataFile dataFile;

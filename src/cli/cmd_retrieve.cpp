@@ -54,14 +54,12 @@ int runRetrieve(const QStringList &args)
 
     CliOperator op;
     velomark::LidarConnection connection(op);
-    const std::optional<velomark::LidarEntry> lidar = lidarOptions.entry(parser, op, &exitCode);
-    if (!lidar)
+    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    if (!selected)
         return exitCode;
-    connection.lidars = {*lidar};
-    const QString selected = lidar->name;
 
     catchInterrupts();
-    if (velomark::prepareRetrieval(connection, selected, op) != velomark::PrepareOutcome::Ready) {
+    if (velomark::prepareRetrieval(connection, *selected, op) != velomark::PrepareOutcome::Ready) {
         connection.CloseLidarPort();
         return Failed;
     }
