@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "delaymsgdlg.h"
 
@@ -19,9 +20,17 @@ void MessageBoxOperator::inform(const QString &title, const QString &text)
 
 bool MessageBoxOperator::ask(const QString &title, const QString &text)
 {
-    return QMessageBox::question(m_parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::NoButton)
-           == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    // No default: Enter must not answer a question such as "erase the log?". A dialog's push
+    // buttons become the default when they take the focus, so none of them may.
+    for (QAbstractButton *button : box.buttons()) {
+        if (auto *push = qobject_cast<QPushButton *>(button)) {
+            push->setAutoDefault(false);
+            push->setDefault(false);
+        }
+    }
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 QString MessageBoxOperator::chooseSaveFile(const QString &caption, const QString &startDir,

@@ -591,7 +591,7 @@ void Vantrix::OnLivePortLost(QString error)
     const QString lidarName = liveRun.lidarName();
     velomark::trace(lcLive(), QStringLiteral("Lidar %1: port lost: %2").arg(lidarName, error));
     EndLiveRun();
-    velomark::releaseLostLidar(*lidarConnection);
+    lidarConnection->releaseLostPort();
     UpdateControls();
     op->inform(messageTitle, velomark::liveConnectionLostMessage(lidarName));
 }
@@ -699,6 +699,8 @@ void Vantrix::OnBtnRetrieveLogClicked()
                 [this](qint64 bytes, qint64 lines) { op->waitProgress(bytes, lines); });
     }
     op->setWaitText(QStringLiteral("Retrieving logged data from lidar, please wait ..."));
+    // The rows carry the lidar the log came from, whatever becomes of the connection.
+    retrievalLidarName = lidarConnection->connectedLidarName;
     dumpReader->startDump();
 }
 
@@ -707,6 +709,20 @@ void Vantrix::DumpThreadFinished()
     if (!dumpReader)
         return;
     dumpReader->wait();
+    if (dumpReader->endReason() == velomark::ThreadReadDataDump::EndReason::PortFailed) {
+        // A cut log is shown as what it is, and the dead port is let go: nothing polls it,
+        // and the next action connects again.
+        velomark::trace(lcLog(), QStringLiteral("Lidar %1: port lost: %2").arg(retrievalLidarName, dumpReader->portError()));
+        lidarConnection->releaseLostPort();
+        if (!dumpBuffer.isEmpty()) {
+            op->showWait(QStringLiteral("Parsing logged data, please wait ..."));
+            ShowDump(true);
+        }
+        op->closeWait();
+        op->inform(messageTitle, velomark::downloadLostMessage(retrievalLidarName));
+        UpdateControls();
+        return;
+    }
     if (!dumpBuffer.isEmpty()) {
         op->closeWait();
         DisplayLoggedData();
@@ -730,17 +746,23 @@ void Vantrix::DisplayLoggedData()
         op->closeWait();
         return;
     }
+    ShowDump(false);
+    velomark::restoreFromDiagMode(*lidarConnection, *op);
+}
+
+void Vantrix::ShowDump(bool incomplete)
+{
     // The copy on disk is a convenience; the display goes on without it.
     const velomark::FileWriteResult kept = velomark::writeLogDump(dumpBuffer);
     if (!kept.ok)
         velomark::trace(lcLog(), velomark::kLogDumpFileName + QStringLiteral(": ") + kept.errorString);
     QVector<velomark::SpeedRecord> records;
     velomark::DecodeLogDump(dumpBuffer, records);
-    ShowLoggedRecords(records, velomark::lidarIdOf(lidarConnection->connectedLidarName));
-    velomark::restoreFromDiagMode(*lidarConnection, *op);
+    ShowLoggedRecords(records, velomark::lidarIdOf(retrievalLidarName), incomplete);
 }
 
-void Vantrix::ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, const QString &lidarId)
+void Vantrix::ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, const QString &lidarId,
+                                bool incomplete)
 {
     const velomark::LogDateFilter filter =
         ui.checkBoxAll->isChecked()
@@ -757,7 +779,8 @@ void Vantrix::ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, c
     }
     // One insertion keeps the view from laying out once per row.
     ui.treeWidgetLoggedData->addTopLevelItems(items);
-    setWindowTitle(velomark::titleWithRecordCount(windowTitle(), ui.treeWidgetLoggedData->topLevelItemCount()));
+    setWindowTitle(velomark::titleWithRecordCount(windowTitle(), ui.treeWidgetLoggedData->topLevelItemCount(),
+                                                  incomplete));
 }
 
 void Vantrix::StopDumpReader()
@@ -769,7 +792,9 @@ void Vantrix::StopDumpReader()
     dumpReader->requestStop();
     dumpReader->wait();
     connect(dumpReader.get(), &QThread::finished, this, &Vantrix::DumpThreadFinished);
-    if (serialPort().isOpen())
+    if (dumpReader->endReason() == velomark::ThreadReadDataDump::EndReason::PortFailed)
+        lidarConnection->releaseLostPort();
+    else if (serialPort().isOpen())
         velomark::restoreFromDiagMode(*lidarConnection, *op);
     op->closeWait();
 }

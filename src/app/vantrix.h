@@ -158,8 +158,9 @@ public:
     // DIAG mode.
     void DisplayLoggedData();
     // Adds the rows of the records that pass the log tab's date filter, stamped with
-    // lidarId, and puts the row count into the window title.
-    void ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, const QString &lidarId);
+    // lidarId, and puts the row count into the window title (marked when incomplete).
+    void ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, const QString &lidarId,
+                           bool incomplete = false);
     // The one dump reader; null until the first retrieval reaches the collection.
     velomark::ThreadReadDataDump *dumpThread() const { return dumpReader.get(); }
 
@@ -187,9 +188,13 @@ private:
     void StopDumpReader();
     // Live acquisition back to "ready": pending buffers written, file closed.
     void EndLiveRun();
+    // Keeps the dump as "logDump.txt", decodes it and shows its rows.
+    void ShowDump(bool incomplete);
 
     // What the running acquisition writes with every line (lidar, file name, note).
     velomark::LiveRun liveRun;
+    // The lidar whose log the running or last retrieval pulls.
+    QString retrievalLidarName;
 
     VantrixForm ui;
     velomark::OperatorInterface *op = nullptr;

@@ -185,7 +185,7 @@ int runLive(const QStringList &args)
     QCoreApplication::sendPostedEvents(&context, QEvent::MetaCall);
     dataFile.close();
     if (portLost) {
-        velomark::releaseLostLidar(connection);
+        connection.releaseLostPort();
         return Failed;
     }
     connection.CloseLidarPort();

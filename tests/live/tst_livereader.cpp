@@ -87,8 +87,8 @@ private slots:
         const QByteArray short9 = kFirstNotification + kBinaryRecord.left(9) + kSecondNotification;
         QTest::newRow("notification frames at both ends stripped")
             << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(kBinaryRecord)} << kBinaryRecord << QByteArray();
-        QTest::newRow("notification frame inside kept")
-            << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(inside)} << inside << QByteArray();
+        QTest::newRow("notification frame between two records: a buffer each")
+            << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(inside)} << kBinaryRecord << QByteArray();
         QTest::newRow("format 1: 9 bytes dropped, 10 handed on")
             << QStringList{"--live-format", "1", "--live-record", hexArg(kBinaryRecord.left(9)), "--live-record", hexArg(kBinaryRecord)}
             << kBinaryRecord << kBinaryRecord.left(9);
@@ -123,7 +123,7 @@ private slots:
     {
         QTest::addColumn<int>("intervalMs");
         QTest::addColumn<QList<int>>("recordsPerBuffer");
-        QTest::newRow("10 ms apart: one buffer") << 10 << QList<int>{2};
+        QTest::newRow("10 ms apart: two buffers") << 10 << QList<int>{1, 1};
         QTest::newRow("300 ms apart: two buffers") << 300 << QList<int>{1, 1};
     }
     void recordsCloseTogether()

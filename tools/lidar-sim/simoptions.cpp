@@ -41,6 +41,8 @@ const OptionInfo kOptions[] = {
     {"--live-notify", nullptr, "wrap each live record in the frames 02 04 04 03 and 02 05 05 03"},
     {"--live-count", "N", "stop live output after N records"},
     {"--live-autostart", nullptr, "stream live records from remote on, without waiting for the format query"},
+    {"--live-always", nullptr, "continuous mode: stream live records from the start, in and out of remote mode"
+                               " (DIAG mode pauses them)"},
     {"--diag-enable-on-attempt", "N", "the key sequence enables DIAG only on entering attempt N (default 1)"},
     {"--no-disabled-reply", nullptr, "leaving DIAG by key sequence answers without \"Disabled\""},
     {"--fault", "CODE=KIND", "misbehave on command CODE (0B 0C 1E 31 28 29 34 0A 09:05 09:03 09:58 key Y);"
@@ -48,6 +50,7 @@ const OptionInfo kOptions[] = {
                              " wrong-echo, short:N, malformed, late:MS; ',once' faults only the first time;"
                              " repeatable, tried in order"},
     {"--vanish-after", "MS", "close the terminal (the port disappears) and exit after MS; SIGUSR1 does the same"},
+    {"--vanish-after-dump-bytes", "N", "vanish as above once N bytes of a dump have been sent"},
     {"--exit-with-parent", nullptr, "end when the process that started the simulator ends"},
 };
 
@@ -276,6 +279,8 @@ bool applyOption(const QString &name, const QString &value, SimOptions &opts, QS
             return bad();
     } else if (name == QLatin1String("--live-autostart"))
         opts.liveAutostart = true;
+    else if (name == QLatin1String("--live-always"))
+        opts.liveAlways = true;
     else if (name == QLatin1String("--diag-enable-on-attempt")) {
         if (!toInt(value, 1, 1000, opts.diagEnableOnAttempt))
             return bad();
@@ -287,6 +292,9 @@ bool applyOption(const QString &name, const QString &value, SimOptions &opts, QS
         opts.exitWithParent = true;
     else if (name == QLatin1String("--vanish-after")) {
         if (!toInt(value, 0, 86400000, opts.vanishAfter))
+            return bad();
+    } else if (name == QLatin1String("--vanish-after-dump-bytes")) {
+        if (!toInt(value, 0, 2147483647, opts.vanishAfterDumpBytes))
             return bad();
     } else {
         error = QStringLiteral("unknown option '%1'").arg(name);

@@ -49,6 +49,7 @@ struct SimOptions
     bool liveNotify = false;
     int liveCount = -1;
     bool liveAutostart = false;
+    bool liveAlways = false;
 
     int diagEnableOnAttempt = 1;
     bool noDisabledReply = false;
@@ -56,6 +57,7 @@ struct SimOptions
     // Keyed by command: "0B", "1E", "09:05", "key", "Y" ...; tried in the order given.
     QMap<QString, QList<FaultRule>> faults;
     int vanishAfter = -1;
+    int vanishAfterDumpBytes = -1;
     bool exitWithParent = false;
 };
 

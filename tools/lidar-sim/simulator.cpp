@@ -133,6 +133,8 @@ bool Simulator::open(QString &error)
     state(QStringLiteral("ready %1").arg(slavePath_));
     if (opts_.vanishAfter >= 0)
         at(opts_.vanishAfter, [this] { vanish(); });
+    if (opts_.liveAlways)
+        startLive();
     return true;
 }
 
@@ -369,8 +371,7 @@ void Simulator::handleFrame(const Received &frame)
             stopLive();
             reply(QStringLiteral("28"), frame.raw);
         } else {
-            diag_ = false;
-            state(QStringLiteral("diag off"));
+            leaveDiag();
             reply(QStringLiteral("29"), frame.raw);
         }
         return;
@@ -417,8 +418,7 @@ void Simulator::handleKey(char key)
             stopLive();
             reply(QStringLiteral("key"), "\r\nDIAG Mode Enabled\r\n");
         } else {
-            diag_ = false;
-            state(QStringLiteral("diag off"));
+            leaveDiag();
             reply(QStringLiteral("key"), opts_.noDisabledReply ? "\r\nDIAG Mode Off\r\n" : "\r\nDIAG Mode Disabled\r\n");
         }
         return;
@@ -562,9 +562,17 @@ void Simulator::dumpTick()
         allowed = qint64(rate * elapsed / 1000.0) + 1;
     }
     allowed = qMin<qint64>(allowed, dumpData_.size());
+    if (opts_.vanishAfterDumpBytes >= 0)
+        allowed = qMin<qint64>(allowed, opts_.vanishAfterDumpBytes);
     if (allowed > dumpSent_) {
         send(dumpData_.mid(dumpSent_, int(allowed - dumpSent_)));
         dumpSent_ = int(allowed);
+    }
+    if (opts_.vanishAfterDumpBytes >= 0 && dumpSent_ >= opts_.vanishAfterDumpBytes) {
+        // The bytes written so far reach the other end before the terminal goes.
+        flushOutput();
+        vanish();
+        return;
     }
     if (dumpSent_ >= dumpData_.size()) {
         dumping_ = false;
@@ -576,6 +584,20 @@ void Simulator::dumpTick()
         if (generation == dumpGeneration_)
             dumpTick();
     });
+}
+
+void Simulator::leaveDiag()
+{
+    diag_ = false;
+    state(QStringLiteral("diag off"));
+    // Leaving DIAG mode ends a dump that is still running.
+    if (dumping_) {
+        dumping_ = false;
+        ++dumpGeneration_;
+        state(QStringLiteral("dump stopped after %1 bytes").arg(dumpSent_));
+    }
+    if (opts_.liveAlways)
+        startLive();
 }
 
 void Simulator::startLive()
@@ -596,7 +618,8 @@ void Simulator::startLive()
 
 void Simulator::stopLive()
 {
-    if (!live_)
+    // In continuous mode only DIAG mode pauses the records.
+    if (!live_ || (opts_.liveAlways && !diag_))
         return;
     live_ = false;
     ++liveGeneration_;

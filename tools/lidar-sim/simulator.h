@@ -57,6 +57,7 @@ private:
 
     void startDump(const QString &faultCode);
     void dumpTick();
+    void leaveDiag();
     void startLive();
     void stopLive();
     void liveTick(quint64 generation);

@@ -69,7 +69,7 @@ ConfigRead ReadConfigFlags(LidarChannel &channel, const QString &writeLabel, con
     read.written = WritePort(channel, configReadFrame(), writeLabel, op);
     if (!read.written)
         return read;
-    read.reply = ReadPort(channel, timeout::kReply, -1, readLabel);
+    read.reply = ReadPort(channel, timeout::kReply, -1, readLabel, replyFrameEnd(QByteArray::fromHex("020958")));
     read.value = configFlagValue(read.reply);
     return read;
 }

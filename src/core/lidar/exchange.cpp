@@ -1,11 +1,13 @@
 #include "lidar/exchange.h"
 
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QSerialPort>
 
 #include "common/operatorinterface.h"
 #include "common/text.h"
 #include "common/trace.h"
+#include "lidar/frame.h"
 
 namespace velomark {
 
@@ -62,7 +64,51 @@ bool WritePort(LidarChannel &channel, const QByteArray &command, const QString &
     return false;
 }
 
-QByteArray ReadPort(LidarChannel &channel, int firstWaitMs, int expectedCount, const QString &label)
+ReplyEnd echoEnd(const QByteArray &command)
+{
+    return [command](const QByteArray &bytes) {
+        const int at = bytes.indexOf(command);
+        return at < 0 ? ReplySpan{} : ReplySpan{0, at + command.size()};
+    };
+}
+
+ReplyEnd replyFrameEnd(const QByteArray &frameStart)
+{
+    return [frameStart](const QByteArray &bytes) {
+        const int start = bytes.indexOf(frameStart);
+        if (start < 0)
+            return ReplySpan{};
+        for (int i = start + frameStart.size(); i < bytes.size(); ++i) {
+            if (bytes.at(i) == frame::kEscape)
+                ++i;
+            else if (bytes.at(i) == frame::kEtx)
+                return ReplySpan{start, i + 1};
+        }
+        return ReplySpan{};
+    };
+}
+
+ReplyEnd identifyTextEnd()
+{
+    return [](const QByteArray &bytes) {
+        const int version = bytes.indexOf("Version");
+        if (version < 0)
+            return ReplySpan{};
+        int i = version + 8;  // the word and its separator byte
+        while (i < bytes.size() && bytes.at(i) == ' ')
+            ++i;
+        if (i >= bytes.size() || bytes.at(i) < '0' || bytes.at(i) > '9')
+            return ReplySpan{};
+        for (; i < bytes.size(); ++i) {
+            if (bytes.at(i) == frame::kStx || bytes.at(i) == '$')
+                return ReplySpan{0, i};
+        }
+        return ReplySpan{};
+    };
+}
+
+QByteArray ReadPort(LidarChannel &channel, int firstWaitMs, int expectedCount, const QString &label,
+                    const ReplyEnd &replyEnd)
 {
     QIODevice &device = channel.device();
     // Bytes that arrived while the command was being written are already buffered and
@@ -71,12 +117,33 @@ QByteArray ReadPort(LidarChannel &channel, int firstWaitMs, int expectedCount, c
         trace(lcLidar(), label + QStringLiteral(": There is no response from the laser"));
         return {};
     }
-    QByteArray reply = device.readAll();
-    const int followUp = reply.size() < 4 ? timeout::kShortFollowUp : timeout::kFollowUp;
-    while (device.waitForReadyRead(followUp))
-        reply += device.readAll();
-    // A wait can end on a device error with bytes already buffered.
-    reply += device.readAll();
+    QByteArray reply;
+    ReplySpan span;
+    QElapsedTimer followUp;
+    followUp.start();
+    int gap = -1;
+    for (;;) {
+        // Only the bytes up to the reply's end are taken; the rest stays for the next reader.
+        qint64 take = device.bytesAvailable();
+        if (replyEnd) {
+            span = replyEnd(reply + device.peek(take));
+            if (span.end >= 0)
+                take = qMax(0, span.end - reply.size());
+        }
+        reply += device.read(take);
+        if (span.end >= 0)
+            break;
+        if (gap < 0)
+            gap = reply.size() < 4 ? timeout::kShortFollowUp : timeout::kFollowUp;
+        const qint64 left = timeout::kMaxFollowUp - followUp.elapsed();
+        if (left <= 0 || !device.waitForReadyRead(int(qMin<qint64>(gap, left)))) {
+            // A wait can end on a device error with bytes already buffered.
+            reply += device.readAll();
+            break;
+        }
+    }
+    if (span.end >= 0)
+        reply = reply.mid(span.start, span.end - span.start);
 
     if (reply.isEmpty()) {
         trace(lcLidar(), label + QStringLiteral(": Read port error"));
@@ -96,7 +163,7 @@ bool SendCommand(LidarChannel &channel, const QByteArray &command, const QString
     if (!WritePort(channel, command, label, op))
         return false;
     const int firstWait = label.contains(QLatin1String("Erase")) ? timeout::kEraseReply : timeout::kReply;
-    const QByteArray reply = ReadPort(channel, firstWait, command.size(), label);
+    const QByteArray reply = ReadPort(channel, firstWait, command.size(), label, echoEnd(command));
     if (reply.isEmpty())
         return false;
 

@@ -40,7 +40,29 @@ constexpr int kEraseReply = 8000;
 constexpr int kDiagLeaveReply = 10000;
 constexpr int kShortFollowUp = 600;  // after a first chunk of fewer than 4 bytes
 constexpr int kFollowUp = 200;
+// However the lidar goes on sending, a reply's follow-up ends this long after its first bytes.
+constexpr int kMaxFollowUp = 1000;
 }  // namespace timeout
+
+// Where a complete reply stands among the bytes read so far: [start, end). end < 0 while the
+// reply is not complete.
+struct ReplySpan
+{
+    int start = 0;
+    int end = -1;
+};
+// Finds the end of an expected reply, so that a read stops there instead of waiting for a pause
+// that a streaming lidar never makes.
+using ReplyEnd = std::function<ReplySpan(const QByteArray &bytes)>;
+
+// The echo of command, anywhere among the bytes.
+ReplyEnd echoEnd(const QByteArray &command);
+// A reply frame that begins with frameStart (02 09 and the queried parameter as sent), up to its
+// first ETX that is not escaped; bytes before the frame are not part of the reply.
+ReplyEnd replyFrameEnd(const QByteArray &frameStart);
+// The identify text: after "Version" and a digit of the number, the first byte that starts a
+// live record (STX or "$") ends it. Text without such a byte ends at a pause, as before.
+ReplyEnd identifyTextEnd();
 
 // Drops pending output and writes one command. A short write shows
 // label + "WritePort() failed: " + the device's error string (title: kMessageTitle); a write
@@ -48,10 +70,13 @@ constexpr int kFollowUp = 200;
 bool WritePort(LidarChannel &channel, const QByteArray &command, const QString &label,
                OperatorInterface &op);
 
-// Collects one reply: waits up to firstWaitMs for its first byte, then gathers chunks until a
-// gap of 200 ms (600 ms when the first chunk held fewer than 4 bytes). Empty on time-out.
-// expectedCount -1 disables the short-reply trace.
-QByteArray ReadPort(LidarChannel &channel, int firstWaitMs, int expectedCount, const QString &label);
+// Collects one reply: waits up to firstWaitMs for its first byte, then gathers chunks until the
+// reply is complete (when replyEnd is given), a gap of 200 ms (600 ms when the first chunk held
+// fewer than 4 bytes), or 1 s of follow-up. Bytes after a complete reply stay unread in the
+// device: they may be the lidar's first live records. Empty on time-out. expectedCount -1
+// disables the short-reply trace.
+QByteArray ReadPort(LidarChannel &channel, int firstWaitMs, int expectedCount, const QString &label,
+                    const ReplyEnd &replyEnd = {});
 
 // Writes a control command and tests that the lidar echoed it (anywhere in the reply, after
 // any 0x00 bytes). Waits 8 s for the first byte when the label contains "Erase", else 3 s.

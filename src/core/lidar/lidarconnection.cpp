@@ -18,9 +18,24 @@ QString serialPortName(const QString &portName)
 #endif
 }
 
+bool portFailed(const QSerialPort &port)
+{
+    if (!port.isOpen())
+        return true;
+    const QSerialPort::SerialPortError error = port.error();
+    return error == QSerialPort::ReadError || error == QSerialPort::ResourceError;
+}
+
 LidarConnection::LidarConnection(OperatorInterface &op, QObject *parent)
     : QObject(parent), m_op(op)
 {
+    // A port whose lidar vanished while idle keeps waking the event loop with errors. The
+    // error may be raised on a reader's thread; the check is posted to this object's thread
+    // and waits for its loop, so that no exchange or reader loses the port under its feet.
+    connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+            QMetaObject::invokeMethod(this, &LidarConnection::releaseIfFailed, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
 }
 
 LidarConnection::~LidarConnection() = default;
@@ -69,10 +84,14 @@ void LidarConnection::OpenLidarPort(const QString &selectedText)
     if (!configurePort(entry->portName))
         return;
 
+    m_openError.clear();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (m_port.open(QIODevice::ReadWrite))
+        if (m_port.open(QIODevice::ReadWrite)) {
+            m_openError.clear();
             break;
-        trace(lcLidar(), QStringLiteral("OpenLidarPort: %1: %2").arg(m_port.portName(), m_port.errorString()));
+        }
+        m_openError = m_port.errorString();
+        trace(lcLidar(), QStringLiteral("OpenLidarPort: %1: %2").arg(m_port.portName(), m_openError));
         // A Bluetooth port may need a moment after the lidar wakes up.
         QThread::sleep(1);
     }
@@ -98,8 +117,32 @@ void LidarConnection::CloseLidarPort()
     connectedLidarName.clear();
 }
 
+void LidarConnection::releaseLostPort()
+{
+    m_port.close();
+    connectedLidarName.clear();
+}
+
+void LidarConnection::releaseIfFailed()
+{
+    if (!m_port.isOpen() || m_port.thread() != thread() || !portFailed(m_port))
+        return;
+    trace(lcLidar(), QStringLiteral("Lidar %1: port lost: %2").arg(connectedLidarName, m_port.errorString()));
+    releaseLostPort();
+    emit controlsChanged();
+}
+
 bool LidarConnection::ConnectSelectedLidar(const QString &selectedText)
 {
+    if (m_port.isOpen()) {
+        // A lidar that vanished while idle leaves the port open; a look without waiting
+        // brings its hang-up to light.
+        m_port.waitForReadyRead(0);
+        if (portFailed(m_port)) {
+            trace(lcLidar(), QStringLiteral("Lidar %1: port lost: %2").arg(connectedLidarName, m_port.errorString()));
+            releaseLostPort();
+        }
+    }
     if (m_port.isOpen() && selectedText == connectedLidarName)
         return true;
     if (m_port.isOpen())
@@ -124,7 +167,7 @@ bool LidarConnection::InitCommunication()
         m_op.closeWait();
         return false;
     }
-    const QByteArray reply = ReadPort(link, timeout::kReply, -1, label);
+    const QByteArray reply = ReadPort(link, timeout::kReply, -1, label, identifyTextEnd());
     if (reply.isEmpty()) {
         m_op.inform(applicationTitle(), QStringLiteral("InitCommunication: Lidar does not response"));
         return false;

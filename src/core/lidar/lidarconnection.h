@@ -16,6 +16,10 @@ class OperatorInterface;
 // the "\\.\COMn" device form on Windows.
 QString serialPortName(const QString &portName);
 
+// Whether the port has failed for good: closed, or a read or resource error (the lidar
+// switched off or out of range). A time-out is the only harmless way for a wait to fail.
+bool portFailed(const QSerialPort &port);
+
 class LidarConnection : public QObject
 {
     Q_OBJECT
@@ -42,8 +46,16 @@ public:
     void OpenLidarPort(const QString &selectedText);
     // Releases the lidar from remote mode and closes the port; nothing when it is closed.
     void CloseLidarPort();
-    // Makes the lidar named selectedText the connected one; true when the port is open.
+    // Makes the lidar named selectedText the connected one; true when the port is open. An
+    // open port that has failed is released first and opened again.
     bool ConnectSelectedLidar(const QString &selectedText);
+    // After the port failed: closes it without the remote-off frame (nobody would hear it, and
+    // the exchange would only add a second message) and forgets the connected lidar, so that
+    // the next action connects again.
+    void releaseLostPort();
+    // Why the last OpenLidarPort could not open the port (the system's words); empty when it
+    // opened or was not tried.
+    QString openError() const { return m_openError; }
     // Remote mode on (02 0B 0B 03) or off (02 0C 0C 03); true when the lidar echoed it.
     bool SetLidarRemoteMode(bool on);
     // Remote mode on, identify, read model and firmware; true when a model was recognised.
@@ -60,9 +72,12 @@ signals:
 
 private:
     bool configurePort(const QString &portName);
+    // A failed port left at home (not lent to a reader) is released, so nothing polls it.
+    void releaseIfFailed();
 
     OperatorInterface &m_op;
     QSerialPort m_port;
+    QString m_openError;
 };
 
 }  // namespace velomark

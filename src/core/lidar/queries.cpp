@@ -1,7 +1,5 @@
 #include "lidar/queries.h"
 
-#include <QIODevice>
-
 #include "common/operatorinterface.h"
 #include "common/text.h"
 #include "lidar/exchange.h"
@@ -34,18 +32,6 @@ int signedHighNibble(quint8 value)
 bool endsFrame(const QByteArray &reply)
 {
     return reply.endsWith(frame::kEtx);
-}
-
-// Drops the input that came in before the reply. A quick lidar may have answered already, so
-// the pending bytes are looked at instead of flushed blind: from the first reply frame start
-// (02 09) on they stay.
-void dropInputBeforeReply(QIODevice &device, const QByteArray &replyStart)
-{
-    // Moves what the system holds for the port into the device's buffer, without waiting.
-    device.waitForReadyRead(0);
-    const QByteArray pending = device.peek(device.bytesAvailable());
-    const int start = pending.indexOf(replyStart);
-    device.skip(start >= 0 ? start : pending.size());
 }
 
 }  // namespace
@@ -94,7 +80,8 @@ int QueryLidarOperationMode(LidarChannel &channel, OperatorInterface &op)
     channel.purge(Purge::Both);
     if (!WritePort(channel, operationModeQueryFrame(), QStringLiteral("QueryLidarrOperationMode"), op))
         return query::kNoAnswer;
-    const QByteArray reply = ReadPort(channel, timeout::kReply, -1, readLabel);
+    const QByteArray reply = ReadPort(channel, timeout::kReply, -1, readLabel,
+                                      replyFrameEnd(QByteArray::fromHex("020905")));
     if (reply.isEmpty()) {
         op.inform(kMessageTitle, readLabel + QStringLiteral(": No response from lidar"));
         return query::kNoAnswer;
@@ -118,10 +105,10 @@ int QueueLidarOutputFormat(LidarChannel &channel, int lidarType, OperatorInterfa
     channel.purge(Purge::Both);
     if (!WritePort(channel, outputFormatQueryFrame(), label, op))
         return query::kNoAnswer;
-    // Only stale input goes: dropping output here could throw the query away before the
-    // lidar has taken it, and flushing all input could throw its reply away.
-    dropInputBeforeReply(channel.device(), QByteArray::fromHex("0209"));
-    const QByteArray reply = ReadPort(channel, timeout::kReply, -1, label);
+    // A lidar that streams records once it is asked for its format may send them straight
+    // after the reply: they stay in the port for the live reader.
+    const QByteArray reply = ReadPort(channel, timeout::kReply, -1, label,
+                                      replyFrameEnd(QByteArray::fromHex("02091003")));
     if (reply.isEmpty()) {
         op.inform(kMessageTitle, label + QStringLiteral(": No response from lidar"));
         return query::kNoAnswer;

@@ -86,12 +86,6 @@ bool stopLiveReaderForShutdown(rThread *reader, unsigned long graceMs)
     return false;
 }
 
-void releaseLostLidar(LidarConnection &connection)
-{
-    connection.port().close();
-    connection.connectedLidarName.clear();
-}
-
 QString liveConnectionLostMessage(const QString &lidarName)
 {
     return QStringLiteral("Lidar %1: connection lost").arg(lidarName);

@@ -47,11 +47,6 @@ void stopLiveReader(rThread *reader);
 // itself (and so handed the port back).
 bool stopLiveReaderForShutdown(rThread *reader, unsigned long graceMs = kLiveShutdownGraceMs);
 
-// After the port vanished: closes it without the remote-off frame (nobody would hear it, and
-// the exchange would only add a second message) and forgets the connected lidar, so that the
-// next Start connects again.
-void releaseLostLidar(LidarConnection &connection);
-
 // What the operator is told, once, when the connected lidar's port vanished.
 QString liveConnectionLostMessage(const QString &lidarName);
 

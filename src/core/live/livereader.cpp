@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 #include <QSerialPort>
 
+#include <QElapsedTimer>
+
 #include "common/trace.h"
+#include "lidar/lidarconnection.h"
 
 namespace velomark {
 
@@ -36,16 +39,6 @@ bool endsWithNotification(const QByteArray &buffer)
     return false;
 }
 
-// A time-out is the only harmless way for a wait to fail. When the lidar vanishes the port
-// still counts as open, but every wait returns at once with a read or resource error.
-bool portFailed(const QSerialPort &port)
-{
-    if (!port.isOpen())
-        return true;
-    const QSerialPort::SerialPortError error = port.error();
-    return error != QSerialPort::NoError && error != QSerialPort::TimeoutError;
-}
-
 }  // namespace
 
 QByteArray stripNotificationFrames(QByteArray buffer)
@@ -60,6 +53,25 @@ QByteArray stripNotificationFrames(QByteArray buffer)
 int minimumLiveBufferLength(int outputFormat)
 {
     return outputFormat == 1 ? 10 : 40;
+}
+
+int completeLiveRecordLength(const QByteArray &pending, int outputFormat)
+{
+    if (outputFormat != 1) {
+        const int lineEnd = pending.indexOf("\r\n");
+        return lineEnd < 0 ? 0 : lineEnd + 2;
+    }
+    const int minimumLength = minimumLiveBufferLength(outputFormat);
+    for (int i = 0; i < pending.size(); ++i) {
+        const char byte = pending.at(i);
+        if (byte == 0x02)
+            ++i;  // the frame type after a frame start is never escaped
+        else if (byte == 0x10)
+            ++i;  // the escaped byte is data, whatever its value
+        else if (byte == 0x03 && i + 1 >= minimumLength)
+            return i + 1;
+    }
+    return 0;
 }
 
 rThread::rThread(QObject *parent) : QThread(parent) {}
@@ -91,6 +103,13 @@ void rThread::requestStop()
     m_stopRequested = true;
 }
 
+void rThread::handOn(const QByteArray &buffer, int minimumLength)
+{
+    const QByteArray stripped = stripNotificationFrames(buffer);
+    if (!stripped.isEmpty() && stripped.size() >= minimumLength)
+        emit speed_disp(stripped);
+}
+
 void rThread::run()
 {
     trace(lcLive(), QStringLiteral("Thread reading speed data starts ..."));
@@ -100,34 +119,59 @@ void rThread::run()
     port.clearError();
     bool lost = false;
     QString lostError;
+    // Bytes received but not handed on yet, and how long ago the first of them came.
+    QByteArray pending;
+    QElapsedTimer age;
 
     while (!m_stopRequested) {
-        if (!port.waitForReadyRead(kFirstWaitMs)) {
-            if (portFailed(port)) {
-                lost = true;
-                lostError = port.errorString();
-                break;
+        if (pending.isEmpty()) {
+            // Bytes that followed the format reply already wait in the port's buffer, where a
+            // wait would not see them.
+            if (port.bytesAvailable() <= 0 && !port.waitForReadyRead(kFirstWaitMs)) {
+                if (portFailed(port)) {
+                    lost = true;
+                    break;
+                }
+                continue;
             }
+            if (m_stopRequested)
+                break;
+            age.start();
+        }
+        pending += port.readAll();
+
+        // Every complete record is a buffer of its own, however closely the next one follows.
+        int length;
+        while ((length = completeLiveRecordLength(pending, m_outputFormat)) > 0) {
+            handOn(pending.left(length), minimumLength);
+            pending.remove(0, length);
+            age.start();
+        }
+        if (pending.size() >= kMaxLiveBufferBytes) {
+            handOn(pending.left(kMaxLiveBufferBytes), minimumLength);
+            pending.remove(0, kMaxLiveBufferBytes);
+            age.start();
             continue;
         }
-        if (m_stopRequested)
-            break;
-
-        QByteArray buffer = port.readAll();
-        while (port.waitForReadyRead(kPauseMs))
-            buffer += port.readAll();
-        // Bytes that arrived before the port failed are still handed on.
+        if (pending.isEmpty())
+            continue;
+        // Otherwise the buffer ends at a pause of 40 ms, or when it has grown too old.
+        const qint64 left = kMaxLiveBufferMs - age.elapsed();
+        if (left > 0 && port.waitForReadyRead(int(qMin<qint64>(kPauseMs, left))))
+            continue;
+        pending += port.readAll();
+        handOn(pending, minimumLength);
+        pending.clear();
         if (portFailed(port)) {
             lost = true;
-            lostError = port.errorString();
-        }
-
-        buffer = stripNotificationFrames(buffer);
-        if (!buffer.isEmpty() && buffer.size() >= minimumLength)
-            emit speed_disp(buffer);
-        if (lost)
             break;
+        }
     }
+    // Bytes that arrived before the port failed are still handed on.
+    if (!pending.isEmpty())
+        handOn(pending, minimumLength);
+    if (lost)
+        lostError = port.errorString();
 
     m_port = nullptr;
     port.moveToThread(QCoreApplication::instance()->thread());

@@ -16,9 +16,20 @@ QByteArray stripNotificationFrames(QByteArray buffer);
 // The shortest buffer that can hold a record: 10 bytes in output format 1, 40 in any other.
 int minimumLiveBufferLength(int outputFormat);
 
-// The live reader: waits for the bytes the lidar sends unasked, cuts them into buffers at
-// pauses of 40 ms, strips notification frames from their ends, drops buffers too short to
-// hold a record and emits the rest. It neither parses nor stores anything.
+// The length of the first complete record at the start of pending, 0 while there is none: in
+// output format 1 up to the first ETX that is not escaped, once the buffer holds at least the
+// minimum length (notification frames before a record are too short to count); in any other
+// format ("$" text) up to the first CR LF.
+int completeLiveRecordLength(const QByteArray &pending, int outputFormat);
+
+// Limits of one buffer: a lidar that never pauses still has its bytes handed on.
+constexpr int kMaxLiveBufferMs = 250;
+constexpr int kMaxLiveBufferBytes = 4096;
+
+// The live reader: waits for the bytes the lidar sends unasked and cuts them into buffers, one
+// per record: as soon as the bytes hold a complete record, else at a pause of 40 ms, and never
+// later than 250 ms or 4096 bytes. It strips notification frames from their ends, drops
+// buffers too short to hold a record and emits the rest. It neither parses nor stores anything.
 //
 // The port belongs to the reader while it runs: startReading() moves it to the reader, and the
 // run moves it back to the application's thread as its last act. The port must have no parent
@@ -36,8 +47,8 @@ public:
     // exists (the port goes back to the application's thread).
     bool startReading(QSerialPort *port, int outputFormat);
 
-    // Safe from any thread; the run ends within about a second. A request made after
-    // startReading() is never lost, even when the run has not begun yet.
+    // Safe from any thread; the run ends within about a second, whatever the lidar sends. A
+    // request made after startReading() is never lost, even when the run has not begun yet.
     void requestStop();
 
 signals:
@@ -50,6 +61,10 @@ signals:
 
 protected:
     void run() override;
+
+private:
+    // Strips notification frames and emits the buffer when it can hold a record.
+    void handOn(const QByteArray &buffer, int minimumLength);
 
 private:
     std::atomic<bool> m_stopRequested{false};

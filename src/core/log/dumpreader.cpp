@@ -5,20 +5,13 @@
 #include <QSerialPort>
 
 #include "common/trace.h"
+#include "lidar/lidarconnection.h"
 
 namespace velomark {
 
 namespace {
 // Short waits keep a stop request from waiting out a whole silence.
 constexpr int kPollMs = 100;
-
-// A time-out is the only harmless way for a wait to fail; a lidar that vanished leaves the
-// port open, but every wait then fails at once with a read or resource error.
-bool portFailed(const QSerialPort &port)
-{
-    const QSerialPort::SerialPortError error = port.error();
-    return !port.isOpen() || (error != QSerialPort::NoError && error != QSerialPort::TimeoutError);
-}
 }  // namespace
 
 ThreadReadDataDump::ThreadReadDataDump(QSerialPort &port, QByteArray &dumpBuffer, QString &pendingMessage)
@@ -35,6 +28,8 @@ ThreadReadDataDump::~ThreadReadDataDump()
 void ThreadReadDataDump::startDump()
 {
     m_stopRequested.store(false);
+    m_endReason = EndReason::Silence;
+    m_portError.clear();
     m_bytes.store(0);
     m_lines.store(0);
     // An error left from an earlier exchange must not end the dump before it begins.
@@ -53,12 +48,24 @@ void ThreadReadDataDump::run()
     sinceProgress.start();
     qint64 bytes = 0;
     qint64 lines = 0;
+    EndReason reason = EndReason::StopRequested;
     while (!m_stopRequested.load()) {
         // Bytes may already wait in the port's buffer, which a wait would not report.
         if (m_port.bytesAvailable() <= 0 && !m_port.waitForReadyRead(kPollMs)) {
             // A port that failed will never bring more; waiting on it would only spin.
-            if (silence.elapsed() < kSilenceMs && !portFailed(m_port))
+            if (portFailed(m_port)) {
+                reason = EndReason::PortFailed;
+                m_portError = m_port.errorString();
+                // Whatever the port still holds belongs to the dump.
+                const QByteArray rest = m_port.readAll();
+                m_dump.append(rest);
+                bytes += rest.size();
+                lines += rest.count('\n');
+                break;
+            }
+            if (silence.elapsed() < kSilenceMs)
                 continue;
+            reason = EndReason::Silence;
             if (m_dump.isEmpty())
                 m_pendingMessage = QStringLiteral("Retrieving memory data: No data found");
             m_stopRequested.store(true);
@@ -78,7 +85,12 @@ void ThreadReadDataDump::run()
             emit progress(bytes, lines);
         }
     }
+    m_endReason = reason;
+    m_bytes.store(bytes);
+    m_lines.store(lines);
     emit progress(bytes, lines);
+    if (reason == EndReason::PortFailed)
+        trace(lcLog(), QStringLiteral("ThreadReadDataDump: port failed after %1 bytes: %2").arg(m_dump.size()).arg(m_portError));
     // The slots that run after finished() use the port on the event-loop thread.
     m_port.moveToThread(QCoreApplication::instance()->thread());
     trace(lcLog(), QStringLiteral("ThreadReadDataDump finished"));

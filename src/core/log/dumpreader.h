@@ -1,7 +1,7 @@
 #pragma once
 // The dump thread: owns the lidar's serial port while the lidar streams its log, gathers every
-// byte until the lidar has been silent for 5 s, then hands the port back to the thread of the
-// application object as its last act.
+// byte until the lidar has been silent for 5 s, a stop is requested or the port fails, then
+// hands the port back to the thread of the application object as its last act.
 #include <QByteArray>
 #include <QString>
 #include <QThread>
@@ -26,6 +26,9 @@ public:
     ThreadReadDataDump(QSerialPort &port, QByteArray &dumpBuffer, QString &pendingMessage);
     ~ThreadReadDataDump() override;
 
+    // Why a run ended. A dump cut by a failed port is never complete.
+    enum class EndReason { Silence, StopRequested, PortFailed };
+
     // Clears the stop flag, moves the port to this thread and starts it. A stop request made
     // after this call is never lost, however early it comes.
     void startDump();
@@ -35,6 +38,10 @@ public:
     // How much has arrived so far; safe to read from any thread.
     qint64 bytesReceived() const { return m_bytes.load(); }
     qint64 linesReceived() const { return m_lines.load(); }
+    // Why the last run ended and, after a port failure, the port's error text; read them only
+    // after the thread has ended.
+    EndReason endReason() const { return m_endReason; }
+    QString portError() const { return m_portError; }
 
 signals:
     // Emitted from the dump thread a few times a second while bytes arrive, and once at the
@@ -51,6 +58,8 @@ private:
     std::atomic<bool> m_stopRequested{false};
     std::atomic<qint64> m_bytes{0};
     std::atomic<qint64> m_lines{0};
+    EndReason m_endReason = EndReason::Silence;
+    QString m_portError;
 };
 
 }  // namespace velomark

@@ -134,11 +134,12 @@ QVector<LogRow> logRows(const QVector<SpeedRecord> &records, const LogDateFilter
     return rows;
 }
 
-QString titleWithRecordCount(const QString &title, int rowCount)
+QString titleWithRecordCount(const QString &title, int rowCount, bool incomplete)
 {
     QString base = title;
-    const QLatin1String tail(" Records)");
-    if (base.endsWith(tail)) {
+    for (const QLatin1String tail : {QLatin1String(" Records)"), QLatin1String(" Records, incomplete)")}) {
+        if (!base.endsWith(tail))
+            continue;
         const int open = base.lastIndexOf(QLatin1String(" ("), base.size() - tail.size());
         const QStringRef number = base.midRef(open + 2, base.size() - tail.size() - open - 2);
         bool digitsOnly = open >= 0 && !number.isEmpty();
@@ -147,7 +148,7 @@ QString titleWithRecordCount(const QString &title, int rowCount)
         if (digitsOnly)
             base.truncate(open);
     }
-    return base + QStringLiteral(" (%1 Records)").arg(rowCount);
+    return base + (incomplete ? QStringLiteral(" (%1 Records, incomplete)") : QStringLiteral(" (%1 Records)")).arg(rowCount);
 }
 
 QString logCsvLine(const LogRow &row)

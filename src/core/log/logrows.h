@@ -55,9 +55,9 @@ struct LogDateFilter
 QVector<LogRow> logRows(const QVector<SpeedRecord> &records, const LogDateFilter &filter,
                         const QString &lidarId);
 
-// The window title with the list's row count: " (N Records)" replaces a count suffix that the
-// title already ends with.
-QString titleWithRecordCount(const QString &title, int rowCount);
+// The window title with the list's row count: " (N Records)", or " (N Records, incomplete)"
+// for the rows of a cut download, replaces a count suffix that the title already ends with.
+QString titleWithRecordCount(const QString &title, int rowCount, bool incomplete = false);
 
 // First line of the log CSV.
 extern const char kLogCsvHeader[];

@@ -35,21 +35,23 @@ PrepareOutcome enterWithKeys(LidarChannel &channel, OperatorInterface &op)
                       : QStringLiteral("Configuration flag: Invalid data: \n") + hexBytes(read.reply));
         return PrepareOutcome::Abandoned;
     }
-    if (!WriteConfigFlags(channel, quint8(*read.value | diag::kLogRetrievalBit), QStringLiteral("UpdateConfigBits"), op))
-        return abandon(op);
-
-    // A retrieval that gives up after setting the retrieval bit puts the flags back as they
-    // were read, so the lidar is not left changed.
+    // From the first write of the retrieval bit on (echoed or not: the lidar may have taken
+    // it), a retrieval that gives up puts the flags back as they were read, so the lidar is
+    // not left changed.
     const auto giveUp = [&](const QString &message) {
-        op.inform(applicationTitle(), message);
+        if (!message.isEmpty())
+            op.inform(applicationTitle(), message);
         WriteConfigFlags(channel, *read.value, QStringLiteral("Exit DIAG mode"), op);
         return abandon(op);
     };
+    if (!WriteConfigFlags(channel, quint8(*read.value | diag::kLogRetrievalBit), QStringLiteral("UpdateConfigBits"), op))
+        return giveUp(QString());
+
     // The key sequence toggles DIAG mode, so a lidar that was already in it needs a second go.
     bool enabled = false;
     for (int attempt = 0; attempt < 2 && !enabled; ++attempt) {
         if (!SendKeySequence(channel, true, op))
-            return abandon(op);
+            return giveUp(QString());
         const QByteArray status = ReadDiagStatus(channel, timeout::kReply, kEnterLabel);
         if (status.isEmpty())
             return giveUp(QStringLiteral("DIAG status: No response from the lidar"));
@@ -58,7 +60,7 @@ PrepareOutcome enterWithKeys(LidarChannel &channel, OperatorInterface &op)
     if (!enabled)
         return giveUp(QStringLiteral("The log retrieval is disbled in laser"));
     if (!SendDumpKey(channel, op))
-        return abandon(op);
+        return giveUp(QString());
     return PrepareOutcome::Ready;
 }
 
@@ -113,7 +115,19 @@ bool restoreFromDiagMode(LidarConnection &connection, OperatorInterface &op)
     const bool restored = connection.framedDiagCommands() ? SetDiagMode(channel, false, op)
                                                           : leaveWithKeys(channel, op);
     op.closeWait();
+    if (!restored)
+        op.inform(kMessageTitle, restoreFailedMessage(connection.connectedLidarName));
     return restored;
+}
+
+QString restoreFailedMessage(const QString &lidarName)
+{
+    return QStringLiteral("Lidar %1 may still be in diagnostic mode: switch it off and on again").arg(lidarName);
+}
+
+QString downloadLostMessage(const QString &lidarName)
+{
+    return QStringLiteral("Lidar %1: connection lost during the log download; the log is incomplete").arg(lidarName);
 }
 
 }  // namespace velomark

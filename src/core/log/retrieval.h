@@ -23,10 +23,15 @@ enum class PrepareOutcome {
 PrepareOutcome prepareRetrieval(LidarConnection &connection, const QString &selectedText,
                                 OperatorInterface &op);
 
-// Takes the lidar out of DIAG mode after a dump (also an empty one): the framed leave
-// command, or the key sequence followed by writing back the configuration flags with bit 2
-// cleared. Closes the please-wait window on every path; true when the lidar confirmed the
-// last command.
+// Takes the lidar out of DIAG mode after a dump (also an empty or interrupted one): the framed
+// leave command, or the key sequence followed by writing back the configuration flags with
+// bit 2 cleared. Closes the please-wait window on every path; true when the lidar confirmed
+// the last command. Otherwise the operator is told once that the lidar may still be in DIAG
+// mode (restoreFailedMessage, title kMessageTitle).
 bool restoreFromDiagMode(LidarConnection &connection, OperatorInterface &op);
+
+QString restoreFailedMessage(const QString &lidarName);
+// What the operator is told, once, when the port failed during the download.
+QString downloadLostMessage(const QString &lidarName);
 
 }  // namespace velomark
