@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QSerialPort>
+
 #include "common/operatorinterface.h"
 #include "lidar/diagnostics.h"
 #include "lidar/frame.h"
@@ -8,6 +10,48 @@
 
 using namespace velomark;
 using simlink::Bench;
+
+namespace {
+
+// The lidar's serial port with one write refused, as a port refuses a write when the link
+// breaks under it; everything else passes through.
+class RefusingPort : public QIODevice
+{
+public:
+    RefusingPort(QSerialPort &port, const QByteArray &refused) : m_port(port), m_refused(refused)
+    {
+        open(QIODevice::ReadWrite);
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return QIODevice::bytesAvailable() + m_port.bytesAvailable(); }
+    bool waitForReadyRead(int ms) override { return m_port.waitForReadyRead(ms); }
+    bool waitForBytesWritten(int ms) override { return m_port.waitForBytesWritten(ms); }
+    LidarChannel channel()
+    {
+        return LidarChannel(*this, [this](Purge which) {
+            m_port.clear(which == Purge::Output ? QSerialPort::Output : QSerialPort::AllDirections);
+            if (which != Purge::Output)
+                readAll();
+        });
+    }
+
+protected:
+    qint64 readData(char *data, qint64 size) override { return m_port.read(data, size); }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        if (QByteArray(data, int(size)) == m_refused) {
+            setErrorString(QStringLiteral("refused"));
+            return -1;
+        }
+        return m_port.write(data, size);
+    }
+
+private:
+    QSerialPort &m_port;
+    QByteArray m_refused;
+};
+
+}  // namespace
 
 // The configuration flags as the lidar receives them, replies that are no configuration
 // frame, and the Erase action with its long wait.
@@ -97,6 +141,32 @@ private slots:
         QCOMPARE(received.contains(QByteArray::fromHex("020A58")), bitWritten);
         if (bitWritten)
             QCOMPARE(bench.sim.states().filter(QStringLiteral("config 0x")), (QStringList{"config 0x16", "config 0x12"}));
+    }
+
+    // Whatever step of an older-firmware start fails once bit 2 was written, the flags go back
+    // as they were read.
+    void failedWriteRestoresTheFlags_data()
+    {
+        QTest::addColumn<QByteArray>("refused");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("second key") << QByteArray("{") << "K:Sending '{'WritePort() failed: refused";
+        QTest::newRow("dump key") << QByteArray("Y") << "K:Sending 'Y'WritePort() failed: refused";
+    }
+    void failedWriteRestoresTheFlags()
+    {
+        QFETCH(QByteArray, refused);
+        QFETCH(QString, message);
+        Bench bench({"--firmware", "9.2"});
+        QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
+        RefusingPort port(bench.connection.port(), refused);
+        LidarChannel channel = port.channel();
+        bench.op.showWait(QStringLiteral("wait"));
+        QCOMPARE(startDumpWithKeys(channel, bench.op), PrepareOutcome::Abandoned);
+        QVERIFY(!bench.op.waitOpen);
+        QCOMPARE(simlink::shown(bench.op), QStringList{message});
+        QTRY_COMPARE_WITH_TIMEOUT(bench.sim.states().filter(QStringLiteral("config 0x")),
+                                  (QStringList{"config 0x16", "config 0x12"}), 2000);
+        QVERIFY(!bench.sim.receivedBytes().contains('Y'));
     }
 
     void erase_data()

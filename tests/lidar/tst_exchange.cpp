@@ -83,6 +83,68 @@ private slots:
         QVERIFY2(traceLine.isEmpty() || traces.contains(traceLine), qPrintable(traces.lines().join('\n')));
     }
 
+    // Where a reply ends among the bytes read so far: a read stops there, and what follows
+    // stays for the next reader. Empty expected: the reply is not complete yet.
+    void replyEnds_data()
+    {
+        QTest::addColumn<int>("kind");  // 0 echo of remote on, 1 operation-mode frame, 2 format frame, 3 identify
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("reply");
+        const QByteArray on = remoteModeFrame(true);
+        const QByteArray record = QByteArray::fromHex("021504003704D201F103");
+        const QByteArray mode = QByteArray::fromHex("02090510101C03");
+        const QByteArray identity("BT:RX:Brasko Version 9.3");
+        QTest::newRow("echo") << 0 << on << on;
+        QTest::newRow("echo between records") << 0 << record + on + record << record + on;
+        QTest::newRow("echo cut short") << 0 << on.left(3) << QByteArray();
+        QTest::newRow("frame, escaped value") << 1 << mode + record << mode;
+        QTest::newRow("frame after records") << 1 << record + record.left(4) + mode + record << mode;
+        QTest::newRow("frame without its ETX") << 1 << mode.left(6) << QByteArray();
+        QTest::newRow("frame with an escaped ETX inside")
+            << 2 << QByteArray::fromHex("020910031003101003") + record << QByteArray::fromHex("020910031003101003");
+        QTest::newRow("frame of another parameter") << 1 << QByteArray::fromHex("020958124303") << QByteArray();
+        QTest::newRow("identify, then a record") << 3 << identity + record << identity;
+        QTest::newRow("identify with build, then a text record")
+            << 3 << identity + "\n\rBuild - 0815$SPD,1" << identity + "\n\rBuild - 0815";
+        QTest::newRow("record before the identify text") << 3 << record + identity + record << record + identity;
+        QTest::newRow("identify: the number may go on") << 3 << identity << QByteArray();
+        QTest::newRow("identify without a version") << 3 << QByteArray("BT:RX:Brasko") + record << QByteArray();
+    }
+    void replyEnds()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, reply);
+        const ReplyEnd ends[] = {echoEnd(remoteModeFrame(true)), replyFrameEnd(QByteArray::fromHex("020905")),
+                                 replyFrameEnd(QByteArray::fromHex("02091003")), identifyTextEnd()};
+        const ReplySpan span = ends[kind](bytes);
+        QCOMPARE(span.end < 0 ? QByteArray() : bytes.mid(span.start, span.end - span.start), reply);
+    }
+
+    // A lidar in continuous mode sends records before, around and after every reply: each
+    // exchange ends at its reply instead of waiting for a pause that never comes.
+    void continuousLidar_data()
+    {
+        QTest::addColumn<int>("intervalMs");
+        QTest::newRow("a record every 5 ms") << 5;
+        QTest::newRow("a record every 1 ms") << 1;
+    }
+    void continuousLidar()
+    {
+        QFETCH(int, intervalMs);
+        Bench bench({"--live-always", "--live-format", "1", "--live-interval", QString::number(intervalMs)});
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
+        QCOMPARE(QList<int>({bench.connection.lidarType, bench.connection.firmwareMajor, bench.connection.firmwareMinor}),
+                 QList<int>({5, 9, 3}));
+        QCOMPARE(QueryLidarOperationMode(bench.connection), 1);
+        QCOMPARE(QueueLidarOutputFormat(bench.connection), 3);
+        // Each of the four exchanges ends at its reply; a 1 s cap each would be the worst case.
+        QVERIFY2(clock.elapsed() < 3500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(bench.op.texts(), QStringList());
+    }
+
     void writePortFailure()
     {
         Bench bench;

@@ -22,6 +22,22 @@ const QByteArray kIdentify = QByteArray::fromHex("021E1E03");
 const QByteArray kTextRecord40("$SPD,1,101519,143015,,,,,V,R,55,12.3,1\r\n");
 const QByteArray kTextRecord39("$SPD,1,101519,143015,,,,,V,R,5,12.3,1\r\n");
 
+// A binary record of the given speed, escaped as the lidar sends it.
+QByteArray binaryRecord(int speed)
+{
+    const QByteArray body = QByteArray::fromHex("1504") + char(speed >> 8) + char(speed & 0xFF) + QByteArray::fromHex("04D201");
+    char checksum = 0;
+    for (char byte : body)
+        checksum ^= byte;
+    QByteArray frame = body.left(1);
+    for (char byte : body.mid(1) + checksum) {
+        if (byte == 0x02 || byte == 0x03 || byte == 0x10)
+            frame += '\x10';
+        frame += byte;
+    }
+    return '\x02' + frame + '\x03';
+}
+
 QString hexArg(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex());
@@ -119,47 +135,90 @@ private slots:
         QVERIFY(m_losses.isEmpty());
     }
 
-    void recordsCloseTogether_data()
+    // Records one after the other, however closely: each becomes a buffer of its own, in order,
+    // none lost or merged, from the first (which may come in with the format reply) to the last.
+    void everyRecordInOrder_data()
     {
         QTest::addColumn<int>("intervalMs");
-        QTest::addColumn<QList<int>>("recordsPerBuffer");
-        QTest::newRow("10 ms apart: two buffers") << 10 << QList<int>{1, 1};
-        QTest::newRow("300 ms apart: two buffers") << 300 << QList<int>{1, 1};
+        QTest::addColumn<int>("format");
+        QTest::newRow("300 ms apart") << 300 << 1;
+        QTest::newRow("5 ms apart") << 5 << 1;
+        QTest::newRow("1 ms apart") << 1 << 1;
+        QTest::newRow("text records 1 ms apart") << 1 << 3;
     }
-    void recordsCloseTogether()
+    void everyRecordInOrder()
     {
         QFETCH(int, intervalMs);
-        LidarSim sim(binaryStream(intervalMs) << "--live-count" << "2");
+        QFETCH(int, format);
+        QList<QByteArray> records;
+        QStringList options{"--live-format", QString::number(format), "--output-format-byte", format == 1 ? "31" : "33",
+                            "--live-interval", QString::number(intervalMs)};
+        for (int speed = 40; speed < 45; ++speed) {
+            records << (format == 1 ? binaryRecord(speed)
+                                    : QStringLiteral("$SPD,1,101519,143015,,,,,V,R,%1,12.3,1\r\n").arg(speed).toLatin1());
+            options << "--live-record" << hexArg(records.last());
+        }
+        const int count = intervalMs >= 300 ? 4 : 300;
+        LidarSim sim(options << "--live-count" << QString::number(count));
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        RecordingOperator op;
+        QTemporaryDir dir;
+        LiveDataFile dataFile;
+        QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
+        LidarConnection connection(op);
+        connection.lidars.append(LidarEntry{QString(), kLidarName, sim.portPath()});
         rThread reader;
-        QVERIFY(open(sim, reader));
-        // Streaming begins one interval after remote mode; the reader must already run then.
-        // The echo of the remote-on frame may join the first buffer; only records are counted.
-        m_port.write(kRemoteOn);
-        QVERIFY(m_port.waitForBytesWritten(3000));
-        QVERIFY(reader.startReading(&m_port, 1));
-        QVERIFY(sim.waitForState(QStringLiteral("live stop"), 5000));
-        QTest::qWait(500);
-        QVERIFY(stopReader(reader));
+        m_buffers.clear();
+        connect(&reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
+        QVERIFY(startLiveAcquisition(connection, kLidarName, dataFile, [&] { return &reader; }).started);
+        QVERIFY(sim.waitForState(QStringLiteral("live stop"), 10000));
+        QTRY_COMPARE_WITH_TIMEOUT(m_buffers.size(), count, 5000);
+        stopLiveReader(&reader);
         QCoreApplication::processEvents();
-        QList<int> recordsPerBuffer;
-        for (const QByteArray &buffer : qAsConst(m_buffers))
-            if (buffer.contains(kBinaryRecord))
-                recordsPerBuffer << buffer.count(kBinaryRecord);
-        QTEST(recordsPerBuffer, "recordsPerBuffer");
-        QVERIFY(m_buffers.last().endsWith(kBinaryRecord));
+        QCOMPARE(m_buffers.size(), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(m_buffers.at(i), records.at(i % records.size()));
+        QCOMPARE(op.texts(), QStringList());
     }
 
-    void stopWhileSilent_data()
+    // Where a buffer may end: after a complete record, never inside one.
+    void completeRecordLength_data()
+    {
+        QTest::addColumn<QByteArray>("pending");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("length");
+        QTest::newRow("a record") << kBinaryRecord << 1 << 10;
+        QTest::newRow("a record and the start of the next") << kBinaryRecord + kBinaryRecord.left(3) << 1 << 10;
+        QTest::newRow("a record cut short") << kBinaryRecord.left(9) << 1 << 0;
+        QTest::newRow("notification frames first") << kFirstNotification + kSecondNotification + kBinaryRecord << 1 << 18;
+        QTest::newRow("notification frame only") << kFirstNotification << 1 << 0;
+        QTest::newRow("escaped ETX inside") << QByteArray::fromHex("02150400101004100301F003") << 1 << 12;
+        QTest::newRow("frame type 0x03 is not an end") << QByteArray::fromHex("0203040037") + kBinaryRecord << 1 << 15;
+        QTest::newRow("text record") << kTextRecord40 + "$SPD" << 3 << 40;
+        QTest::newRow("text without its line end") << kTextRecord40.left(39) << 3 << 0;
+        QTest::newRow("ETX means nothing in text") << QByteArray::fromHex("0215040037") + "\r\n" << 3 << 7;
+    }
+    void completeRecordLength()
+    {
+        QFETCH(QByteArray, pending);
+        QFETCH(int, format);
+        QTEST(completeLiveRecordLength(pending, format), "length");
+    }
+
+    void stop_data()
     {
         QTest::addColumn<int>("runningMs");
-        QTest::newRow("stop before the run began") << 0;
-        QTest::newRow("stop while waiting") << 300;
-        QTest::newRow("stop after several waits") << 2300;
+        QTest::addColumn<bool>("streaming");
+        QTest::newRow("stop before the run began") << 0 << false;
+        QTest::newRow("stop while waiting") << 300 << false;
+        QTest::newRow("stop after several waits") << 2300 << false;
+        QTest::newRow("stop while the lidar never pauses") << 1500 << true;
     }
-    void stopWhileSilent()
+    void stop()
     {
         QFETCH(int, runningMs);
-        LidarSim sim;
+        QFETCH(bool, streaming);
+        LidarSim sim(streaming ? QStringList{"--live-always", "--live-format", "1", "--live-interval", "1"} : QStringList());
         rThread reader;
         QVERIFY(open(sim, reader));
         QVERIFY(reader.startReading(&m_port, 1));
@@ -175,8 +234,9 @@ private slots:
         QVERIFY(m_port.waitForBytesWritten(3000));
         QVERIFY(m_port.waitForReadyRead(3000));
         QVERIFY(!m_port.readAll().isEmpty());
-        QVERIFY(sim.receivedBytes().contains(kIdentify));
-        QVERIFY(m_buffers.isEmpty() && m_losses.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.receivedBytes().contains(kIdentify), 2000);
+        QCOMPARE(m_buffers.isEmpty(), !streaming);
+        QVERIFY(m_losses.isEmpty());
     }
 
     // The same reader runs again after a stop; a port that vanishes ends the run by itself,

@@ -297,6 +297,31 @@ private slots:
         QVERIFY(lidar.sim.waitForState("live stop", 1000));
     }
 
+    // Continuous mode streams from the start without a pause, in and out of remote mode; only
+    // DIAG mode pauses it. Leaving DIAG mode ends a running dump.
+    void continuousModeAndDiag()
+    {
+        const QByteArray record = hex("021504003704D201F103");
+        Lidar lidar({"--live-always", "--live-interval", "1", "--live-format", "1", "--live-record",
+                     QString::fromLatin1(record.toHex()), "--stored-log", file(numberedLog(400)), "--dump-baud", "9600"});
+        QVERIFY(lidar.start());
+        QList<Arrival> arrivals;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 500 && lidar.port.waitForReadyRead(40))
+            arrivals.append({clock.elapsed(), lidar.port.readAll()});
+        QVERIFY2(clock.elapsed() >= 500, "the stream paused");
+        QVERIFY2(joined(arrivals).size() >= 50 * record.size(), qPrintable(QString::number(joined(arrivals).size())));
+        QVERIFY(joined(arrivals).startsWith(record));
+        lidar.exchange(hex("02282803"), 3000, 100);
+        lidar.write(hex("02343403"));
+        QVERIFY(lidar.sim.waitForState("dump start", 1000));
+        lidar.write(hex("02292903"));
+        QVERIFY(lidar.sim.waitForState("dump stopped after", 1000));
+        QVERIFY(lidar.sim.waitForState("live start", 1000));
+        QCOMPARE(lidar.sim.states().filter("dump end"), QStringList());
+    }
+
     // The command line: --help describes it; a mistake is reported with exit code 2.
     void commandLine_data()
     {
@@ -347,18 +372,25 @@ private slots:
     // The port disappears: the terminal is gone and the client's port reports an error.
     void vanish_data()
     {
-        QTest::addColumn<bool>("bySignal");
-        QTest::newRow("after a time") << false;
-        QTest::newRow("by signal") << true;
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("dumpBytes");  // -1: no dump asked for
+        QTest::newRow("after a time") << QStringList{"--vanish-after", "400"} << -1;
+        QTest::newRow("by signal") << QStringList() << -1;
+        QTest::newRow("after 100 dump bytes") << QStringList{"--vanish-after-dump-bytes", "100"} << 100;
     }
     void vanish()
     {
-        QFETCH(bool, bySignal);
-        Lidar lidar(bySignal ? QStringList() : QStringList{"--vanish-after", "400"});
+        QFETCH(QStringList, args);
+        QFETCH(int, dumpBytes);
+        Lidar lidar(args + QStringList{"--stored-log", file(numberedLog(20))});
         QVERIFY(lidar.start());
         QCOMPARE(lidar.exchange(hex("020b0b03")), hex("020b0b03"));
-        if (bySignal)
+        if (dumpBytes >= 0) {
+            lidar.exchange(hex("02282803"));
+            QCOMPARE(lidar.exchange(hex("02343403"), 3000, 500), numberedLog(20).left(dumpBytes));
+        } else if (args.isEmpty()) {
             lidar.sim.vanish();
+        }
         QVERIFY(lidar.sim.waitForState("vanish", 3000));
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(lidar.sim.portPath()), 3000);
         lidar.write(hex("020b0b03"));

@@ -569,9 +569,11 @@ void Simulator::dumpTick()
         dumpSent_ = int(allowed);
     }
     if (opts_.vanishAfterDumpBytes >= 0 && dumpSent_ >= opts_.vanishAfterDumpBytes) {
-        // The bytes written so far reach the other end before the terminal goes.
-        flushOutput();
-        vanish();
+        // A terminal that closes drops what its reader has not taken yet; the pause lets the
+        // bytes sent so far arrive, so a test knows exactly what the other end got.
+        dumping_ = false;
+        state(QStringLiteral("dump cut after %1 bytes").arg(dumpSent_));
+        at(now() + 300, [this] { vanish(); });
         return;
     }
     if (dumpSent_ >= dumpData_.size()) {

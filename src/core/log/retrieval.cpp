@@ -21,7 +21,9 @@ PrepareOutcome abandon(OperatorInterface &op)
     return PrepareOutcome::Abandoned;
 }
 
-PrepareOutcome enterWithKeys(LidarChannel &channel, OperatorInterface &op)
+}  // namespace
+
+PrepareOutcome startDumpWithKeys(LidarChannel &channel, OperatorInterface &op)
 {
     const ConfigRead read = ReadConfigFlags(channel, kEnterLabel, QStringLiteral("Configuration flag"), op);
     if (!read.written)
@@ -64,6 +66,8 @@ PrepareOutcome enterWithKeys(LidarChannel &channel, OperatorInterface &op)
     return PrepareOutcome::Ready;
 }
 
+namespace {
+
 bool leaveWithKeys(LidarChannel &channel, OperatorInterface &op)
 {
     if (!SendKeySequence(channel, false, op))
@@ -103,7 +107,7 @@ PrepareOutcome prepareRetrieval(LidarConnection &connection, const QString &sele
     connection.port().clear(QSerialPort::AllDirections);
     LidarChannel channel = connection.channel();
     if (!connection.framedDiagCommands())
-        return enterWithKeys(channel, op);
+        return startDumpWithKeys(channel, op);
     if (!SetDiagMode(channel, true, op) || !StartDataRetrieval(channel, op))
         return abandon(op);
     return PrepareOutcome::Ready;

@@ -6,6 +6,7 @@
 
 namespace velomark {
 
+class LidarChannel;
 class LidarConnection;
 class OperatorInterface;
 
@@ -22,6 +23,10 @@ enum class PrepareOutcome {
 // is closed on every outcome but Ready.
 PrepareOutcome prepareRetrieval(LidarConnection &connection, const QString &selectedText,
                                 OperatorInterface &op);
+
+// The older-firmware part of prepareRetrieval, on the connected lidar's channel: configuration
+// bit 2, the key sequence and "Y". The please-wait window is closed on every outcome but Ready.
+PrepareOutcome startDumpWithKeys(LidarChannel &channel, OperatorInterface &op);
 
 // Takes the lidar out of DIAG mode after a dump (also an empty or interrupted one): the framed
 // leave command, or the key sequence followed by writing back the configuration flags with
