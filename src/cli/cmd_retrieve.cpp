@@ -31,7 +31,7 @@ bool writeToStdout(const QByteArray &bytes)
 int runRetrieve(const QStringList &args)
 {
     QCommandLineParser parser;
-    const LidarOptions lidarOptions;
+    const LidarOptions lidarOptions(true);
     lidarOptions.addTo(parser);
     const DateFilterOptions dates;
     const QCommandLineOption output(QStringLiteral("output"),
@@ -54,12 +54,13 @@ int runRetrieve(const QStringList &args)
 
     CliOperator op;
     velomark::LidarConnection connection(op);
-    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    const std::optional<SelectedLidar> selected = lidarOptions.select(parser, connection, &exitCode);
     if (!selected)
         return exitCode;
 
     catchInterrupts();
-    if (velomark::prepareRetrieval(connection, *selected, op) != velomark::PrepareOutcome::Ready) {
+    if (velomark::prepareRetrieval(connection, selected->listText, op) != velomark::PrepareOutcome::Ready) {
+        tellOpenError(connection);
         connection.CloseLidarPort();
         return Failed;
     }
@@ -75,7 +76,7 @@ int runRetrieve(const QStringList &args)
     }
     // The lidar leaves DIAG mode on every path once it entered it, an empty dump included.
     velomark::restoreFromDiagMode(connection, op);
-    const QString lidarId = velomark::lidarIdOf(connection.connectedLidarName);
+    const QString lidarId = velomark::lidarIdOf(selected->name);
     connection.CloseLidarPort();
     if (interrupted()) {
         err() << "velomark-cli: retrieval interrupted" << Qt::endl;
