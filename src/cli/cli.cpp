@@ -165,7 +165,7 @@ void tellOpenError(const velomark::LidarConnection &connection)
 }
 
 DateFilterOptions::DateFilterOptions()
-    : from(QStringLiteral("from"), QStringLiteral("First day shown (YYYY-MM-DD); needs --to."),
+    : from(QStringLiteral("from"), QStringLiteral("First day shown (YYYY-MM-DD), not after --to; needs --to."),
            QStringLiteral("DATE")),
       to(QStringLiteral("to"), QStringLiteral("Last day shown (YYYY-MM-DD); needs --from."),
          QStringLiteral("DATE"))
