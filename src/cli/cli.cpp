@@ -59,14 +59,44 @@ bool parseArguments(QCommandLineParser &parser, const QStringList &args, const Q
     return true;
 }
 
-LidarOptions::LidarOptions()
-    : port(QStringLiteral("port"), QStringLiteral("The lidar's serial port (a device path)."),
+namespace {
+
+// Discovery behind a --port stays quiet: a lidar that is not listed is no error there.
+class SilentOperator : public velomark::OperatorInterface
+{
+public:
+    void inform(const QString &, const QString &) override {}
+    bool ask(const QString &, const QString &) override { return false; }
+    QString chooseSaveFile(const QString &, const QString &, const QString &, bool) override { return {}; }
+    QString chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
+    void showWait(const QString &) override {}
+    void setWaitText(const QString &) override {}
+    void closeWait() override {}
+};
+
+std::optional<velomark::LidarEntry> listedLidarOnPort(const QString &portName)
+{
+    SilentOperator silent;
+    for (const velomark::LidarEntry &entry : velomark::enumerateLidars(silent)) {
+        if (entry.portName == portName)
+            return entry;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+LidarOptions::LidarOptions(bool namesRows)
+    : namesRows(namesRows),
+      port(QStringLiteral("port"), QStringLiteral("The lidar's serial port (a device path)."),
            QStringLiteral("PATH")),
       lidar(QStringLiteral("lidar"),
             QStringLiteral("Finds the lidar by discovery, first match by name."), QStringLiteral("NAME")),
       name(QStringLiteral("name"),
-           QStringLiteral("The lidar's list text with --port (default: the port path); "
-                          "its last five characters are the Lidar_Id."),
+           namesRows ? QStringLiteral("The lidar's name with --port; its last five characters are the "
+                                      "Lidar_Id. Without it: the name of the listed lidar on that port, "
+                                      "else an empty Lidar_Id.")
+                     : QStringLiteral("The lidar's name with --port, used in messages (default: the port path)."),
            QStringLiteral("NAME"))
 {
 }
@@ -78,9 +108,8 @@ void LidarOptions::addTo(QCommandLineParser &parser) const
     parser.addOption(name);
 }
 
-std::optional<velomark::LidarEntry> LidarOptions::entry(const QCommandLineParser &parser,
-                                                        velomark::OperatorInterface &op,
-                                                        int *exitCode) const
+std::optional<SelectedLidar> LidarOptions::select(const QCommandLineParser &parser,
+                                                  velomark::LidarConnection &connection, int *exitCode) const
 {
     const bool byPort = parser.isSet(port);
     const bool byName = parser.isSet(lidar);
@@ -88,36 +117,55 @@ std::optional<velomark::LidarEntry> LidarOptions::entry(const QCommandLineParser
         *exitCode = usageError(QStringLiteral("give either --port PATH or --lidar NAME"));
         return std::nullopt;
     }
+    std::optional<velomark::LidarEntry> found;
+    QString name;
     if (byPort) {
-        if (parser.value(port).isEmpty()) {
+        const QString path = parser.value(port);
+        if (path.isEmpty()) {
             *exitCode = usageError(QStringLiteral("--port needs a path"));
             return std::nullopt;
         }
-        const QString text = parser.isSet(name) ? parser.value(name) : parser.value(port);
-        return velomark::LidarEntry{QString(), text, parser.value(port)};
+        if (parser.isSet(this->name)) {
+            found = velomark::LidarEntry{QString(), parser.value(this->name), path};
+            name = found->name;
+        } else if (namesRows) {
+            found = listedLidarOnPort(path);
+            if (found) {
+                name = found->name;
+            } else {
+                // The connection selects its entry by a non-empty text: the path does, and
+                // the rows get no name.
+                found = velomark::LidarEntry{QString(), path, path};
+                err() << "no lidar name given: Lidar_Id left empty (use --name)" << Qt::endl;
+            }
+        } else {
+            found = velomark::LidarEntry{QString(), path, path};
+            name = path;
+        }
+    } else {
+        if (parser.isSet(this->name)) {
+            *exitCode = usageError(QStringLiteral("--name goes with --port; --lidar uses the discovered name"));
+            return std::nullopt;
+        }
+        found = velomark::discoverLidarByName(parser.value(lidar), connection.operatorInterface());
+        if (!found) {
+            *exitCode = Failed;
+            return std::nullopt;
+        }
+        name = found->name;
     }
-    if (parser.isSet(name)) {
-        *exitCode = usageError(QStringLiteral("--name goes with --port; --lidar uses the discovered name"));
-        return std::nullopt;
-    }
-    std::optional<velomark::LidarEntry> found = velomark::discoverLidarByName(parser.value(lidar), op);
-    if (!found)
-        *exitCode = Failed;
-    return found;
+    connection.lidars = {*found};
+    return SelectedLidar{found->name, name};
 }
 
-std::optional<QString> LidarOptions::select(const QCommandLineParser &parser,
-                                            velomark::LidarConnection &connection, int *exitCode) const
+void tellOpenError(const velomark::LidarConnection &connection)
 {
-    const std::optional<velomark::LidarEntry> found = entry(parser, connection.operatorInterface(), exitCode);
-    if (!found)
-        return std::nullopt;
-    connection.lidars = {*found};
-    return found->name;
+    if (!connection.openError().isEmpty())
+        err() << connection.openError() << Qt::endl;
 }
 
 DateFilterOptions::DateFilterOptions()
-    : from(QStringLiteral("from"), QStringLiteral("First day shown (YYYY-MM-DD); needs --to."),
+    : from(QStringLiteral("from"), QStringLiteral("First day shown (YYYY-MM-DD), not after --to; needs --to."),
            QStringLiteral("DATE")),
       to(QStringLiteral("to"), QStringLiteral("Last day shown (YYYY-MM-DD); needs --from."),
          QStringLiteral("DATE"))
@@ -143,6 +191,10 @@ std::optional<velomark::LogDateFilter> DateFilterOptions::filter(const QCommandL
     const QDate end = QDate::fromString(parser.value(to), Qt::ISODate);
     if (!start.isValid() || !end.isValid()) {
         *exitCode = usageError(QStringLiteral("DATE must be YYYY-MM-DD"));
+        return std::nullopt;
+    }
+    if (start > end) {
+        *exitCode = usageError(QStringLiteral("--from %1 is after --to %2").arg(parser.value(from), parser.value(to)));
         return std::nullopt;
     }
     return velomark::LogDateFilter::between(start, end);

@@ -48,25 +48,39 @@ bool parseArguments(QCommandLineParser &parser, const QStringList &args, const Q
 // Prints a usage error to standard error; returns ExitCode::Usage.
 int usageError(const QString &text);
 
-// The options that choose a lidar: --port PATH (with --name NAME for its list text) or
-// --lidar NAME (discovery, first match by name, as the window does).
+// The lidar a command talks to: the text the connection selects it by, and its name, the
+// source of the Lidar_Id. They differ only for a --port without --name that no listed lidar
+// has: the port path selects it and the name stays empty.
+struct SelectedLidar
+{
+    QString listText;
+    QString name;
+};
+
+// The options that choose a lidar: --port PATH (with --name NAME for its name) or --lidar NAME
+// (discovery, first match by name, as the window does).
 struct LidarOptions
 {
-    LidarOptions();
+    // namesRows: the command stamps the lidar's name into its rows (Lidar_Id); a --port without
+    // --name then takes the name of the listed lidar on that port, or none (said on standard
+    // error), never the port path.
+    explicit LidarOptions(bool namesRows = false);
     void addTo(QCommandLineParser &parser) const;
-    // The lidar to connect, or nothing: then *exitCode is 2 for bad usage (printed here) or
-    // 1 when discovery did not find the lidar (the operator was told why).
-    std::optional<velomark::LidarEntry> entry(const QCommandLineParser &parser,
-                                              velomark::OperatorInterface &op, int *exitCode) const;
-    // Makes that lidar the connection's only list entry and gives its list text, the text the
-    // connection selects it by; nothing as with entry().
-    std::optional<QString> select(const QCommandLineParser &parser, velomark::LidarConnection &connection,
-                                  int *exitCode) const;
+    // Makes the chosen lidar the connection's only list entry. Nothing when there is none:
+    // then *exitCode is 2 for bad usage (printed here) or 1 when discovery did not find the
+    // lidar (the operator was told why).
+    std::optional<SelectedLidar> select(const QCommandLineParser &parser, velomark::LidarConnection &connection,
+                                        int *exitCode) const;
 
+    bool namesRows;
     QCommandLineOption port;
     QCommandLineOption lidar;
     QCommandLineOption name;
 };
+
+// After a command could not connect: the system's reason when the port would not open, on the
+// line after the connection's "please make sure it is powered on"; nothing otherwise.
+void tellOpenError(const velomark::LidarConnection &connection);
 
 // --from DATE --to DATE (YYYY-MM-DD, both or neither): the log tab's date filter; without
 // them every accepted record is shown, as with "Retrieve All Records".
@@ -74,7 +88,8 @@ struct DateFilterOptions
 {
     DateFilterOptions();
     void addTo(QCommandLineParser &parser) const;
-    // The filter, or nothing after a usage error (printed here, *exitCode set to 2).
+    // The filter, or nothing after a usage error (printed here, *exitCode set to 2), among
+    // them a --from after --to.
     std::optional<velomark::LogDateFilter> filter(const QCommandLineParser &parser, int *exitCode) const;
 
     QCommandLineOption from;

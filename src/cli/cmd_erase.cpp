@@ -43,10 +43,12 @@ int runErase(const QStringList &args)
 
     EraseOperator op(parser.isSet(yes));
     velomark::LidarConnection connection(op);
-    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    const std::optional<SelectedLidar> selected = lidarOptions.select(parser, connection, &exitCode);
     if (!selected)
         return exitCode;
-    const velomark::EraseOutcome outcome = velomark::eraseStoredLog(connection, *selected, op);
+    const velomark::EraseOutcome outcome = velomark::eraseStoredLog(connection, selected->listText, op);
+    if (outcome == velomark::EraseOutcome::NotConnected)
+        tellOpenError(connection);
     connection.CloseLidarPort();
     return outcome == velomark::EraseOutcome::Erased ? Success : Failed;
 }

@@ -21,11 +21,13 @@ int runIdentify(const QStringList &args)
 
     CliOperator op;
     velomark::LidarConnection connection(op);
-    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    const std::optional<SelectedLidar> selected = lidarOptions.select(parser, connection, &exitCode);
     if (!selected)
         return exitCode;
-    if (!connection.ConnectSelectedLidar(*selected))
+    if (!connection.ConnectSelectedLidar(selected->listText)) {
+        tellOpenError(connection);
         return Failed;
+    }
     out() << "type " << connection.lidarType << '\n'
           << "firmware " << connection.firmwareMajor << '.' << connection.firmwareMinor << Qt::endl;
     connection.CloseLidarPort();

@@ -83,7 +83,7 @@ bool positiveNumber(const QString &text, int *value)
 int runLive(const QStringList &args)
 {
     QCommandLineParser parser;
-    const LidarOptions lidarOptions;
+    const LidarOptions lidarOptions(true);
     const QCommandLineOption output(QStringLiteral("output"),
                                     QStringLiteral("The live data file (created with its header, or appended to)."),
                                     QStringLiteral("FILE"));
@@ -114,10 +114,9 @@ int runLive(const QStringList &args)
 
     CliOperator op;
     velomark::LidarConnection connection(op);
-    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    const std::optional<SelectedLidar> selected = lidarOptions.select(parser, connection, &exitCode);
     if (!selected)
         return exitCode;
-    const QString lidarName = *selected;
 
     const QString dataFilePath = parser.value(output);
     velomark::LiveDataFile dataFile;
@@ -134,14 +133,16 @@ int runLive(const QStringList &args)
 
     velomark::rThread reader;
     const velomark::LiveStartResult start =
-        velomark::startLiveAcquisition(connection, lidarName, dataFile, [&reader] { return &reader; });
+        velomark::startLiveAcquisition(connection, selected->listText, dataFile, [&reader] { return &reader; });
     if (!start.started) {
+        tellOpenError(connection);
         dataFile.close();
         connection.CloseLidarPort();
         return Failed;
     }
 
-    velomark::LiveRun run(connection.connectedLidarName, dataFilePath, parser.value(note));
+    // The rows carry the lidar's name; a lidar without one is still named in messages by its port.
+    velomark::LiveRun run(selected->name, dataFilePath, parser.value(note));
     int records = 0;
     bool portLost = false;
     QObject context;
@@ -168,7 +169,7 @@ int runLive(const QStringList &args)
     QObject::connect(&reader, &velomark::rThread::portLost, &context,
                      [&](const QString &error) {
                          portLost = true;
-                         err() << velomark::liveConnectionLostMessage(run.lidarName()) << " (" << error << ")"
+                         err() << velomark::liveConnectionLostMessage(selected->listText) << " (" << error << ")"
                                << Qt::endl;
                          QCoreApplication::exit(Failed);
                      },

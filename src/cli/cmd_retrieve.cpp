@@ -2,8 +2,10 @@
 // log CSV that Save on the log tab would write for the same rows.
 #include <QCommandLineParser>
 #include <QDate>
+#include <QElapsedTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 #include "cli.h"
 #include "common/trace.h"
@@ -26,12 +28,70 @@ bool writeToStdout(const QByteArray &bytes)
            && std::fflush(stdout) == 0;
 }
 
+// How much of the dump has arrived, on standard error: one line rewritten in place on a
+// terminal, a line every few seconds otherwise (only when more has arrived), or nothing.
+class DumpProgress
+{
+public:
+    enum class Mode { Quiet, Terminal, Lines };
+    static constexpr qint64 kLineIntervalMs = 5000;
+
+    explicit DumpProgress(Mode mode) : m_mode(mode) { m_clock.start(); }
+
+    // Called while the dump runs, a few times a second.
+    void update(qint64 bytes, qint64 lines)
+    {
+        if (m_mode == Mode::Terminal) {
+            show(bytes, lines);
+        } else if (m_mode == Mode::Lines && bytes > m_shownBytes
+                   && m_clock.elapsed() - m_shownAtMs >= kLineIntervalMs) {
+            m_shownAtMs = m_clock.elapsed();
+            show(bytes, lines);
+        }
+    }
+    // The dump has ended: the terminal's line shows the final count and is closed.
+    void finish(qint64 bytes, qint64 lines)
+    {
+        if (m_mode != Mode::Terminal)
+            return;
+        show(bytes, lines);
+        err() << Qt::endl;
+    }
+
+private:
+    void show(qint64 bytes, qint64 lines)
+    {
+        m_shownBytes = bytes;
+        const QString text = QStringLiteral("Retrieving: %1 bytes, %2 lines, %3 s")
+                                 .arg(bytes)
+                                 .arg(lines)
+                                 .arg(m_clock.elapsed() / 1000);
+        if (m_mode == Mode::Terminal)
+            err() << '\r' << text << Qt::flush;
+        else
+            err() << text << Qt::endl;
+    }
+
+    Mode m_mode;
+    QElapsedTimer m_clock;
+    qint64 m_shownAtMs = 0;
+    qint64 m_shownBytes = 0;
+};
+
+bool writeFailed(const QString &path, const velomark::FileWriteResult &result)
+{
+    if (result.ok)
+        return false;
+    err() << "velomark-cli: writing " << path << " failed: " << result.errorString << Qt::endl;
+    return true;
+}
+
 }  // namespace
 
 int runRetrieve(const QStringList &args)
 {
     QCommandLineParser parser;
-    const LidarOptions lidarOptions;
+    const LidarOptions lidarOptions(true);
     lidarOptions.addTo(parser);
     const DateFilterOptions dates;
     const QCommandLineOption output(QStringLiteral("output"),
@@ -39,11 +99,16 @@ int runRetrieve(const QStringList &args)
                                     QStringLiteral("FILE"));
     const QCommandLineOption dumpFile(QStringLiteral("dump"),
                                       QStringLiteral("Writes the raw dump bytes into FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Shows no progress while the dump arrives."));
     dates.addTo(parser);
-    parser.addOptions({output, dumpFile});
+    parser.addOptions({output, dumpFile, quiet});
     int exitCode = Success;
     if (!parseArguments(parser, args,
-                        QStringLiteral("Retrieves the log stored in a lidar and prints it as the log CSV."),
+                        QStringLiteral("Retrieves the log stored in a lidar and prints it as the log CSV. "
+                                       "Exit status 1 also when the connection was lost during the "
+                                       "download (the rows that arrived are still written) or the lidar "
+                                       "could not be taken out of diagnostic mode."),
                         &exitCode))
         return exitCode;
     if (!parser.positionalArguments().isEmpty())
@@ -54,29 +119,44 @@ int runRetrieve(const QStringList &args)
 
     CliOperator op;
     velomark::LidarConnection connection(op);
-    const std::optional<QString> selected = lidarOptions.select(parser, connection, &exitCode);
+    const std::optional<SelectedLidar> selected = lidarOptions.select(parser, connection, &exitCode);
     if (!selected)
         return exitCode;
 
     catchInterrupts();
-    if (velomark::prepareRetrieval(connection, *selected, op) != velomark::PrepareOutcome::Ready) {
+    if (velomark::prepareRetrieval(connection, selected->listText, op) != velomark::PrepareOutcome::Ready) {
+        tellOpenError(connection);
         connection.CloseLidarPort();
         return Failed;
     }
     QByteArray dump;
     QString pendingMessage;
+    bool portLost = false;
     if (!interrupted()) {
         velomark::ThreadReadDataDump reader(connection.port(), dump, pendingMessage);
+        DumpProgress progress(parser.isSet(quiet)           ? DumpProgress::Mode::Quiet
+                              : ::isatty(STDERR_FILENO) != 0 ? DumpProgress::Mode::Terminal
+                                                             : DumpProgress::Mode::Lines);
         reader.startDump();
         while (!reader.wait(100)) {
             if (interrupted())
                 reader.requestStop();
+            progress.update(reader.bytesReceived(), reader.linesReceived());
         }
+        progress.finish(reader.bytesReceived(), reader.linesReceived());
+        portLost = reader.endReason() == velomark::ThreadReadDataDump::EndReason::PortFailed;
     }
-    // The lidar leaves DIAG mode on every path once it entered it, an empty dump included.
-    velomark::restoreFromDiagMode(connection, op);
-    const QString lidarId = velomark::lidarIdOf(connection.connectedLidarName);
-    connection.CloseLidarPort();
+    bool restored = true;
+    if (portLost) {
+        // Nobody hears a restore on a dead port.
+        connection.releaseLostPort();
+        op.inform(velomark::kMessageTitle, velomark::downloadLostMessage(selected->listText));
+    } else {
+        // The lidar leaves DIAG mode on every other path once it entered it, an empty dump
+        // included; a failed restore has been told by the core.
+        restored = velomark::restoreFromDiagMode(connection, op);
+        connection.CloseLidarPort();
+    }
     if (interrupted()) {
         err() << "velomark-cli: retrieval interrupted" << Qt::endl;
         return Failed;
@@ -84,28 +164,20 @@ int runRetrieve(const QStringList &args)
     if (!pendingMessage.isEmpty())
         op.inform(velomark::applicationTitle(), pendingMessage);
 
-    if (parser.isSet(dumpFile)) {
-        const velomark::FileWriteResult kept = velomark::writeLogDump(dump, parser.value(dumpFile));
-        if (!kept.ok) {
-            err() << "velomark-cli: writing " << parser.value(dumpFile) << " failed: " << kept.errorString
-                  << Qt::endl;
-            return Failed;
-        }
-    }
-    const QByteArray csv =
-        velomark::logCsvText(velomark::logRows(velomark::decodeLogDump(dump), *filter, lidarId));
+    // What did arrive is written also after a failure, so nothing received is lost.
+    if (parser.isSet(dumpFile)
+        && writeFailed(parser.value(dumpFile), velomark::writeLogDump(dump, parser.value(dumpFile))))
+        return Failed;
+    const QByteArray csv = velomark::logCsvText(
+        velomark::logRows(velomark::decodeLogDump(dump), *filter, velomark::lidarIdOf(selected->name)));
     if (parser.isSet(output)) {
-        const velomark::FileWriteResult written = velomark::writeLogCsv(csv, parser.value(output));
-        if (!written.ok) {
-            err() << "velomark-cli: writing " << parser.value(output) << " failed: " << written.errorString
-                  << Qt::endl;
+        if (writeFailed(parser.value(output), velomark::writeLogCsv(csv, parser.value(output))))
             return Failed;
-        }
     } else if (!writeToStdout(csv)) {
         err() << "velomark-cli: writing the CSV failed" << Qt::endl;
         return Failed;
     }
-    return Success;
+    return portLost || !restored ? Failed : Success;
 }
 
 }  // namespace cli

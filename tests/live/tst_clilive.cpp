@@ -35,17 +35,31 @@ class TestCliLive : public QObject
     Q_OBJECT
 private slots:
     // The data file byte for byte: quoted note and file name, an existing file appended to
-    // without a second header, the Lidar_Id of --name or of the discovered lidar.
+    // without a second header, the Lidar_Id of --name, of the lidar listed on that port, or
+    // none (never the port path).
     void dataFileAfterRun_data()
     {
         QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QStringList>("nameOption");
+        QTest::addColumn<QString>("listedName");  // listed by discovery on the sim's port
+        QTest::addColumn<QByteArray>("lidarId");
+        QTest::addColumn<QByteArray>("err");
         const QByteArray older = "12,3.4,Approaching,2019Oct14,09:00:00,,,00001,old.txt,\n";
-        QTest::newRow("new file, --port and --name") << QByteArray();
-        QTest::newRow("existing file appended, no second header") << kHeader + older;
+        const QStringList named{"--name", "VZQ Demo 4711"};
+        QTest::newRow("new file, --port and --name") << QByteArray() << named << QString() << QByteArray(" 4711") << QByteArray();
+        QTest::newRow("existing file appended, no second header")
+            << kHeader + older << named << QString() << QByteArray(" 4711") << QByteArray();
+        QTest::newRow("--port of a listed lidar") << QByteArray() << QStringList() << QStringLiteral("VZQ Field 0815")
+            << QByteArray(" 0815") << QByteArray();
+        QTest::newRow("--port of no listed lidar") << QByteArray() << QStringList() << QString() << QByteArray()
+            << QByteArray("no lidar name given: Lidar_Id left empty (use --name)\n");
     }
     void dataFileAfterRun()
     {
         QFETCH(QByteArray, before);
+        QFETCH(QStringList, nameOption);
+        QFETCH(QString, listedName);
+        QFETCH(QByteArray, lidarId);
         LidarSim sim(textRecordOptions(300));
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         QTemporaryDir dir;
@@ -53,21 +67,47 @@ private slots:
         if (!before.isEmpty())
             QVERIFY(writeFileBytes(path, before));
 
-        const CliRun run = runCli({"live", "--output", path, "--note", "north, lane \"2\"", "--count", "3", "--port", sim.portPath(),
-                                   "--name", "VZQ Demo 4711"}, kLocale);
-        QCOMPARE(run.err, QByteArray());
+        // The list never comes from the system's look-up.
+        const QString listed = listedName.isEmpty() ? QStringLiteral("VZQ Other=/dev/null") : listedName + '=' + sim.portPath();
+        const CliRun run = runCli(QStringList{"live", "--output", path, "--note", "north, lane \"2\"", "--count", "3",
+                                              "--port", sim.portPath()} + nameOption,
+                                  kLocale + QStringList{"VELOMARK_LIDARS=" + listed});
+        QTEST(run.err, "err");
         QCOMPARE(run.exitCode, 0);
 
-        const QByteArray lines =
-            "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000, 4711,\"live,1.txt\","
+        QByteArray lines =
+            "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000,%ID,\"live,1.txt\","
             "\"north, lane \"\"2\"\"\"\n"
-            ",12.3,Approaching,2019Oct15,14:30:16,,, 4711,\"live,1.txt\",\"north, lane \"\"2\"\"\"\n"
-            "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000, 4711,\"live,1.txt\","
+            ",12.3,Approaching,2019Oct15,14:30:16,,,%ID,\"live,1.txt\",\"north, lane \"\"2\"\"\"\n"
+            "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000,%ID,\"live,1.txt\","
             "\"north, lane \"\"2\"\"\"\n";
+        lines.replace("%ID", lidarId);
         QCOMPARE(run.out, lines);
         QCOMPARE(fileBytes(path), (before.isEmpty() ? kHeader : before) + lines);
         // The lidar was released from remote mode.
         QVERIFY(sim.receivedBytes().endsWith(kRemoteOff));
+    }
+
+    // Every command that connects adds the system's reason to "please make sure it is powered on".
+    void openFailureTellsTheReason_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("identify") << QStringList{"identify"};
+        QTest::newRow("live") << QStringList{"live", "--output", "%dir/live.txt"};
+        QTest::newRow("retrieve") << QStringList{"retrieve"};
+        QTest::newRow("erase") << QStringList{"erase", "--yes"};
+    }
+    void openFailureTellsTheReason()
+    {
+        QFETCH(QStringList, args);
+        QTemporaryDir dir;
+        args.replaceInStrings(QStringLiteral("%dir"), dir.path());
+        const CliRun run = runCli(args + QStringList{"--port", dir.filePath(QStringLiteral("gone")), "--name", "VZQ 1"});
+        QCOMPARE(run.exitCode, 1);
+        const QList<QByteArray> lines = run.err.trimmed().split('\n');
+        QVERIFY2(lines.size() >= 2, run.err.constData());
+        QCOMPARE(lines[lines.size() - 2], QByteArray("Lidar VZQ 1 : please make sure it is powered on"));
+        QCOMPARE(lines.last(), QByteArray("No such file or directory"));
     }
 
     void refusals_data()

@@ -25,6 +25,20 @@ const QByteArray kFramedLeave = "02292903";
 const QByteArray kKeys = "257B3C";
 const QByteArray kConfigRead = "0209585103";
 
+// Standard error without the progress lines, which go to *progress.
+QByteArray withoutProgress(const QByteArray &err, QList<QByteArray> *progress)
+{
+    static const QRegularExpression line(QStringLiteral("^Retrieving: \\d+ bytes, \\d+ lines, \\d+ s$"));
+    QByteArray rest;
+    for (const QByteArray &text : err.split('\n')) {
+        if (line.match(QString::fromUtf8(text)).hasMatch())
+            progress->append(text);
+        else if (!text.isEmpty())
+            rest += text + '\n';
+    }
+    return rest;
+}
+
 // A lidar in DIAG mode, about to dump a demo log, on a connection of this thread.
 struct DumpingLidar
 {
@@ -55,41 +69,53 @@ private slots:
         QVERIFY(sampledump::writeStoredLog(m_storedLog));
     }
 
-    // Every retrieval ends with 5 s of silence: the table starts them all at once.
+    // Every retrieval ends with 5 s of silence: the table starts them all at once. Runs are
+    // --quiet unless they expect progress lines.
     void retrieveCommand_data()
     {
         QTest::addColumn<int>("run");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("csv");
-        QTest::addColumn<QByteArray>("stderrText");
-        QTest::addColumn<QByteArray>("frames");  // every byte the lidar received, as hex
-        QTest::addColumn<QByteArray>("dump");    // logDump.txt of a successful run
+        QTest::addColumn<QByteArray>("stderrText");  // without progress lines
+        QTest::addColumn<QByteArray>("frames");      // every byte the lidar received, as hex
+        QTest::addColumn<QByteArray>("dump");        // the --dump file; empty when there is none
+        QTest::addColumn<bool>("progress");          // at least one progress line
 
         const QByteArray id = "54321";
         QTest::newRow("9.2 by discovery, Enabled on the second key attempt")
             << start({"--firmware", "9.2", "--diag-enable-on-attempt", "2"}, {"--lidar", kLidarName}) << 0
             << sampledump::allRecordsCsv(id) << QByteArray()
             << kConnect + kConfigRead + "020A58164403" + kKeys + kKeys + "59" + kKeys + kConfigRead
-                   + "020A58124003" + kRelease << sampledump::kDump;
+                   + "020A58124003" + kRelease << sampledump::kDump << false;
         // The first silence of 5 s ends the dump; what the lidar sends later is not part of it.
         QTest::newRow("9.3 into a file, a pause over 5 s ends the dump")
             << start({"--firmware", "9.3", "--dump-burst", QString::number(sampledump::kFirstTwoLines), "--dump-pause", "5600"},
                      {"--port", "%port", "--name", kLidarName, "--output", "%output"}) << 0
             << sampledump::kCsvHeader + sampledump::csvLine(0, id) + sampledump::csvLine(1, id) << QByteArray()
-            << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump.left(sampledump::kFirstTwoLines);
-        QTest::newRow("10.0 in bursts 2 s apart, date range")
+            << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump.left(sampledump::kFirstTwoLines) << false;
+        // About 6 s of dump: a progress line comes after 5 s.
+        QTest::newRow("10.0 in bursts 2 s apart, date range, progress")
             << start({"--firmware", "10.0", "--dump-burst", "60", "--dump-pause", "2000"},
-                     {"--port", "%port", "--name", "VZQ-77", "--from", "2024-12-25", "--to", "2024-12-31"})
+                     {"--port", "%port", "--name", "VZQ-77", "--from", "2024-12-25", "--to", "2024-12-31"}, false)
             << 0 << sampledump::kCsvHeader + sampledump::csvLine(0, "ZQ-77") << QByteArray()
-            << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump;
+            << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump << true;
         QTest::newRow("silent dump still leaves DIAG mode") << start({"--firmware", "9.3", "--fault", "34=silent"}, {"--port", "%port"})
             << 0 << sampledump::kCsvHeader << QByteArray("Retrieving memory data: No data found\n")
-            << kConnect + kFramedEnter + kFramedLeave + kRelease << QByteArray();
+            << kConnect + kFramedEnter + kFramedLeave + kRelease << QByteArray() << false;
         QTest::newRow("DIAG frame without echo")
             << start({"--firmware", "10.0", "--fault", "28=silent"}, {"--port", "%port"}) << 1
-            << QByteArray() << QByteArray() << kConnect + "02282803" + kRelease << QByteArray();
+            << QByteArray() << QByteArray() << kConnect + "02282803" + kRelease << QByteArray() << false;
         QTest::newRow("type 2 keeps no log") << start({"--model", "MSP:Brasko"}, {"--port", "%port"}) << 1 << QByteArray()
-            << QByteArray("This lidar is not capable of logging data\n") << kConnect + kRelease << QByteArray();
+            << QByteArray("This lidar is not capable of logging data\n") << kConnect + kRelease << QByteArray() << false;
+        // --port without --name: the Lidar_Id of the listed lidar on that port.
+        QTest::newRow("leaving DIAG mode not echoed")
+            << start({"--firmware", "10.0", "--fault", "29=silent"}, {"--port", "%port"}) << 1
+            << sampledump::allRecordsCsv(id) << restoreFailedMessage(kLidarName).toUtf8() + '\n'
+            << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump << false;
+        QTest::newRow("--from after --to")
+            << start({}, {"--port", "%port", "--from", "2025-01-02", "--to", "2025-01-01"}) << 2 << QByteArray()
+            << QByteArray("velomark-cli: --from 2025-01-02 is after --to 2025-01-01\nTry 'velomark-cli --help'.\n")
+            << QByteArray() << QByteArray() << false;
     }
     void retrieveCommand()
     {
@@ -97,16 +123,40 @@ private slots:
         QFETCH(int, exitCode);
         Run &r = *m_runs.at(run);
         QVERIFY(!r.sim.portPath().isEmpty());
+        QFETCH(bool, progress);
         const CliRun result = finishCli(r.cli);
-        QTEST(result.err, "stderrText");
+        QList<QByteArray> progressLines;
+        QTEST(withoutProgress(result.err, &progressLines), "stderrText");
+        QCOMPARE(!progressLines.isEmpty(), progress);
         QCOMPARE(result.exitCode, exitCode);
         const bool toFile = QFile::exists(r.output);
         QTEST(toFile ? fileBytes(r.output) : result.out, "csv");
         QVERIFY(!toFile || result.out.isEmpty());
         QTEST(r.sim.receivedBytes().toHex().toUpper(), "frames");
         // The raw dump is kept byte for byte, whatever the decoder made of it.
-        if (exitCode == 0)
-            QTEST(fileBytes(r.dump), "dump");
+        QTEST(QFile::exists(r.dump) ? fileBytes(r.dump) : QByteArray(), "dump");
+    }
+
+    // A cut download is no result: the rows and bytes that arrived are written, nothing more
+    // goes to the lidar, exit 1.
+    void vanishedPortFailsTheRetrieval()
+    {
+        // The first two lines come 1.5 s before the port goes; bytes still under way when it
+        // goes may be lost with it.
+        LidarSim sim({"--firmware", "10.0", "--stored-log", m_storedLog.fileName(), "--dump-burst",
+                      QString::number(sampledump::kFirstTwoLines), "--dump-pause", "1500", "--vanish-after-dump-bytes", "100"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const QString dumpPath = m_dir.filePath(QStringLiteral("vanished.bin"));
+        const CliRun run = runCli({"retrieve", "--quiet", "--port", sim.portPath(), "--name", kLidarName, "--dump", dumpPath});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, downloadLostMessage(kLidarName).toUtf8() + '\n');
+        QCOMPARE(run.out, sampledump::kCsvHeader + sampledump::csvLine(0, "54321") + sampledump::csvLine(1, "54321"));
+        const QByteArray dump = fileBytes(dumpPath);
+        QVERIFY(dump.startsWith(sampledump::kDump.left(sampledump::kFirstTwoLines)));
+        const QByteArray sent = sim.sentBytes();
+        // The dump follows the echo of the DIAG frame.
+        QVERIFY(sent.mid(sent.indexOf(QByteArray::fromHex("02282803")) + 4).startsWith(dump));
+        QCOMPARE(sim.receivedBytes().toHex().toUpper(), kConnect + kFramedEnter);
     }
 
     void interruptedRetrievalReleasesTheLidar_data()
@@ -118,12 +168,12 @@ private slots:
     void interruptedRetrievalReleasesTheLidar()
     {
         QFETCH(int, signalNumber);
-        // About a second of dump: still running when the signal comes. The lidar goes on
-        // sending after the stop, so the echo of the leave command comes at its end.
-        LidarSim sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", "20000"});
+        // A long log at the usual pace: the lidar goes on sending after the stop, until it
+        // reads the leave command, whose echo comes after the bytes already under way.
+        LidarSim sim({"--firmware", "10.0", "--demo-log", "2000"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         QProcess cli;
-        startCli(cli, {"retrieve", "--port", sim.portPath()});
+        startCli(cli, {"retrieve", "--port", sim.portPath(), "--name", kLidarName});
         QVERIFY(sim.waitForState(QStringLiteral("dump start"), 10000));
         QTest::qWait(200);
         QElapsedTimer timer;
@@ -215,8 +265,9 @@ private:
     QTemporaryFile m_storedLog;
     QTemporaryDir m_dir;
 
-    // Starts velomark-cli retrieve against a simulated lidar holding the sample dump.
-    int start(const QStringList &simArgs, QStringList cliArgs)
+    // Starts velomark-cli retrieve against a simulated lidar holding the sample dump, listed
+    // by discovery as kLidarName.
+    int start(const QStringList &simArgs, QStringList cliArgs, bool quiet = true)
     {
         auto &r = *m_runs.emplace_back(std::make_unique<Run>(
             simArgs + QStringList{"--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"}));
@@ -225,6 +276,8 @@ private:
         r.output = m_dir.filePath(QStringLiteral("log%1.csv").arg(m_runs.size()));
         cliArgs.replaceInStrings(QStringLiteral("%port"), r.sim.portPath());
         cliArgs.replaceInStrings(QStringLiteral("%output"), r.output);
+        if (quiet)
+            cliArgs.append(QStringLiteral("--quiet"));
         startCli(r.cli, QStringList{"retrieve", "--dump", r.dump} + cliArgs,
                  {"VELOMARK_LIDARS=" + kLidarName + QLatin1Char('=') + r.sim.portPath()});
         return int(m_runs.size()) - 1;
