@@ -191,7 +191,7 @@ private slots:
         QTest::newRow("refused, not released") << "--model LX:Brasko" << "--port|%port" << 1 << ""
                                                << "Invalid lidar type detected\n" << identified;
         QTest::newRow("port does not exist") << "" << "--port|/dev/velomark-none" << 1 << ""
-            << "Lidar /dev/velomark-none : please make sure it is powered on\n" << QByteArray();
+            << "Lidar /dev/velomark-none : please make sure it is powered on\nNo such file or directory\n" << QByteArray();
         QTest::newRow("found by name, first match") << "" << "--lidar|VZQ Beta" << 0 << "type 5\nfirmware 9.3\n"
                                                     << "" << released;
         QTest::newRow("name not listed") << "" << "--lidar|VZQ Gamma" << 1 << ""
