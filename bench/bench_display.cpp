@@ -14,19 +14,6 @@
 
 namespace {
 
-// A silent operator: the benchmark never opens a box.
-class QuietOperator : public velomark::OperatorInterface
-{
-public:
-    void inform(const QString &, const QString &) override {}
-    bool ask(const QString &, const QString &) override { return false; }
-    QString chooseSaveFile(const QString &, const QString &, const QString &, bool) override { return {}; }
-    QString chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
-    void showWait(const QString &) override {}
-    void setWaitText(const QString &) override {}
-    void closeWait() override {}
-};
-
 // Records over 60 days from 2025-01-01, half of them with a position.
 QVector<velomark::SpeedRecord> makeRecords(int count)
 {
@@ -56,7 +43,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QuietOperator op;
+    velomark::SilentOperator op;
     Vantrix dialog(&op);
     dialog.show();
     // The first Show looks for lidars after 300 ms; that must not fall into a measurement.

@@ -61,22 +61,10 @@ bool parseArguments(QCommandLineParser &parser, const QStringList &args, const Q
 
 namespace {
 
-// Discovery behind a --port stays quiet: a lidar that is not listed is no error there.
-class SilentOperator : public velomark::OperatorInterface
-{
-public:
-    void inform(const QString &, const QString &) override {}
-    bool ask(const QString &, const QString &) override { return false; }
-    QString chooseSaveFile(const QString &, const QString &, const QString &, bool) override { return {}; }
-    QString chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
-    void showWait(const QString &) override {}
-    void setWaitText(const QString &) override {}
-    void closeWait() override {}
-};
-
 std::optional<velomark::LidarEntry> listedLidarOnPort(const QString &portName)
 {
-    SilentOperator silent;
+    // Discovery behind a --port stays quiet: a lidar that is not listed is no error there.
+    velomark::SilentOperator silent;
     for (const velomark::LidarEntry &entry : velomark::enumerateLidars(silent)) {
         if (entry.portName == portName)
             return entry;

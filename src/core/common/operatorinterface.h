@@ -37,4 +37,18 @@ public:
     virtual void waitProgress(qint64 bytes, qint64 lines) { Q_UNUSED(bytes) Q_UNUSED(lines) }
 };
 
+// Tells nothing and answers No: for work whose messages are nobody's business, such as a
+// look-up whose failure only means "not found".
+class SilentOperator : public OperatorInterface
+{
+public:
+    void inform(const QString &, const QString &) override {}
+    bool ask(const QString &, const QString &) override { return false; }
+    QString chooseSaveFile(const QString &, const QString &, const QString &, bool) override { return {}; }
+    QString chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
+    void showWait(const QString &) override {}
+    void setWaitText(const QString &) override {}
+    void closeWait() override {}
+};
+
 }  // namespace velomark
