@@ -51,6 +51,35 @@ QStringList binaryStream(int intervalMs)
 
 const QString kLidarName = QStringLiteral("VZQ Demo 4711");
 
+// Start as the window runs it: a simulated lidar listed under kLidarName, a data file and a
+// connection; start() asks for the reader once every check passed.
+struct StartBench
+{
+    explicit StartBench(const QStringList &simArgs) : sim(simArgs) {}
+    bool prepare()
+    {
+        if (!sim.start())
+            return false;
+        connection.lidars.append(LidarEntry{QString(), kLidarName, sim.portPath()});
+        return dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op);
+    }
+    LiveStartResult start()
+    {
+        return startLiveAcquisition(connection, kLidarName, dataFile, [this] {
+            ++readerRequests;
+            return &reader;
+        });
+    }
+
+    LidarSim sim;
+    RecordingOperator op;
+    QTemporaryDir dir;
+    LiveDataFile dataFile;
+    LidarConnection connection{op};
+    rThread reader;
+    int readerRequests = 0;
+};
+
 }  // namespace
 
 class TestLiveReader : public QObject
@@ -159,26 +188,19 @@ private slots:
             options << "--live-record" << hexArg(records.last());
         }
         const int count = intervalMs >= 300 ? 4 : 300;
-        LidarSim sim(options << "--live-count" << QString::number(count));
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        RecordingOperator op;
-        QTemporaryDir dir;
-        LiveDataFile dataFile;
-        QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
-        LidarConnection connection(op);
-        connection.lidars.append(LidarEntry{QString(), kLidarName, sim.portPath()});
-        rThread reader;
+        StartBench bench(options << "--live-count" << QString::number(count));
+        QVERIFY2(bench.prepare(), qPrintable(bench.sim.errorString()));
         m_buffers.clear();
-        connect(&reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
-        QVERIFY(startLiveAcquisition(connection, kLidarName, dataFile, [&] { return &reader; }).started);
-        QVERIFY(sim.waitForState(QStringLiteral("live stop"), 10000));
+        connect(&bench.reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
+        QVERIFY(bench.start().started);
+        QVERIFY(bench.sim.waitForState(QStringLiteral("live stop"), 10000));
         QTRY_COMPARE_WITH_TIMEOUT(m_buffers.size(), count, 5000);
-        stopLiveReader(&reader);
+        stopLiveReader(&bench.reader);
         QCoreApplication::processEvents();
         QCOMPARE(m_buffers.size(), count);
         for (int i = 0; i < count; ++i)
             QCOMPARE(m_buffers.at(i), records.at(i % records.size()));
-        QCOMPARE(op.texts(), QStringList());
+        QCOMPARE(bench.op.texts(), QStringList());
     }
 
     // Where a buffer may end: after a complete record, never inside one.
@@ -284,25 +306,16 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(QString, message);
         const bool started = message.isEmpty();
-        LidarSim sim(options);
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        QTemporaryDir dir;
-        RecordingOperator op;
-        LiveDataFile dataFile;
-        QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
-
-        LidarConnection connection(op);
-        connection.lidars.append(LidarEntry{QString(), kLidarName, sim.portPath()});
-        rThread reader;
-        int readerRequests = 0;
-        const LiveStartResult result = startLiveAcquisition(connection, kLidarName, dataFile, [&] {
-            ++readerRequests;
-            return &reader;
-        });
+        StartBench bench(options);
+        QVERIFY2(bench.prepare(), qPrintable(bench.sim.errorString()));
+        const LiveStartResult result = bench.start();
+        RecordingOperator &op = bench.op;
+        LidarConnection &connection = bench.connection;
+        rThread &reader = bench.reader;
 
         QCOMPARE(result.started, started);
         QTEST(result.outputFormat.value_or(-1), "outputFormat");
-        QCOMPARE(readerRequests, started ? 1 : 0);
+        QCOMPARE(bench.readerRequests, started ? 1 : 0);
         QCOMPARE(reader.isRunning(), started);
         QCOMPARE(op.waitTexts, QStringList{"Preparing lidar target acquisition, please wait ..."});
         // Success leaves the window open for the caller, which closes it once it runs.
@@ -312,7 +325,7 @@ private slots:
         QCOMPARE(op.messages.isEmpty() ? QString() : op.messages.last().text, message);
         if (!started)
             QCOMPARE(op.messages.last().title, QStringLiteral("Veltrazon Data Logger"));
-        QVERIFY(dataFile.isOpen());
+        QVERIFY(bench.dataFile.isOpen());
 
         stopLiveReader(&reader);
         QVERIFY(!reader.isRunning());
