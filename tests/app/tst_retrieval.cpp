@@ -223,6 +223,8 @@ private slots:
         dialog.show();
         dialog.OnBtnRetrieveLogClicked();
         QVERIFY(sim.waitForState(QStringLiteral("dump start"), 10000));
+        // The leave command then has to find its echo among log bytes still arriving.
+        QTRY_VERIFY_WITH_TIMEOUT(window.op.progressBytes >= 1000, 10000);
         QVERIFY(dialog.dumpThread() && dialog.dumpThread()->isRunning());
 
         QElapsedTimer timer;
