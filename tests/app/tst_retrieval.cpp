@@ -41,6 +41,14 @@ struct Window
     Vantrix dialog{&op};
 };
 
+QStringList titledTexts(const RecordingOperator &op)
+{
+    QStringList texts;
+    for (const RecordedMessage &message : op.messages)
+        texts << message.title + QLatin1Char('|') + message.text;
+    return texts;
+}
+
 }  // namespace
 
 // Retrievals through the window against the simulated lidar: the rows, "logDump.txt", the
@@ -60,12 +68,17 @@ private slots:
     void wholeRetrieval_data()
     {
         QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QStringList>("messages");  // "title|text"
         QTest::addColumn<QByteArray>("frames");
         QTest::newRow("9.2, no Disabled on leaving: flags restored anyway")
             << QStringList{"--firmware", "9.2", "--no-disabled-reply"}
-            << QStringList{"The DIAG is still enabled in laser"} << kConnect + kOlderEnter + kOlderLeave;
+            << QStringList{"Velomark|The DIAG is still enabled in laser"} << kConnect + kOlderEnter + kOlderLeave;
         QTest::newRow("9.3") << QStringList{"--firmware", "9.3"} << QStringList() << kConnect + kFramedEnter + kFramedLeave;
+        // The rows are complete; only the lidar's state is in doubt, and the operator hears it once.
+        QTest::newRow("9.3, DIAG leave unanswered")
+            << QStringList{"--firmware", "9.3", "--fault", "29=silent"}
+            << QStringList{"Veltrazon Data Logger|Lidar VZQ Sim 54321 may still be in diagnostic mode: switch it off and on again"}
+            << kConnect + kFramedEnter + kFramedLeave;
         QTest::newRow("10.0") << QStringList{"--firmware", "10.0"} << QStringList() << kConnect + kFramedEnter + kFramedLeave;
     }
     void wholeRetrieval()
@@ -83,7 +96,7 @@ private slots:
 
         QVERIFY(window.retrieve());
 
-        QCOMPARE(window.op.texts(), messages);
+        QCOMPARE(titledTexts(window.op), messages);
         QCOMPARE(sim.receivedBytes().toHex().toUpper(), frames);
         QCOMPARE(window.op.waitTexts, (QStringList{"Preparing lidar for data retrieval, please wait ...",
                                                    "Retrieving logged data from lidar, please wait ...",
@@ -154,21 +167,86 @@ private slots:
         QVERIFY(!window.dialog.dumpThread());
     }
 
-    // Closing the window during a dump stops the thread, restores the lidar and releases it.
+    // The lidar is lost part-way through its log: the rows that arrived are shown as an
+    // incomplete log, the bytes are kept, the dead port is let go without a word to it, the
+    // operator hears it once, and the next Retrieve tries to connect again.
+    void downloadCutByLostPort()
+    {
+        const int sentBeforeVanishing = 3000;
+        LidarSim sim({"--firmware", "9.3", "--demo-log", "300", "--vanish-after-dump-bytes",
+                      QString::number(sentBeforeVanishing)});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        Window window(sim);
+        Vantrix &dialog = window.dialog;
+
+        QVERIFY(window.retrieve());
+
+        QCOMPARE(titledTexts(window.op),
+                 QStringList{"Veltrazon Data Logger|Lidar VZQ Sim 54321: connection lost during the log download; "
+                             "the log is incomplete"});
+        QCOMPARE(sim.receivedBytes().toHex().toUpper(), kConnect + kFramedEnter);
+        const QByteArray kept = readAll(QStringLiteral("logDump.txt"));
+        // The last bytes sent may go down with the port; what arrived is kept as it came.
+        QVERIFY2(!kept.isEmpty() && sim.sentBytes().right(sentBeforeVanishing).startsWith(kept),
+                 qPrintable(QStringLiteral("%1 bytes kept").arg(kept.size())));
+        // Every complete line of what arrived is a record of the demo log.
+        const int rows = dialog.form().treeWidgetLoggedData->topLevelItemCount();
+        QCOMPARE(rows, kept.count('\n'));
+        QVERIFY(rows > 0 && rows < 300);
+        QVERIFY2(dialog.windowTitle().endsWith(QStringLiteral(" -- VZQ Sim 54321 (%1 Records, incomplete)").arg(rows)),
+                 qPrintable(dialog.windowTitle()));
+        QVERIFY(dialog.form().pushButtonSaveLog->isEnabled());
+        QVERIFY(!dialog.serialPort().isOpen());
+        QVERIFY(dialog.connection().connectedLidarName.isEmpty());
+
+        window.op.messages.clear();
+        QVERIFY(window.retrieve());
+        QCOMPARE(titledTexts(window.op), QStringList{"Velomark|Lidar VZQ Sim 54321 : please make sure it is powered on"});
+        QVERIFY(!window.op.waitOpen);
+    }
+
+    // Exit or the close button during a long download: the reader stops, the lidar leaves DIAG
+    // and remote mode, and the window goes at once, however much of the log is still to come.
+    void shutdownDuringDump_data()
+    {
+        QTest::addColumn<bool>("throughExit");
+        QTest::newRow("Exit") << true;
+        QTest::newRow("close button") << false;
+    }
     void shutdownDuringDump()
     {
-        LidarSim sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", "20000"});
+        QFETCH(bool, throughExit);
+        LidarSim sim({"--firmware", "9.3", "--demo-log", "2000"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        Window window(sim);
+        Vantrix &dialog = window.dialog;
+        dialog.show();
+        dialog.OnBtnRetrieveLogClicked();
+        QVERIFY(sim.waitForState(QStringLiteral("dump start"), 10000));
+        // The leave command then has to find its echo among log bytes still arriving.
+        QTRY_VERIFY_WITH_TIMEOUT(window.op.progressBytes >= 1000, 10000);
+        QVERIFY(dialog.dumpThread() && dialog.dumpThread()->isRunning());
+
         QElapsedTimer timer;
-        {
-            Window window(sim);
-            window.dialog.OnBtnRetrieveLogClicked();
-            QVERIFY(window.dialog.dumpThread() && window.dialog.dumpThread()->isRunning());
-            QTest::qWait(200);
-            timer.start();
-        }
-        QVERIFY2(timer.elapsed() < velomark::ThreadReadDataDump::kSilenceMs, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY(sim.receivedBytes().toHex().toUpper().endsWith(kFramedLeave + "020C0C03"));
+        timer.start();
+        if (throughExit)
+            QTest::mouseClick(dialog.form().pushButtonExit, Qt::LeftButton);
+        else
+            dialog.close();
+        const qint64 elapsed = timer.elapsed();
+
+        QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+        QCOMPARE(dialog.result(), int(throughExit ? QDialog::Accepted : QDialog::Rejected));
+        QVERIFY(!dialog.isVisible());
+        QVERIFY(!dialog.dumpThread()->isRunning());
+        QVERIFY(!dialog.serialPort().isOpen() && dialog.connection().connectedLidarName.isEmpty());
+        QCOMPARE(sim.receivedBytes().toHex().toUpper(), kConnect + kFramedEnter + kFramedLeave + "020C0C03");
+        const QStringList states = sim.states();
+        QVERIFY2(states.filter(QRegularExpression("^(dump stopped after|diag off|remote off)")).size() == 3
+                     && states.last() == QStringLiteral("remote off"),
+                 qPrintable(states.join('\n')));
+        QVERIFY2(window.op.messages.isEmpty(), qPrintable(window.op.texts().join('|')));
+        QVERIFY(!window.op.waitOpen);
     }
 
     // Loading adds rows after those shown, stamped with the selected lidar; one count in the title.

@@ -126,7 +126,58 @@ private slots:
         QCOMPARE(wait->labelMsg->text(), QStringLiteral("Parsing logged data, please wait ..."));
         boxes.closeWait();
         QVERIFY(!wait->isVisible());
-        boxes.closeWait();  // harmless when already closed
+    }
+
+    // The window's questions have no default button: Enter leaves "erase the log?" open and
+    // Escape answers No. A plain question box, for contrast, takes Enter as Yes.
+    void enterDoesNotAnswerAQuestion_data()
+    {
+        QTest::addColumn<bool>("windowsOwn");
+        QTest::newRow("the window's question") << true;
+        QTest::newRow("a plain question box") << false;
+    }
+    void enterDoesNotAnswerAQuestion()
+    {
+        QFETCH(bool, windowsOwn);
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        MessageBoxOperator boxes(&dialog, dialog.waitDialog());
+        const QString title = QStringLiteral("Velomark");
+        const QString text = QStringLiteral("Do you want to erase the logged data in lidar ?");
+
+        QString shown;  // the box's title, text and buttons as it came up
+        bool openAfterEnter = false;
+        QTimer answer;
+        answer.setInterval(20);
+        connect(&answer, &QTimer::timeout, &dialog, [&] {
+            QPointer<QMessageBox> box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            answer.stop();
+            shown = box->windowTitle() + '|' + box->text() + '|' + QString::number(box->standardButtons());
+            QTest::keyClick(box, Qt::Key_Return);
+            if (box && box->isVisible())
+                QTest::keyClick(box, Qt::Key_Enter);
+            openAfterEnter = box && box->isVisible();
+            if (openAfterEnter)
+                QTest::keyClick(box, Qt::Key_Escape);
+        });
+        answer.start();
+        // Should no box come up or none close, the test ends instead of waiting for ever.
+        QTimer::singleShot(10000, &dialog, [] {
+            if (QWidget *modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        const bool yes = windowsOwn ? boxes.ask(title, text)
+                                    : QMessageBox::question(&dialog, title, text, QMessageBox::Yes | QMessageBox::No,
+                                                            QMessageBox::NoButton)
+                                          == QMessageBox::Yes;
+
+        QCOMPARE(shown, title + '|' + text + '|' + QString::number(QMessageBox::Yes | QMessageBox::No));
+        QCOMPARE(openAfterEnter, windowsOwn);
+        QCOMPARE(yes, !windowsOwn);
     }
 
     void enablingRule_data()

@@ -44,6 +44,44 @@ bool fillDiskUnder(const QString &path)
     return false;
 }
 
+// Seven binary records, 48 to 54 km/h at 123.4 m, for a lidar that sends them in turn.
+QStringList cyclingBinaryRecords()
+{
+    QStringList args = {"--output-format-byte", "31", "--live-format", "1"};
+    for (char speed = 0x30; speed <= 0x36; ++speed) {
+        QByteArray record = QByteArray::fromHex("02150400FF04D201FF03");
+        record[4] = speed;
+        record[8] = char(0xC6 ^ speed);  // the XOR of type and fields
+        args << "--live-record" << QString::fromLatin1(record.toHex());
+    }
+    return args;
+}
+
+// The live records among the chunks the simulator sent, in order.
+QList<QByteArray> liveRecordsSent(const LidarSim &sim)
+{
+    QList<QByteArray> records;
+    for (const QByteArray &chunk : sim.sent()) {
+        if (chunk.startsWith("$VMSPD") || chunk.startsWith(QByteArray::fromHex("0215")))
+            records << chunk;
+    }
+    return records;
+}
+
+// "speed,range,direction" as a data file line begins for a record the simulator sent: the
+// binary records above, or its generated "$" text records.
+QByteArray expectedLineStart(const QByteArray &record)
+{
+    if (record.startsWith('$')) {
+        const QList<QByteArray> fields = record.trimmed().split(',');
+        return QByteArray::number(fields.value(10).toInt()) + ',' + QByteArray::number(fields.value(11).toDouble(), 'f', 1)
+               + (fields.value(9) == "R" ? ",Receding" : ",Approaching");
+    }
+    const auto byte = [&record](int at) { return int(quint8(record.at(at))); };
+    return QByteArray::number(byte(3) << 8 | byte(4)) + ',' + QByteArray::number((byte(5) << 8 | byte(6)) / 10.0, 'f', 1)
+           + (byte(2) & 0x10 ? ",Receding" : ",Approaching");
+}
+
 // A window whose lidar list holds the simulated lidar (first, selected) and another one,
 // with an accepted data file.
 struct LiveWindow
@@ -200,6 +238,115 @@ private slots:
         w.dialog->OnBtnStartClicked();
         QCOMPARE(w.op.messages.size(), 2);
         QCOMPARE(dataLines(w.path).size(), written + w.rows() - before);
+    }
+
+    // A lidar that sends a record every few milliseconds, without the pause that ends a
+    // reply: Start still gets through its checks, every record becomes one row and one line
+    // of the data file in the order it was sent, and Stop returns promptly even while the
+    // records keep coming.
+    void fastLidar_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<int>("count");  // records the lidar sends; 0: it never stops
+        const QStringList binary = cyclingBinaryRecords();
+        QTest::newRow("binary every 5 ms") << binary + QStringList{"--live-interval", "5", "--live-count", "300"} << 300;
+        QTest::newRow("binary every 1 ms") << binary + QStringList{"--live-interval", "1", "--live-count", "1000"} << 1000;
+        QTest::newRow("text every 5 ms") << QStringList{"--live-interval", "5", "--live-count", "300"} << 300;
+        QTest::newRow("text every 1 ms") << QStringList{"--live-interval", "1", "--live-count", "1000"} << 1000;
+        QTest::newRow("binary every 1 ms, in and out of remote mode")
+            << binary + QStringList{"--live-always", "--live-interval", "1"} << 0;
+        QTest::newRow("text every 1 ms, in and out of remote mode")
+            << QStringList{"--live-always", "--live-interval", "1"} << 0;
+    }
+    void fastLidar()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(int, count);
+        LidarSim sim(simArgs);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        LiveWindow w(sim);
+
+        w.dialog->OnBtnStartClicked();
+        QVERIFY2(w.dialog->liveRunning, qPrintable(w.op.texts().join('|')));
+        QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= (count ? count : 500), 30000);
+        QElapsedTimer stopping;
+        stopping.start();
+        w.dialog->OnBtnStartClicked();
+        QVERIFY2(stopping.elapsed() < 3000, qPrintable(QString::number(stopping.elapsed())));
+        QVERIFY(!w.dialog->liveRunning);
+        if (count)
+            QCOMPARE(w.rows(), count);
+
+        // The rows are the records from one on, without a gap: from the first for a lidar
+        // that starts with the acquisition, else from wherever the checks left off.
+        const QList<QByteArray> sent = liveRecordsSent(sim);
+        const QList<QByteArray> lines = dataLines(w.path);
+        QCOMPARE(lines.size(), w.rows());
+        int first = 0;
+        while (first < sent.size() && !lines[0].startsWith(expectedLineStart(sent[first]) + ','))
+            ++first;
+        if (count)
+            QCOMPARE(first, 0);
+        QVERIFY2(first + lines.size() <= sent.size(), qPrintable(QStringLiteral("%1 + %2 of %3").arg(first).arg(lines.size()).arg(sent.size())));
+        for (int i = 0; i < lines.size(); ++i) {
+            const QByteArray expected = expectedLineStart(sent[first + i]);
+            QVERIFY2(lines[i].startsWith(expected + ','), qPrintable(QStringLiteral("line %1: %2, sent %3").arg(i).arg(QString(lines[i]), QString(expected))));
+            const QString shown = w.text(i, 0).section(' ', 0, 0) + ',' + w.text(i, 1).section(' ', 0, 0) + ',' + w.text(i, 2);
+            QCOMPARE(shown, QString::fromLatin1(expected));
+        }
+        QVERIFY2(w.op.messages.isEmpty(), qPrintable(w.op.texts().join('|')));
+    }
+
+    // A lidar switched off while the window is idle: the next action finds the port dead and
+    // tries to open it again, instead of talking to nobody. With the event loop running the
+    // window notices the hang-up by itself; without, the action has to.
+    void vanishedWhileIdle_data()
+    {
+        QTest::addColumn<QString>("connectBy");  // "Start/Stop" or "Erase"
+        QTest::addColumn<QString>("next");       // "Start", "Erase" or "Retrieve"
+        QTest::addColumn<bool>("eventsRun");
+        QTest::newRow("Start after Start/Stop, events run") << "Start/Stop" << "Start" << true;
+        QTest::newRow("Start after Erase, no events") << "Erase" << "Start" << false;
+        QTest::newRow("Erase after Start/Stop, no events") << "Start/Stop" << "Erase" << false;
+        QTest::newRow("Retrieve after Erase, events run") << "Erase" << "Retrieve" << true;
+    }
+    void vanishedWhileIdle()
+    {
+        QFETCH(QString, connectBy);
+        QFETCH(QString, next);
+        QFETCH(bool, eventsRun);
+        LidarSim sim(kBinaryLidar);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        LiveWindow w(sim);
+        const auto act = [&w](const QString &action) {
+            if (action == QLatin1String("Erase")) {
+                w.op.answers.enqueue(true);
+                w.dialog->OnBtnEraseLaserData();
+            } else if (action == QLatin1String("Retrieve")) {
+                w.dialog->OnBtnRetrieveLogClicked();
+            } else {
+                w.dialog->OnBtnStartClicked();
+                if (action == QLatin1String("Start/Stop"))
+                    w.dialog->OnBtnStartClicked();
+            }
+        };
+        act(connectBy);
+        QVERIFY(w.dialog->serialPort().isOpen());
+        QVERIFY(!w.dialog->liveRunning);
+        w.op.messages.clear();
+
+        sim.vanish();
+        if (eventsRun)
+            QTest::qWait(500);
+        act(next);
+
+        QStringList expected{"Lidar VZQ Demo 4711 : please make sure it is powered on"};
+        if (next == QLatin1String("Erase"))
+            expected.prepend("Do you want to erase the logged data in lidar ?");
+        QCOMPARE(w.op.texts(), expected);
+        QVERIFY(!w.dialog->liveRunning && !w.dialog->serialPort().isOpen());
+        QVERIFY(!w.op.waitOpen);
+        QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Start"));
     }
 
     // Exit and the window's close button both end the program, and stop the reader before
