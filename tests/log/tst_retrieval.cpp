@@ -168,9 +168,9 @@ private slots:
     void interruptedRetrievalReleasesTheLidar()
     {
         QFETCH(int, signalNumber);
-        // A long log at the usual pace: the lidar goes on sending after the stop, until it
-        // reads the leave command, whose echo comes after the bytes already under way.
-        LidarSim sim({"--firmware", "10.0", "--demo-log", "2000"});
+        // A long log at the usual pace, which the lidar goes on sending after it echoed the
+        // leave command: no read may wait for a pause.
+        LidarSim sim({"--firmware", "10.0", "--demo-log", "2000", "--dump-outlasts-diag"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         QProcess cli;
         startCli(cli, {"retrieve", "--port", sim.portPath(), "--name", kLidarName});

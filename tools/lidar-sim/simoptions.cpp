@@ -34,6 +34,7 @@ const OptionInfo kOptions[] = {
     {"--dump-baud", "N", "pace the dump at N/10 bytes per second (default 57600)"},
     {"--dump-burst", "BYTES", "send the dump in bursts of BYTES ..."},
     {"--dump-pause", "MS", "... separated by pauses of MS"},
+    {"--dump-outlasts-diag", nullptr, "leaving DIAG mode does not end a running dump: the log goes on arriving"},
     {"--live-format", "1|3", "live records: 1 binary, 3 '$' text (default: the format the output-format byte gives)"},
     {"--live-interval", "MS", "time between live records (default 1000)"},
     {"--live-record", "HEX", "raw bytes of a live record; repeatable, sent in turn, cycling"},
@@ -259,6 +260,8 @@ bool applyOption(const QString &name, const QString &value, SimOptions &opts, QS
     } else if (name == QLatin1String("--dump-pause")) {
         if (!toInt(value, 0, 600000, opts.dumpPause))
             return bad();
+    } else if (name == QLatin1String("--dump-outlasts-diag")) {
+        opts.dumpOutlastsDiag = true;
     } else if (name == QLatin1String("--live-format")) {
         if (!toInt(value, 1, 3, opts.liveFormat) || opts.liveFormat == 2)
             return bad();

@@ -41,6 +41,7 @@ struct SimOptions
     int dumpBaud = 57600;
     int dumpBurst = 0;
     int dumpPause = 0;
+    bool dumpOutlastsDiag = false;
 
     int liveFormat = 0;  // 0: as the output-format byte says for this model
     int liveInterval = 1000;

@@ -592,8 +592,8 @@ void Simulator::leaveDiag()
 {
     diag_ = false;
     state(QStringLiteral("diag off"));
-    // Leaving DIAG mode ends a dump that is still running.
-    if (dumping_) {
+    // Leaving DIAG mode ends a dump that is still running, unless this lidar finishes it first.
+    if (dumping_ && !opts_.dumpOutlastsDiag) {
         dumping_ = false;
         ++dumpGeneration_;
         state(QStringLiteral("dump stopped after %1 bytes").arg(dumpSent_));
