@@ -108,6 +108,9 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
     // Sizing to contents would otherwise measure every row of a long shift on each layout
     // pass; live rows all look alike, so the visible ones and a few more decide.
     ui.treeWidgetLiveData->header()->setResizeContentsPrecision(kLiveHeaderPrecisionRows);
+    // All rows are one line high; the list need not measure each of them.
+    ui.treeWidgetLiveData->setUniformRowHeights(true);
+    ui.treeWidgetLoggedData->setUniformRowHeights(true);
     ui.treeWidgetLoggedData->setHeaderLabels(loggedHeaders());
     ui.treeWidgetLoggedData->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
@@ -629,7 +632,15 @@ void Vantrix::AppendLiveRecord(const velomark::SpeedRecord &record)
     for (int column = 0; column < velomark::kLiveColumnCount; ++column)
         item->setTextAlignment(column, int(velomark::liveColumnAlignment(column)));
     ui.treeWidgetLiveData->addTopLevelItem(item);
-    ui.treeWidgetLiveData->scrollToBottom();
+    // Scrolling lays the list out; a lidar that sends many records at once needs that once
+    // for all of them, when the event loop is back.
+    if (!liveScrollPending) {
+        liveScrollPending = true;
+        QTimer::singleShot(0, this, [this] {
+            liveScrollPending = false;
+            ui.treeWidgetLiveData->scrollToBottom();
+        });
+    }
 
     // A buffer that arrives after its run ended is shown, but the closed file takes no line.
     if (liveRunning)

@@ -193,6 +193,8 @@ private:
 
     // What the running acquisition writes with every line (lidar, file name, note).
     velomark::LiveRun liveRun;
+    // A scroll of the live list to its end waits for the event loop.
+    bool liveScrollPending = false;
     // The lidar whose log the running or last retrieval pulls.
     QString retrievalLidarName;
 
