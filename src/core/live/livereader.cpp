@@ -1,9 +1,8 @@
 #include "live/livereader.h"
 
 #include <QCoreApplication>
-#include <QSerialPort>
-
 #include <QElapsedTimer>
+#include <QSerialPort>
 
 #include "common/trace.h"
 #include "lidar/lidarconnection.h"
