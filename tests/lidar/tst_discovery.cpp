@@ -121,12 +121,9 @@ private slots:
         QTest::addColumn<QStringList>("events");
         const QString noLidar = "+Velomark: No lidar device found in this system";
         const QString spp = "{00001101-0000-1000-8000-00805f9b34fb}_VID&0001000f_PID&1200\\8&2a1c&0&";
-        QTest::newRow("one lidar, one port") << QStringList{"VZQ 4711=00A0F1B2C3D4"}
-            << QStringList{spp + "00A0F1B2C3D4_C00000000=COM5"} << QStringList{"VZQ 4711|00A0F1B2C3D4|COM5"}
-            << QStringList();
-        QTest::newRow("two instances with one address: the last sets the port") << QStringList{"VZQ1=00A0F1B2C3D4"}
-            << QStringList{"A_00A0F1B2C3D4_1=COM5", "B_000000000000=COM6", "C_00A0F1B2C3D4_2=COM7"}
-            << QStringList{"VZQ1|00A0F1B2C3D4|COM7"} << QStringList();
+        QTest::newRow("two instances with one address: the last sets the port") << QStringList{"VZQ 4711=00A0F1B2C3D4"}
+            << QStringList{spp + "00A0F1B2C3D4_C00000000=COM5", "B_000000000000=COM6", "C_00A0F1B2C3D4_2=COM7"}
+            << QStringList{"VZQ 4711|00A0F1B2C3D4|COM7"} << QStringList();
         QTest::newRow("two devices with one name, listed twice in the devices' order")
             << QStringList{"VZQ1=111111111111", "VZQ1=222222222222"}
             << QStringList{"X_222222222222=COM8", "X_111111111111=COM9"}
@@ -171,7 +168,7 @@ private slots:
 
     void fixedList_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("entries");
         QTest::addColumn<QStringList>("lidars");
         const QStringList none;
         QTest::newRow("two lidars") << "VZQ1=/dev/pts/3;VZQ2=/dev/pts/4"
@@ -182,18 +179,18 @@ private slots:
                                                       << QStringList{"VZQ2|0A0000000002|/dev/pts/4"};
         QTest::newRow("empty") << "" << none;
         // Addresses are found inside identifiers: none may take a neighbour's port.
-        QStringList spec, lidars;
+        QStringList entries, lidars;
         for (int i = 0; i < 300; ++i) {
-            spec << QStringLiteral("VZQ%1=/dev/port%1").arg(i);
+            entries << QStringLiteral("VZQ%1=/dev/port%1").arg(i);
             lidars << QStringLiteral("VZQ%1|%2|/dev/port%1").arg(i).arg(FixedListSource::addressFor(i));
         }
-        QTest::newRow("300 entries") << spec.join(';') << lidars;
+        QTest::newRow("300 entries") << entries.join(';') << lidars;
     }
     void fixedList()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, entries);
         QFETCH(QStringList, lidars);
-        FixedListSource source(spec);
+        FixedListSource source(entries);
         RecordingOperator op;
         QCOMPARE(rows(discoverLidars(source, op)), lidars);
         QCOMPARE(op.texts(), lidars.isEmpty() ? QStringList{"No lidar device found in this system"} : QStringList());

@@ -52,12 +52,9 @@ private slots:
             << "0 mph|0.0 ft|Approaching|2019Oct15|14:30:05|||rasko" << "0,0.0,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\n";
         QTest::newRow("no date") << record(55, 1234, 0, true, QDateTime()) << "BT:RX:Brasko" << "f.csv" << ""
             << "55 km/h|123.4 m|Approaching|||||rasko" << "55,123.4,Approaching,,,,,rasko,f.csv,\n";
-        QTest::newRow("note with quotes and a line break") << record(55, 1234, 0, true) << "BT:RX:Brasko" << "f.csv" << "the \"old\"\nbridge"
-            << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||rasko"
-            << "55,123.4,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\"the \"\"old\"\"\nbridge\"\n";
-        QTest::newRow("file name and lidar name with commas") << record(55, 1234, 0, true) << "LR,1,2" << "day,1.csv" << "n"
-            << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||R,1,2"
-            << "55,123.4,Approaching,2019Oct15,14:30:05,,,\"R,1,2\",\"day,1.csv\",n\n";
+        QTest::newRow("lidar name, file name and note quoted") << record(55, 1234, 0, true) << "LR,1,2" << "day,1.csv"
+            << "the \"old\"\nbridge" << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||R,1,2"
+            << "55,123.4,Approaching,2019Oct15,14:30:05,,,\"R,1,2\",\"day,1.csv\",\"the \"\"old\"\"\nbridge\"\n";
     }
     void texts()
     {
@@ -77,7 +74,6 @@ private slots:
         QTest::addColumn<QString>("date");
         QTest::newRow("English") << "en_GB.UTF-8" << "2019Oct15";
         QTest::newRow("German") << "de_DE.UTF-8" << "2019Okt.15";
-        QTest::newRow("French") << "fr_FR.UTF-8" << "2019oct.15";
     }
     void monthFollowsSystemLocale()
     {
@@ -100,7 +96,6 @@ private slots:
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<bool>("ready");
         QTest::newRow("empty file gets the header") << QByteArray() << true;
-        QTest::newRow("data file keeps its lines, no second header") << kHeader + "1,2,Receding,,,,,,a,\n" << true;
         QTest::newRow("header further down is accepted") << "exported by hand\n" + kHeader << true;
         QTest::newRow("header in other case is refused") << kHeader.toLower() << false;
     }

@@ -119,7 +119,6 @@ private slots:
         QTest::newRow("format escaped") << option("--output-format-byte", "02") << format << hex("0209100310020803");
         QTest::newRow("format cs escaped") << option("--output-format-byte", "1A") << format << hex("020910031a101003");
         QTest::newRow("config read") << option("--config-flags", "0x12") << config << hex("020958124303");
-        QTest::newRow("config value escaped") << option("--config-flags", "03") << config << hex("02095810035203");
         // A configuration write is echoed, then read back.
         QTest::newRow("configuration write escaped value") << none << hex("020a5810035103") + config
                                                            << hex("020a5810035103") + hex("02095810035203");
