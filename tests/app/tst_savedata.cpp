@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(!f.dialog.isVisible() && f.dialog.result() == QDialog::Accepted, closes);
         QCOMPARE(f.calls, encrypts ? (QStringList{kLogText, "CN=B", path}) : QStringList());
         if (plain && closes)
-            QCOMPARE(readAll(path), kLogText);
+            QCOMPARE(fileBytes(path), kLogText);
     }
 
     void browseAndEscape()

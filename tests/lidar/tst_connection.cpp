@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "clirun.h"
 #include "common/operatorinterface.h"
 #include "lidar/frame.h"
 #include "simlink.h"
@@ -211,17 +212,12 @@ private slots:
         LidarSim sim(simArgs.split(' ', Qt::SkipEmptyParts));
         QVERIFY(sim.start());
         QStringList args = cliArgs.split('|', Qt::SkipEmptyParts).replaceInStrings("%port", sim.portPath());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VELOMARK_LIDARS", "VZQ Alpha=/dev/velomark-none;VZQ Beta=" + sim.portPath() + ";VZQ Beta=/dev/null");
-        env.remove("QT_LOGGING_RULES");
-        QProcess cli;
-        cli.setProcessEnvironment(env);
-        cli.start(qEnvironmentVariable("VELOMARK_CLI"), QStringList{"identify"} + args);
-        QVERIFY(cli.waitForFinished(20000));
-        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(cli.exitCode(), exitCode);
-        QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()), out);
-        const QString errText = QString::fromUtf8(cli.readAllStandardError());
+        const CliRun run = runCli(QStringList{"identify"} + args,
+                                  {"VELOMARK_LIDARS=VZQ Alpha=/dev/velomark-none;VZQ Beta=" + sim.portPath() + ";VZQ Beta=/dev/null",
+                                   "QT_LOGGING_RULES="});
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(QString::fromUtf8(run.out), out);
+        const QString errText = QString::fromUtf8(run.err);
         QVERIFY2(exitCode == 2 ? errText.startsWith(err) : errText == err, qPrintable(errText));
         QTest::qWait(100);
         QCOMPARE(sim.receivedBytes(), received);

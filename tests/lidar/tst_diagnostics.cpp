@@ -59,18 +59,16 @@ class TestDiagnostics : public QObject
 {
     Q_OBJECT
 private slots:
-    // The flags read, written with bit 2 set before a retrieval and cleared after it.
+    // The flags read, written with bit 2 set before a retrieval and cleared after it. Escaping
+    // in the frames written is the frame rule's (tst_exchange frames); an escaped value read
+    // back is this code's.
     void configWriteFrames_data()
     {
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QByteArray>("setFrame");
         QTest::addColumn<QByteArray>("clearFrame");
         QTest::newRow("0x12") << "12" << QByteArray("020A58164403") << QByteArray("020A58124003");
-        QTest::newRow("0x54: cleared checksum 0x02 escaped") << "54" << QByteArray("020A58540603") << QByteArray("020A5850100203");
-        QTest::newRow("0x51: cleared checksum 0x03 escaped") << "51" << QByteArray("020A58550703") << QByteArray("020A5851100303");
         QTest::newRow("0x07: cleared value 0x03 escaped") << "07" << QByteArray("020A58075503") << QByteArray("020A5810035103");
-        QTest::newRow("0x06: cleared value 0x02 escaped") << "06" << QByteArray("020A58065403") << QByteArray("020A5810025003");
-        QTest::newRow("0x42: cleared checksum 0x10 escaped") << "42" << QByteArray("020A58461403") << QByteArray("020A5842101003");
         QTest::newRow("0x10: reply value escaped") << "10" << QByteArray("020A58144603") << QByteArray("020A5810104203");
     }
     void configWriteFrames()

@@ -16,6 +16,13 @@ inline const QByteArray kDump =
     "not a record\n";
 inline constexpr int kFirstTwoLines = 85;
 
+// The retrieval tests' simulated lidar, and the frames it receives, as upper-case hex.
+inline const QString kLidarName = QStringLiteral("VZQ Sim 54321");
+inline const QByteArray kConnect = "020B0B03021E1E03";      // remote on, identify
+inline const QByteArray kFramedEnter = "0228280302343403";  // DIAG on, dump start
+inline const QByteArray kFramedLeave = "02292903";
+inline const QByteArray kRelease = "020C0C03";              // remote off
+
 inline const QByteArray kCsvHeader =
     "Speed,Speed_Unit,Range,Range_Unit,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id\n";
 
