@@ -190,6 +190,7 @@ private slots:
         QVERIFY(dialog.connection().connectedLidarName.isEmpty());
 
         window.op.messages.clear();
+        dialog.connection().lidars[0].portName = LidarSim::kGonePath;
         QVERIFY(window.retrieve());
         QCOMPARE(titledTexts(window.op), QStringList{"Velomark|Lidar VZQ Sim 54321 : please make sure it is powered on"});
         QVERIFY(!window.op.waitOpen);

@@ -318,6 +318,8 @@ private slots:
         w.op.messages.clear();
 
         sim.vanish();
+        QVERIFY(sim.waitForState(QStringLiteral("vanish"), 3000));
+        w.dialog->connection().lidars[0].portName = LidarSim::kGonePath;
         if (eventsRun)
             QTest::qWait(500);
         QStringList expected{"Lidar VZQ Demo 4711 : please make sure it is powered on"};

@@ -165,6 +165,7 @@ private slots:
         QSignalSpy controls(&bench.connection, &LidarConnection::controlsChanged);
         bench.sim.vanish();
         QVERIFY(bench.sim.waitForState("vanish", 3000));
+        bench.connection.lidars.first().portName = LidarSim::kGonePath;
         if (eventLoop) {
             QTRY_VERIFY_WITH_TIMEOUT(!bench.connection.port().isOpen(), 3000);
             QCOMPARE(controls.count(), 1);

@@ -11,6 +11,11 @@
 class LidarSim
 {
 public:
+    // Once a simulated lidar vanished, its pty number is free for the next pseudo-terminal of
+    // any process (another test running beside this one). A test that connects again after a
+    // vanish points the lidar's entry here, so it neither reaches nor disturbs another lidar.
+    static inline const QString kGonePath = QStringLiteral("/dev/velomark-vanished-lidar");
+
     explicit LidarSim(const QStringList &args = {});  // extra command-line options
     ~LidarSim();                                      // stops the process
     LidarSim(const LidarSim &) = delete;
