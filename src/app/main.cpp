@@ -16,7 +16,8 @@ const char kHelp[] =
     "The Velomark data logger window for hand-held traffic-speed lidars: lists the lidars\n"
     "paired over Bluetooth, records live measurements into a CSV data file, retrieves,\n"
     "shows, saves and erases the log stored in a lidar, and exports saved data encrypted\n"
-    "for a certificate.\n"
+    "for a certificate. velomark-cli runs the same lidar, decoding, file and encryption code\n"
+    "from the command line.\n"
     "\n"
     "Options:\n"
     "  -h, --help     Shows this help and exits.\n"
@@ -28,9 +29,7 @@ const char kHelp[] =
     "  VELOMARK_LIDARS   \"NAME=PORT;NAME=PORT\" lists these lidars instead of Bluetooth\n"
     "                    discovery (for the demo and tests).\n"
     "  QT_LOGGING_RULES  enables or silences the trace lines on standard error, one logging\n"
-    "                    category per layer, for example \"velomark.*.debug=false\".\n"
-    "\n"
-    "velomark-cli runs the same lidar, decoding, file and encryption code from the command line.\n";
+    "                    category per layer, for example \"velomark.*.debug=false\".\n";
 
 // --help and --version are answered before any window system is opened, so they work
 // without a display. Returns the exit code, or -1 when the window should start.
