@@ -10,6 +10,7 @@ xvfb-run -a -s "-screen 0 1100x760x24" "$root/scripts/demo.sh" "$build" bash -c 
   app=\$!
   sleep \${SCREENSHOT_DELAY:-4}
   import -window root '$png'
+  mogrify -trim +repage '$png'
   kill \$app; wait \$app 2>/dev/null || true
 " >/dev/null
 echo "screenshot: $png"
