@@ -5,22 +5,31 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Debian packages the build, the tests, the demo and the Windows check need.
+# Debian packages that building, running and testing need (help2man writes the manual pages).
 PACKAGES := build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev \
-  libssl-dev openssl libnss3-dev libnss3-tools \
+  libssl-dev openssl libnss3-dev libnss3-tools help2man \
   xvfb xauth imagemagick \
-  python3 python3-dbusmock dbus libglib2.0-bin \
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
-  clang libclang-rt-14-dev
+  python3 python3-dbusmock dbus libglib2.0-bin
+# Only for the targets that use them.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+PACKAGE_PACKAGES := dpkg-dev file
+PACKAGE_CHECK_PACKAGES := lintian desktop-file-utils appstream
 
-.PHONY: deps build run demo test bench screenshot check-windows fuzz clean
+.PHONY: deps build run demo test bench screenshot package package-check install \
+  check-windows fuzz clean
+
+# install-missing PACKAGES: apt-get installs those that are not installed yet.
+define install-missing
+@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+if [ -n "$$missing" ]; then \
+  echo "Installing:" $$missing; \
+  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+fi
+endef
 
 deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:" $$missing; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
-	fi
+	$(call install-missing,$(PACKAGES))
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
@@ -42,12 +51,29 @@ bench: build
 	scripts/bench.sh $(BUILD)
 
 screenshot: build
-	scripts/screenshot.sh $(BUILD) screenshot.png
+	scripts/screenshot.sh $(BUILD) resources/screenshot.png
+
+# The Debian package, written to $(BUILD)/package/.
+package: build
+	$(call install-missing,$(PACKAGE_PACKAGES))
+	cmake --build $(BUILD) -j $(JOBS) --target package
+
+# Builds the package, checks it (lintian, desktop-file-validate, appstreamcli), installs it,
+# runs the installed programs and removes it again.
+package-check: package
+	$(call install-missing,$(PACKAGE_CHECK_PACKAGES))
+	scripts/package-check.sh $(BUILD)
+
+# Installs into PREFIX (/usr/local unless the build was configured otherwise).
+install: build
+	$(SUDO) cmake --install $(BUILD)
 
 check-windows: deps
+	$(call install-missing,$(WINDOWS_PACKAGES))
 	scripts/check-windows.sh
 
 fuzz: deps
+	$(call install-missing,$(FUZZ_PACKAGES))
 	scripts/fuzz.sh
 
 clean:

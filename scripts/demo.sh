@@ -3,14 +3,16 @@
 # records and live "$" records with a GPS position; the window runs in a throw-away home folder
 # (its own NSS database with a demo recipient certificate) with that lidar listed.
 #   scripts/demo.sh BUILD [COMMAND...]   (COMMAND defaults to the window)
+# VELOMARK and LIDAR_SIM name other programs than the build's (the installed ones, say).
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 shift || true
 root=$(cd "$(dirname "$0")/.." && pwd)
 home=$(mktemp -d -t velomark-demo-XXXXXX)
 sim_out="$home/lidar-sim.out"
+app=${VELOMARK:-$build/src/app/velomark}
 
-"$build/tools/lidar-sim/lidar-sim" --model "BT:RX:Brasko" --firmware 9.3 --demo-log 300 \
+"${LIDAR_SIM:-$build/tools/lidar-sim/lidar-sim}" --model "BT:RX:Brasko" --firmware 9.3 --demo-log 300 \
   --live-format 3 --live-gps --live-interval 1500 --events "$home/lidar-sim.events" >"$sim_out" &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
@@ -29,5 +31,5 @@ cd "$home"
 if [ $# -gt 0 ]; then
   "$@"
 else
-  "$build/src/app/velomark"
+  "$app"
 fi

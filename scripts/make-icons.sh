@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the window's icons with ImageMagick and writes them as ICO files (16, 32 and 48
-# pixels each) to resources/icons/. The results are committed; run this after a change.
+# pixels each) to resources/icons/, and the program's icon as PNG files (16 to 256 pixels) to
+# resources/hicolor/ for installation. The results are committed; run this after a change.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=resources/icons
@@ -19,12 +20,23 @@ draw() {
 }
 
 # The program: a speed gauge with its needle.
-draw vantrix.ico \
-  -fill "$blue" -stroke "$ink" -draw "roundrectangle 4,4 91,91 16,16" \
-  -fill none -stroke "$white" -strokewidth 8 -draw "arc 18,22 78,82 180,360" \
-  -stroke "$yellow" -strokewidth 7 -draw "line 48,52 72,30" \
-  -fill "$white" -stroke "$ink" -strokewidth 3 -draw "circle 48,52 48,60" \
+program=(
+  -fill "$blue" -stroke "$ink" -draw "roundrectangle 4,4 91,91 16,16"
+  -fill none -stroke "$white" -strokewidth 8 -draw "arc 18,22 78,82 180,360"
+  -stroke "$yellow" -strokewidth 7 -draw "line 48,52 72,30"
+  -fill "$white" -stroke "$ink" -strokewidth 3 -draw "circle 48,52 48,60"
   -fill "$yellow" -stroke none -draw "rectangle 22,68 74,76"
+)
+draw vantrix.ico "${program[@]}"
+
+# The same gauge for the desktop's icon theme: drawn eight times larger (the affine transform
+# scales coordinates and strokes alike), then reduced to each size of resources/hicolor/.
+for size in 16 22 24 32 48 64 128 256; do
+  dir=resources/hicolor/${size}x${size}/apps
+  mkdir -p "$dir"
+  convert -size 768x768 xc:none -affine 8,0,0,8,0,0 -strokewidth 4 "${program[@]}" \
+    -resize "${size}x${size}" -depth 8 -strip -define png:exclude-chunks=date,time "$dir/velomark.png"
+done
 
 # Delete the lidar's log: a waste bin.
 draw Trash.ico \

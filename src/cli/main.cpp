@@ -43,7 +43,16 @@ static int printHelp()
     cli::out() << "\nGlobal options:\n"
                << "  --help      Shows this help; COMMAND --help describes a command.\n"
                << "  --version   Prints the application name and version.\n"
-               << "  --trace     Writes trace lines to standard error.\n";
+               << "  --trace     Writes trace lines to standard error.\n"
+               << "\nExit status:\n"
+               << "  0  success\n"
+               << "  1  the operation failed or was abandoned (standard error says why)\n"
+               << "  2  bad usage: unknown command or option, missing argument, unreadable input file\n"
+               << "\nEnvironment:\n"
+               << "  VELOMARK_LIDARS   \"NAME=PORT;NAME=PORT\" lists these lidars instead of Bluetooth\n"
+               << "                    discovery (for the demo and tests).\n"
+               << "  QT_LOGGING_RULES  enables or silences trace lines per logging category, for\n"
+               << "                    example \"velomark.lidar.debug=true\" (with or without --trace).\n";
     cli::out().flush();
     return cli::Success;
 }
