@@ -11,7 +11,8 @@ PACKAGES := build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev \
   xvfb xauth imagemagick \
   python3 python3-dbusmock dbus libglib2.0-bin \
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev \
+  locales
 
 .PHONY: deps build run demo test bench screenshot check-windows fuzz clean
 
