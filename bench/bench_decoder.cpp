@@ -1,8 +1,14 @@
-// Decoding speed of the log dump, with the decoder's trace category off and on, and the cost
-// of turning the records into the log list's row texts with the date filter off and on.
+// Decoding speed of the log dump, with the decoder's trace category off and on; the same
+// dump through the real `velomark-cli decode` (reading the file, decoding, writing the log CSV)
+// beside it; and the cost of turning the records into the log list's row texts with the date
+// filter off and on.
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLoggingCategory>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -82,6 +88,36 @@ double bestMs(int runs, Work work)
     return best;
 }
 
+// The command-line program beside this build's benchmarks, or $VELOMARK_CLI.
+QString cliPath()
+{
+    if (!qEnvironmentVariableIsEmpty("VELOMARK_CLI"))
+        return qEnvironmentVariable("VELOMARK_CLI");
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../src/cli/velomark-cli"));
+}
+
+// Runs `velomark-cli decode FILE` with its output thrown away; false when the program failed.
+bool runCliDecode(const QString &cli, const QString &dumpPath)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(cli, {QStringLiteral("decode"), dumpPath});
+    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return false;
+    return true;
+}
+
+// The CSV lines `velomark-cli decode` prints for the dump, header excluded; -1 on failure.
+int cliCsvLines(const QString &cli, const QString &dumpPath)
+{
+    QProcess process;
+    process.start(cli, {QStringLiteral("decode"), dumpPath});
+    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return -1;
+    return int(process.readAllStandardOutput().count('\n')) - 1;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -107,6 +143,35 @@ int main(int argc, char *argv[])
         }
     }
     QLoggingCategory::setFilterRules(QStringLiteral("velomark.log.debug=false"));
+
+    // End to end: the program started on a dump file, trace off, output to /dev/null.
+    const QString cli = cliPath();
+    QTemporaryDir dir;
+    if (!QFileInfo(cli).isExecutable() || !dir.isValid()) {
+        std::printf("\nvelomark-cli decode: %s not built, skipped\n", qPrintable(cli));
+    } else {
+        std::printf("\n%-10s %-16s %9s %12s %14s %10s\n", "lines", "cli decode", "MB", "ms", "lines/s", "MB/s");
+        for (int lines : {100000, 1000000}) {
+            const QByteArray dump = makeDump(lines);
+            const QString path = dir.filePath(QStringLiteral("logDump.txt"));
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly) || file.write(dump) != dump.size())
+                return 1;
+            file.close();
+            const int printed = cliCsvLines(cli, path);
+            if (printed != lines) {
+                std::fprintf(stderr, "velomark-cli decode printed %d of %d lines\n", printed, lines);
+                return 1;
+            }
+            bool failed = false;
+            const double ms = bestMs(3, [&] { failed = failed || !runCliDecode(cli, path); });
+            if (failed)
+                return 1;
+            const double mb = dump.size() / 1e6;
+            std::printf("%-10d %-16s %9.1f %12.1f %14.0f %10.1f\n", lines, "end to end", mb, ms,
+                        lines / (ms / 1000), mb / (ms / 1000));
+        }
+    }
 
     std::printf("\n%-10s %-8s %8s %12s %14s %12s\n", "records", "filter", "rows", "rows ms", "rows/s", "CSV ms");
     for (int count : {10000, 100000}) {

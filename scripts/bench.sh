@@ -4,7 +4,8 @@ set -euo pipefail
 build=${1:-build}
 found=0
 for b in "$build"/bench/bench_*; do
-  [ -x "$b" ] || continue
+  # Only programs: the build also leaves folders (bench_*_autogen) here.
+  [ -f "$b" ] && [ -x "$b" ] || continue
   found=1
   echo "== $(basename "$b")"
   QT_QPA_PLATFORM=offscreen "$b"

@@ -4,9 +4,10 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <limits>
 
 #include "cli.h"
-#include "log/logdecoder.h"
+#include "log/logfiles.h"
 #include "log/logrows.h"
 
 namespace cli {
@@ -37,14 +38,20 @@ int runDecode(const QStringList &args)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return usageError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    const QVector<velomark::SpeedRecord> records = velomark::decodeLogDump(file.readAll());
+    // A dump of millions of lines is read through a mapping of the file rather than copied;
+    // what cannot be mapped (a pipe, say) is read.
+    const qint64 size = file.size();
+    uchar *mapped = size > 0 && size < std::numeric_limits<int>::max() ? file.map(0, size) : nullptr;
+    const QByteArray dump = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size))
+                                   : file.readAll();
 
-    const QByteArray csv = velomark::logCsvText(
-        velomark::logRows(records, *filter, velomark::lidarIdOf(parser.value(lidarId))));
     out().flush();
     // The CSV bytes go out as they are, the same bytes Save writes.
-    if (std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout) != size_t(csv.size())
-        || std::fflush(stdout) != 0) {
+    const bool written = velomark::writeDumpCsv(
+        dump, *filter, velomark::lidarIdOf(parser.value(lidarId)), [](const QByteArray &csv) {
+            return std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout) == size_t(csv.size());
+        });
+    if (!written || std::fflush(stdout) != 0) {
         err() << "velomark-cli: writing the CSV failed" << Qt::endl;
         return Failed;
     }

@@ -168,8 +168,11 @@ int runRetrieve(const QStringList &args)
     if (parser.isSet(dumpFile)
         && writeFailed(parser.value(dumpFile), velomark::writeLogDump(dump, parser.value(dumpFile))))
         return Failed;
-    const QByteArray csv = velomark::logCsvText(
-        velomark::logRows(velomark::decodeLogDump(dump), *filter, velomark::lidarIdOf(selected->name)));
+    QByteArray csv;
+    velomark::writeDumpCsv(dump, *filter, velomark::lidarIdOf(selected->name), [&csv](const QByteArray &piece) {
+        csv += piece;
+        return true;
+    });
     if (parser.isSet(output)) {
         if (writeFailed(parser.value(output), velomark::writeLogCsv(csv, parser.value(output))))
             return Failed;

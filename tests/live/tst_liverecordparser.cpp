@@ -102,6 +102,37 @@ private slots:
         QTEST(read, "record");
     }
 
+    // A "$" record keeps the lidar's clock whatever this workstation's time zone, in the hour
+    // the zone skips and in the one it repeats; a binary record keeps the workstation's.
+    void textRecordTimeInEveryZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QByteArray>("date");  // MMddyy
+        QTest::addColumn<QByteArray>("time");  // hhmmss
+        QTest::newRow("Berlin, skipped hour") << QByteArray("Europe/Berlin") << QByteArray("033124") << QByteArray("023000");
+        QTest::newRow("Berlin, repeated hour") << QByteArray("Europe/Berlin") << QByteArray("102724") << QByteArray("023000");
+        QTest::newRow("New York, skipped hour") << QByteArray("America/New_York") << QByteArray("031024") << QByteArray("023000");
+        QTest::newRow("New York, repeated hour") << QByteArray("America/New_York") << QByteArray("110324") << QByteArray("013000");
+    }
+    void textRecordTimeInEveryZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QByteArray, date);
+        QFETCH(QByteArray, time);
+        const QByteArray savedZone = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        const std::optional<SpeedRecord> text = parseLiveRecord("$SPD,1," + date + ',' + time + ",,,,,V,R,40,10,1", kNow);
+        const QDateTime local(QDate(2024, 3, 9), QTime(7, 5, 3));
+        const std::optional<SpeedRecord> binary = parseLiveRecord(hex("02 15 04 00 37 04 D2 01 F1 03"), local);
+        savedZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", savedZone);
+        tzset();
+        QVERIFY(text && binary);
+        QCOMPARE(text->dateTime.toString(QStringLiteral("MMddyy hhmmss")), QString::fromLatin1(date + ' ' + time));
+        QCOMPARE(binary->dateTime, local);
+        QCOMPARE(binary->dateTime.timeSpec(), Qt::LocalTime);
+    }
+
     // Whatever the lidar sends, the parser must neither crash nor read past the buffer
     // (run under the address sanitizer); every prefix of a valid frame is tried.
     void prefixesOfValidRecords()

@@ -1,7 +1,12 @@
 #include <QtTest>
 
+#include <clocale>
+#include <cstdio>
+
 #include "clirun.h"
+#include "commalocale.h"
 #include "live/livedatafile.h"
+#include "live/liverecordparser.h"
 #include "live/liverow.h"
 #include "recordingoperator.h"
 
@@ -66,27 +71,39 @@ private slots:
         QTEST(liveDataLine(record, lidarName, fileName, note), "line");
     }
 
-    // The month is abbreviated in the workstation's language: the test runs itself again
-    // under other locales and reads the date column it prints.
-    void monthFollowsSystemLocale_data()
+    // The month is abbreviated in the workstation's language, and every number is written the
+    // same in every locale: the test runs itself again under other locales (a decimal comma,
+    // digits of another script) and reads the data file line it prints for a "$" record.
+    void lineInEveryLocale_data()
     {
         QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("date");
-        QTest::newRow("English") << "en_GB.UTF-8" << "2019Oct15";
-        QTest::newRow("German") << "de_DE.UTF-8" << "2019Okt.15";
+        QTest::addColumn<QString>("line");
+        const QString rest = QStringLiteral(",14:30:15,N45.50000000,W73.50833333,rasko,f.csv,n");
+        QTest::newRow("English") << "en_GB.UTF-8" << "55,123.4,Receding,2019Oct15" + rest;
+        QTest::newRow("German: decimal comma") << kCommaLocale << "55,123.4,Receding,2019Okt.15" + rest;
+        QTest::newRow("Persian: other digits") << "fa_IR.UTF-8" << QString::fromUtf8("55,123.4,Receding,2019\u0627\u06a9\u062a\u0628\u063115") + rest;
     }
-    void monthFollowsSystemLocale()
+    void lineInEveryLocale()
     {
         QFETCH(QString, locale);
+        QTemporaryDir dir;
+        const bool comma = locale == QLatin1String(kCommaLocale);
+        if (comma && (!dir.isValid() || !makeCommaLocale(dir.path())))
+            QSKIP("localedef could not make a locale with a decimal comma");
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("LANG"));
         environment.remove(QStringLiteral("LC_TIME"));
         environment.insert(QStringLiteral("LC_ALL"), locale);
+        if (comma)
+            environment.insert(QStringLiteral("LOCPATH"), dir.path());
         child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--print-date")});
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--print-line")});
         QVERIFY(child.waitForFinished(30000));
-        QTEST(QString::fromUtf8(child.readAllStandardOutput()).trimmed(), "date");
+        const QString printed = QString::fromUtf8(child.readAllStandardOutput());
+        if (comma)
+            QVERIFY2(printed.startsWith(QLatin1String("decimal point ,\n")), qPrintable(printed));
+        QTEST(printed.section(QLatin1Char('\n'), 1, 1), "line");
     }
 
     // What is on disk before the file is chosen decides whether it is accepted, and an
@@ -144,8 +161,15 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    if (argc == 2 && qstrcmp(argv[1], "--print-date") == 0) {
-        printf("%s\n", qPrintable(liveRowTexts(record(55, 1234, 0, true), QString()).at(3)));
+    if (argc == 2 && qstrcmp(argv[1], "--print-line") == 0) {
+        // The application takes the locale from the environment, as the program does.
+        QCoreApplication app(argc, argv);
+        const std::optional<SpeedRecord> parsed =
+            parseLiveRecord("$SPD,1,101519,143015,4530.0000,N,07330.5000,W,A,R,055,0123.4,1", QDateTime());
+        std::printf("decimal point %s\n%s", std::localeconv()->decimal_point,
+                    liveDataLine(*parsed, QStringLiteral("BT:RX:Brasko"), QStringLiteral("f.csv"), QStringLiteral("n"))
+                        .toUtf8()
+                        .constData());
         return 0;
     }
     // The expected texts are English; the system locale decides the month's name.

@@ -1,11 +1,14 @@
 #include <QtTest>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "commalocale.h"
 #include "log/dumptokens.h"
 #include "log/logdecoder.h"
+#include "log/logrows.h"
 
 using namespace velomark;
 
@@ -16,16 +19,41 @@ const QByteArray kMetric = "01 12 25 24 10 30 45 41 00 41 01 F4 01 83";
 const QByteArray kImperialGps = "03 12 25 24 10 30 45 49 16 45 12 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00 C0";
 const QByteArray kThreeRangeBytes = "0B 12 25 24 10 30 45 49 16 45 12 4E 01 23 07 12 34 57 41 52 00 41 00 13 88 01 A7";
 
-// A decoded record as "local date time|latitude|longitude|direction|speed|range|unit".
+// A decoded record as "date time|latitude|longitude|direction|speed|range|unit".
 QString describe(const SpeedRecord &r)
 {
-    return QStringList{r.dateTime.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), r.latitude, r.longitude,
+    return QStringList{r.dateTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), r.latitude, r.longitude,
                        QString::number(r.direction), QString::number(r.speed), QString::number(r.range),
                        r.metric ? QStringLiteral("km/h") : QStringLiteral("mph")}.join(QLatin1Char('|'));
 }
 
 const QString kMetricRecord = QStringLiteral("2024-12-25 10:30:45|||0|65|500|km/h");
 const QString kImperialGpsRecord = QStringLiteral("2024-12-25 10:30:45|N49.27418667|W123.11872333|1|65|500|mph");
+
+// A line with its checksum: the exclusive-or of every token read as hexadecimal.
+QByteArray withChecksum(const QByteArray &line)
+{
+    quint8 sum = 0;
+    for (const QByteArray &token : line.split(' '))
+        sum ^= quint8(token.toUShort(nullptr, 16));
+    return line + ' ' + QByteArray::number(sum, 16).rightJustified(2, '0').toUpper();
+}
+
+// Sets the process's time zone for as long as it lives.
+struct ZoneScope
+{
+    QByteArray saved = qgetenv("TZ");
+    explicit ZoneScope(const QByteArray &zone)
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ZoneScope()
+    {
+        saved.isNull() ? qunsetenv("TZ") : qputenv("TZ", saved);
+        tzset();
+    }
+};
 
 QByteArray withFillerBefore(const QByteArray &line, int index)
 {
@@ -219,30 +247,65 @@ private slots:
         }
     }
 
-    // Local times read through the per-day offset are what Qt's own local reading gives, also
-    // on the days summer time begins and ends.
-    void localTimesAgreeWithQt()
+    // The lidar's clock is taken as it stands whatever this workstation's time zone: the hour
+    // that zone skips in spring and the one it repeats in autumn keep their date and time, and
+    // the date filter on that day shows them.
+    void wallClockInEveryZone_data()
     {
-        const QByteArray savedZone = qgetenv("TZ");
-        for (const char *zone : {"Europe/Berlin", "America/Sao_Paulo", "Australia/Lord_Howe", "UTC"}) {
-            qputenv("TZ", zone);
-            tzset();
-            LocalTimeReader reader;
-            for (const QDate &date : {QDate(2024, 3, 31), QDate(2024, 10, 27), QDate(2024, 7, 1),
-                                      QDate(2018, 11, 4), QDate(2019, 2, 16), QDate(2024, 4, 7), QDate(2024, 10, 6)}) {
-                for (int minute = 0; minute < 24 * 60; minute += 15) {
-                    const QTime time(minute / 60, minute % 60, 7);
-                    const QDateTime expected(date, time);
-                    const QDateTime read = reader.read(date, time);
-                    QCOMPARE(read.isValid(), expected.isValid());
-                    if (expected.isValid())
-                        QVERIFY2(read == expected && read.date() == expected.date() && read.time() == expected.time(),
-                                 qPrintable(expected.toString()));
-                }
-            }
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QByteArray>("dateTime");  // the six date tokens
+        QTest::addColumn<QString>("texts");        // Date|Time of the log row
+        const struct { const char *zone, *gap, *repeat; } zones[] = {
+            {"Europe/Berlin", "03 31 24 02 30 00", "10 27 24 02 30 00"},
+            {"America/New_York", "03 10 24 02 30 00", "11 03 24 01 30 00"},
+        };
+        for (const auto &zone : zones) {
+            QTest::addRow("%s, skipped hour", zone.zone) << QByteArray(zone.zone) << QByteArray(zone.gap);
+            QTest::addRow("%s, repeated hour", zone.zone) << QByteArray(zone.zone) << QByteArray(zone.repeat);
+            QTest::addRow("%s, midnight after the change", zone.zone)
+                << QByteArray(zone.zone) << QByteArray(zone.gap).left(9) + "00 00 00";
         }
-        savedZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", savedZone);
-        tzset();
+    }
+    void wallClockInEveryZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QByteArray, dateTime);
+        const ZoneScope scope(zone);
+        const QList<QByteArray> t = dateTime.split(' ');
+        // Twice the same time, as both passes through a repeated hour are logged.
+        const QByteArray line = withChecksum("01 " + dateTime + " 41 00 41 01 F4 01");
+        const QVector<SpeedRecord> records = decodeLogDump(line + "\n" + line);
+        QCOMPARE(records.size(), 2);
+        const QDate day(2000 + t[2].toInt(), t[0].toInt(), t[1].toInt());
+        const QString expected = day.toString(Qt::ISODate) + '|' + t[3] + ':' + t[4] + ':' + t[5];
+        for (const SpeedRecord &record : records) {
+            const LogRow row = logRowTexts(record, QString());
+            QCOMPARE(row[LogDate] + '|' + row[LogTime], expected);
+            QVERIFY(LogDateFilter::between(day, day).shows(record));
+            QVERIFY(!LogDateFilter::between(day.addDays(1), day.addDays(2)).shows(record));
+        }
+    }
+
+    // A position whose tokens are longer than two digits lands next to a half of the last
+    // decimal and takes the exact conversion; it keeps its decimal point under a locale with a
+    // decimal comma.
+    void positionUnderCommaLocale()
+    {
+        QTemporaryDir dir;
+        if (!dir.isValid() || !makeCommaLocale(dir.path()))
+            QSKIP("localedef could not make a locale with a decimal comma");
+        const QByteArray line = withChecksum("03 12 25 24 10 30 45 49 00 00 00003 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00");
+        const QByteArray savedPath = qgetenv("LOCPATH");
+        qputenv("LOCPATH", dir.path().toLocal8Bit());
+        const std::string saved = std::setlocale(LC_ALL, nullptr);
+        QVERIFY(std::setlocale(LC_ALL, kCommaLocale));
+        const QByteArray decimalPoint = std::localeconv()->decimal_point;
+        const QVector<SpeedRecord> records = decodeLogDump(line);
+        std::setlocale(LC_ALL, saved.c_str());
+        savedPath.isNull() ? qunsetenv("LOCPATH") : qputenv("LOCPATH", savedPath);
+        QCOMPARE(decimalPoint, QByteArray(","));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(describe(records[0]), QStringLiteral("2024-12-25 10:30:45|N49.00000000|W123.11872333|1|65|500|mph"));
     }
 };
 

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "clirun.h"
+#include "commalocale.h"
 #include "log/logdecoder.h"
 #include "log/logfiles.h"
 #include "log/logrows.h"
@@ -65,6 +66,10 @@ private slots:
         const QStringList texts = logRowTexts(record, lidarId);
         QTEST(texts.join('|'), "texts");
         QTEST(logCsvLine(texts), "line");
+        // The command line writes the same line straight from the record.
+        QByteArray direct;
+        appendLogCsvLines({record}, LogDateFilter::all(), lidarId, &direct);
+        QTEST(QString::fromUtf8(direct), "line");
     }
 
     void dateFilter_data()
@@ -199,17 +204,46 @@ private slots:
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QByteArray>("csv");
-        QTest::newRow("all records, no lidar") << QStringList() << sampledump::allRecordsCsv("");
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QByteArray>("dump");
+        QTest::newRow("all records, no lidar") << QStringList() << sampledump::allRecordsCsv("") << QStringList() << QByteArray();
         QTest::newRow("date range and lidar id")
             << QStringList{"--lidar-id", "VZQ-LIDAR-12345", "--from", "2024-12-25", "--to", "2024-12-31"}
-            << sampledump::kCsvHeader + sampledump::csvLine(0, "12345");
+            << sampledump::kCsvHeader + sampledump::csvLine(0, "12345") << QStringList() << QByteArray();
         // The trace goes to standard error, never into the CSV.
-        QTest::newRow("trace") << QStringList{"--trace"} << sampledump::allRecordsCsv("");
+        QTest::newRow("trace") << QStringList{"--trace"} << sampledump::allRecordsCsv("") << QStringList() << QByteArray();
+        // On the day the clocks go forward, in a zone that skips 02:00 to 03:00 and a locale
+        // with a decimal comma: the lidar's clock and decimal points are written as they are,
+        // and the date filter keeps the day's records. The position's long token takes the
+        // exact conversion of the decimals.
+        const QByteArray springDump = "01 03 30 24 23 59 59 41 00 41 01 F4 01 C1\n"
+                                      "01 03 31 24 02 30 00 41 00 41 01 F4 01 D1\n"
+                                      "03 03 31 24 02 45 00 49 00 00 00003 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00 A5\n";
+        const QByteArray springCsv = sampledump::kCsvHeader
+                                     + "65,km/h,50.0,m,Approaching,2024-03-31,02:30:00,,,\n"
+                                       "65,mph,50.0,ft,Receding,2024-03-31,02:45:00,N49.00000000,W123.11872333,\n";
+        for (const char *zone : {"Europe/Berlin", "America/New_York"}) {
+            QTest::addRow("%s, decimal comma, day of the clock change", zone)
+                << QStringList{"--from", "2024-03-31", "--to", "2024-03-31"} << springCsv
+                << QStringList{QStringLiteral("TZ=") + zone, QStringLiteral("LC_ALL=") + kCommaLocale, "LOCPATH"}
+                << springDump;
+        }
     }
     void printsCsv()
     {
         QFETCH(QStringList, options);
-        const CliRun run = runCli(QStringList{"decode"} + options + QStringList{m_dump});
+        QFETCH(QStringList, env);
+        QFETCH(QByteArray, dump);
+        QString path = m_dump;
+        QTemporaryDir locales;
+        if (env.removeAll(QStringLiteral("LOCPATH")) > 0) {
+            if (!locales.isValid() || !makeCommaLocale(locales.path()))
+                QSKIP("localedef could not make a locale with a decimal comma");
+            env << QStringLiteral("LOCPATH=") + locales.path();
+            path = locales.filePath(QStringLiteral("logDump.txt"));
+            QVERIFY(writeLogDump(dump, path).ok);
+        }
+        const CliRun run = runCli(QStringList{"decode"} + options + QStringList{path}, env);
         QCOMPARE(run.exitCode, 0);
         QTEST(run.out, "csv");
         QCOMPARE(run.err.contains("01 13 25 24 10 30 45 41 00 41 01 F4 01 82"), options.contains("--trace"));

@@ -2,6 +2,36 @@
 
 namespace velomark {
 
+namespace {
+
+void put(QString *text, char c)
+{
+    text->append(QLatin1Char(c));
+}
+
+void put(QByteArray *text, char c)
+{
+    text->append(c);
+}
+
+template <typename Text>
+void appendDigitsTo(Text *text, qint64 value, int width)
+{
+    char digits[24];
+    int count = 0;
+    quint64 rest = value < 0 ? 0 : quint64(value);
+    do {
+        digits[count++] = char('0' + rest % 10);
+        rest /= 10;
+    } while (rest > 0);
+    for (int i = count; i < width; ++i)
+        put(text, '0');
+    while (count > 0)
+        put(text, digits[--count]);
+}
+
+}  // namespace
+
 QString StripLeadingZeros(QString text)
 {
     while (text.size() >= 2 && text.at(0) == QLatin1Char('0') && text.at(1) != QLatin1Char('.'))
@@ -31,6 +61,30 @@ QString csvField(const QString &field)
     QString quoted = field;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QDateTime lidarDateTime(const QDate &date, const QTime &time)
+{
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QDateTime lidarDateTimeFromString(const QString &text, const QString &format)
+{
+    // Read as a UTC time, the text never meets the local time zone: a time the workstation's
+    // clock skips stays valid and keeps its hour.
+    return QDateTime::fromString(text + QLatin1Char('Z'), format + QLatin1Char('t'));
+}
+
+void appendDigits(QString *text, qint64 value, int width)
+{
+    appendDigitsTo(text, value, width);
+}
+
+void appendDigits(QByteArray *text, qint64 value, int width)
+{
+    appendDigitsTo(text, value, width);
 }
 
 QString lastChars(const QString &text, int count)

@@ -135,9 +135,10 @@ std::optional<SpeedRecord> parseTextLiveRecord(const QByteArray &buffer)
     const QString &date = fields.at(2);
     const QString &time = fields.at(3);
     if (!date.isEmpty() && !time.isEmpty()) {
-        // The date field is month, day and a two-digit year of this century.
+        // The date field is month, day and a two-digit year of this century; the lidar's own
+        // clock, never read through the workstation's time zone.
         const QString stamp = date.left(4) + QLatin1String("20") + date.right(2) + time;
-        record.dateTime = QDateTime::fromString(stamp, QStringLiteral("MMddyyyyhhmmss"));
+        record.dateTime = lidarDateTimeFromString(stamp, QStringLiteral("MMddyyyyhhmmss"));
     }
 
     if (fields.at(8) == QLatin1String("A")) {

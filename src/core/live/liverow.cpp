@@ -29,19 +29,31 @@ QString directionText(const SpeedRecord &record)
 }
 
 // The month is abbreviated in the workstation's language (2019Oct15 under an English locale),
-// so the system locale is asked, not the C locale.
+// so the system locale is asked for its name; year and day are ASCII digits in every locale.
 QString dateText(const SpeedRecord &record)
 {
     if (!record.dateTime.isValid())
         return QString();
-    return QLocale::system().toString(record.dateTime, QStringLiteral("yyyyMMMdd"));
+    const QDate date = record.dateTime.date();
+    QString text;
+    appendDigits(&text, date.year(), 4);
+    text += QLocale::system().monthName(date.month(), QLocale::ShortFormat);
+    appendDigits(&text, date.day(), 2);
+    return text;
 }
 
 QString timeText(const SpeedRecord &record)
 {
     if (!record.dateTime.isValid())
         return QString();
-    return record.dateTime.toString(QStringLiteral("hh:mm:ss"));
+    const QTime time = record.dateTime.time();
+    QString text;
+    appendDigits(&text, time.hour(), 2);
+    text += QLatin1Char(':');
+    appendDigits(&text, time.minute(), 2);
+    text += QLatin1Char(':');
+    appendDigits(&text, time.second(), 2);
+    return text;
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #include "log/dumptokens.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -105,7 +106,8 @@ int formatDegrees(double value, char *out, int capacity)
 {
     // With a 64-bit mantissa the product below is off by less than 1e-5 units of the last
     // decimal, so rounding to the nearest unit is exact unless the product lies close to a
-    // half; those cases, and anything large or odd, are left to printf itself.
+    // half; those cases, and anything large or odd, are left to the exact conversion of the
+    // standard library, which rounds as printf does but never takes the locale's decimal comma.
     if (std::numeric_limits<long double>::digits >= 64 && value >= 0 && value < 1e6) {
         const long double scaled = static_cast<long double>(value) * 100000000.0L;
         const long double whole = std::floor(scaled);
@@ -131,35 +133,13 @@ int formatDegrees(double value, char *out, int capacity)
         }
     }
     char buffer[400];
-    const int length = std::snprintf(buffer, sizeof buffer, "%.8f", value);
-    if (length < 0)
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 8);
+    if (written.ec != std::errc())
         return std::numeric_limits<int>::max();
+    const int length = int(written.ptr - buffer);
     std::memcpy(out, buffer, size_t(std::min(length, capacity)));
     return length;
-}
-
-QDateTime LocalTimeReader::read(const QDate &date, const QTime &time)
-{
-    auto known = m_offsets.constFind(date.toJulianDay());
-    if (known == m_offsets.constEnd()) {
-        // A day is regular when its start, noon and end exist and share one offset.
-        int offset = kIrregular;
-        const QTime probes[] = {QTime(0, 0, 0), QTime(12, 0, 0), QTime(23, 59, 59)};
-        for (const QTime &probeTime : probes) {
-            const QDateTime probe(date, probeTime);
-            const bool same = probe.isValid() && probe.time() == probeTime && probe.date() == date
-                              && (offset == kIrregular || offset == probe.offsetFromUtc());
-            if (!same) {
-                offset = kIrregular;
-                break;
-            }
-            offset = probe.offsetFromUtc();
-        }
-        known = m_offsets.insert(date.toJulianDay(), offset);
-    }
-    if (*known == kIrregular)
-        return QDateTime(date, time);
-    return QDateTime(date, time, Qt::OffsetFromUTC, *known);
 }
 
 }  // namespace velomark

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/text.h"
 #include "common/trace.h"
 #include "log/dumptokens.h"
 
@@ -62,12 +63,20 @@ private:
     int m_next = 7;
 };
 
+// The position texts of the line before: a lidar that stands still logs one position many
+// times, and a text equal to the last one shares its characters instead of a new copy.
+struct PositionTexts
+{
+    QString latitude;
+    QString longitude;
+};
+
 // The part of a line's reading that can fail: it records the fault and the token to name.
 class LineDecoder
 {
 public:
-    LineDecoder(const std::vector<DumpToken> &tokens, const RecordLayout &layout, LocalTimeReader &localTime)
-        : m_tokens(tokens), m_layout(layout), m_reader(tokens), m_localTime(localTime)
+    LineDecoder(const std::vector<DumpToken> &tokens, const RecordLayout &layout, PositionTexts &positions)
+        : m_tokens(tokens), m_layout(layout), m_reader(tokens), m_positions(positions)
     {}
 
     LineFault decode(SpeedRecord *record);
@@ -82,7 +91,7 @@ private:
     const std::vector<DumpToken> &m_tokens;
     const RecordLayout &m_layout;
     LineReader m_reader;
-    LocalTimeReader &m_localTime;
+    PositionTexts &m_positions;
     DumpToken m_faultToken;
     LineFault m_fault = LineFault::None;
     quint8 m_checksum = 0;
@@ -122,19 +131,18 @@ void LineDecoder::readDateTime(SpeedRecord *record)
             v[i] = (t[i].data[0] - '0') * 10 + (t[i].data[1] - '0');
     }
     if (twoDigits) {
-        const QDate date(2000 + v[2], v[0], v[1]);
-        const QTime time(v[3], v[4], v[5]);
-        record->dateTime = date.isValid() && time.isValid() ? m_localTime.read(date, time) : QDateTime();
+        record->dateTime = lidarDateTime(QDate(2000 + v[2], v[0], v[1]), QTime(v[3], v[4], v[5]));
         return;
     }
     const QString text = QLatin1String("20") + t[2].text() + t[0].text() + t[1].text() + t[3].text()
                          + t[4].text() + t[5].text();
-    record->dateTime = QDateTime::fromString(text, QStringLiteral("yyyyMMddhhmmss"));
+    record->dateTime = lidarDateTimeFromString(text, QStringLiteral("yyyyMMddhhmmss"));
 }
 
 // The hemisphere letter and the number with eight decimals; false when the number does not
-// fit the text field or is no number at all.
-bool positionText(char hemisphere, double degrees, QString *text)
+// fit the text field or is no number at all. `last` is the same field's text of the line
+// before; an equal text is shared with it.
+bool positionText(char hemisphere, double degrees, QString &last, QString *text)
 {
     if (!std::isfinite(degrees))
         return false;
@@ -143,7 +151,10 @@ bool positionText(char hemisphere, double degrees, QString *text)
     const int length = formatDegrees(degrees, buffer + 1, kPositionDigits);
     if (length > kPositionDigits)
         return false;
-    *text = QString::fromLatin1(buffer, length + 1);
+    const QLatin1String written(buffer, length + 1);
+    if (last != written)
+        last = written;
+    *text = last;
     return true;
 }
 
@@ -193,8 +204,9 @@ LineFault LineDecoder::readGps(SpeedRecord *record)
     if (status.is("41")) {
         const double latitude = latWhole + latMinuteValue / 60;
         const double longitude = lonWhole + lonMinuteValue / 60;
-        if (!positionText(latHemisphere.is("53") ? 'S' : 'N', latitude, &record->latitude)
-            || !positionText(lonHemisphere.is("57") ? 'W' : 'E', longitude, &record->longitude))
+        if (!positionText(latHemisphere.is("53") ? 'S' : 'N', latitude, m_positions.latitude, &record->latitude)
+            || !positionText(lonHemisphere.is("57") ? 'W' : 'E', longitude, m_positions.longitude,
+                             &record->longitude))
             return LineFault::GpsValue;
     }
     if (!readHex16(status, &value)) {
@@ -292,7 +304,7 @@ void tokenize(const char *line, int size, std::vector<DumpToken> *tokens)
     }
 }
 
-void decodeLine(const char *line, int size, std::vector<DumpToken> *tokens, LocalTimeReader &localTime,
+void decodeLine(const char *line, int size, std::vector<DumpToken> *tokens, PositionTexts &positions,
                 QVector<SpeedRecord> &records)
 {
     while (size > 0 && isAsciiSpace(line[0])) {
@@ -323,7 +335,7 @@ void decodeLine(const char *line, int size, std::vector<DumpToken> *tokens, Loca
     }
 
     SpeedRecord record;
-    LineDecoder decoder(*tokens, *layout, localTime);
+    LineDecoder decoder(*tokens, *layout, positions);
     switch (decoder.decode(&record)) {
     case LineFault::None:
         record.statusBits = 0;
@@ -363,12 +375,12 @@ void DecodeLogDump(QByteArray dump, QVector<SpeedRecord> &records)
 
     std::vector<DumpToken> tokens;
     tokens.reserve(40);
-    LocalTimeReader localTime;
+    PositionTexts positions;
     int start = 0;
     for (;;) {
         const char *feed = static_cast<const char *>(std::memchr(data + start, '\n', size_t(size - start)));
         const int end = feed ? int(feed - data) : size;
-        decodeLine(data + start, end - start, &tokens, localTime, records);
+        decodeLine(data + start, end - start, &tokens, positions, records);
         if (!feed)
             break;
         start = end + 1;

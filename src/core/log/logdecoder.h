@@ -11,8 +11,8 @@ namespace velomark {
 
 // Appends the records of every accepted line of the dump to `records`, in line order.
 // Rejected lines are only traced (category velomark.log); nothing is shown to the operator.
-// The dump ends at its first NUL byte. A record's date and time are the lidar's local time:
-// date() and time() give them as logged; the time spec may be a fixed offset (the local one).
+// The dump ends at its first NUL byte. A record's date and time are the lidar's wall clock as
+// logged (see lidarDateTime): never read through the workstation's time zone.
 void DecodeLogDump(QByteArray dump, QVector<SpeedRecord> &records);
 
 // The records of a dump, as a new sequence.

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <cstring>
+
 #include "common/operatorinterface.h"
 #include "log/logdecoder.h"
 
@@ -37,6 +39,39 @@ FileWriteResult writeLogDump(const QByteArray &dump, const QString &path)
 FileWriteResult writeLogCsv(const QByteArray &csvText, const QString &path)
 {
     return writeWhole(csvText, path, QIODevice::WriteOnly | QIODevice::Text);
+}
+
+bool writeDumpCsv(const QByteArray &dump, const LogDateFilter &filter, const QString &lidarId,
+                  const std::function<bool(const QByteArray &)> &write)
+{
+    QByteArray csv(kLogCsvHeader);
+    if (!write(csv))
+        return false;
+    // The dump ends at its first NUL byte; the pieces end before a line feed and the next
+    // begins after it, so the decoder sees every line as in one piece, the last one included.
+    const char *const data = dump.constData();
+    const char *const nul = static_cast<const char *>(std::memchr(data, '\0', size_t(dump.size())));
+    const char *const end = nul ? nul : data + dump.size();
+    constexpr int kPieceBytes = 1 << 18;
+    QVector<SpeedRecord> records;
+    const char *start = data;
+    for (;;) {
+        const char *cut = end;
+        if (end - start > kPieceBytes) {
+            const char *feed = static_cast<const char *>(std::memchr(start + kPieceBytes, '\n', size_t(end - start - kPieceBytes)));
+            if (feed)
+                cut = feed;
+        }
+        records.clear();
+        DecodeLogDump(QByteArray::fromRawData(start, int(cut - start)), records);
+        csv.clear();
+        appendLogCsvLines(records, filter, lidarId, &csv);
+        if (!csv.isEmpty() && !write(csv))
+            return false;
+        if (cut == end)
+            return true;
+        start = cut + 1;
+    }
 }
 
 LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath,

@@ -2,6 +2,7 @@
 // The log on disk: the raw dump kept as "logDump.txt", the log CSV that Save writes, and the
 // loading of a dump file. Files are replaced through QSaveFile, so a failed write leaves the
 // old file whole.
+#include <functional>
 #include <optional>
 
 #include <QByteArray>
@@ -29,6 +30,13 @@ FileWriteResult writeLogDump(const QByteArray &dump, const QString &path = kLogD
 
 // Replaces the file with the log CSV text (text mode: native line ends).
 FileWriteResult writeLogCsv(const QByteArray &csvText, const QString &path);
+
+// The log CSV of a dump, as logCsvText(logRows(decodeLogDump(dump), filter, lidarId)) gives it,
+// decoded and written piece by piece: `write` gets the header, then the lines of a few
+// thousand dump lines at a time, so that a dump of millions of lines never stands in memory
+// as records and text at once. Stops and returns false as soon as `write` returns false.
+bool writeDumpCsv(const QByteArray &dump, const LogDateFilter &filter, const QString &lidarId,
+                  const std::function<bool(const QByteArray &)> &write);
 
 enum class LogSaveOutcome { NoRows, Cancelled, Saved, Failed };
 

@@ -9,24 +9,8 @@ namespace {
 const QString kApproaching = QStringLiteral("Approaching");
 const QString kReceding = QStringLiteral("Receding");
 
-void appendDigits(QString *text, int value, int width)
-{
-    char digits[12];
-    int count = 0;
-    do {
-        digits[count++] = char('0' + value % 10);
-        value /= 10;
-    } while (value > 0 && count < int(sizeof digits));
-    for (int i = count; i < width; ++i)
-        *text += QLatin1Char('0');
-    while (count > 0)
-        *text += QLatin1Char(digits[--count]);
-}
-
 QString dateText(const QDate &date)
 {
-    if (date.year() < 1000 || date.year() > 9999)
-        return date.toString(QStringLiteral("yyyy-MM-dd"));
     QString text;
     text.reserve(10);
     appendDigits(&text, date.year(), 4);
@@ -50,15 +34,118 @@ QString timeText(const QTime &time)
 }
 
 // Tenths as "%.1f" of tenths / 10 prints them: the integer part, a point, one digit.
-QString tenthsText(int tenths)
+template <typename Text>
+void appendTenths(Text *text, int tenths)
 {
     const qint64 value = tenths;
     const qint64 magnitude = value < 0 ? -value : value;
-    QString text = value < 0 ? QStringLiteral("-") : QString();
-    text += QString::number(magnitude / 10);
-    text += QLatin1Char('.');
-    text += QLatin1Char(char('0' + magnitude % 10));
+    if (value < 0)
+        text->append("-");
+    appendDigits(text, magnitude / 10);
+    text->append(".");
+    appendDigits(text, magnitude % 10);
+}
+
+QString tenthsText(int tenths)
+{
+    QString text;
+    appendTenths(&text, tenths);
     return text;
+}
+
+// Writes the digits of a non-negative value, zero-padded to `width`; returns the end.
+char *putDigits(char *out, quint64 value, int width)
+{
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int i = count; i < width; ++i)
+        *out++ = '0';
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
+
+char *putText(char *out, const char *text)
+{
+    while (*text)
+        *out++ = *text++;
+    return out;
+}
+
+// A field of plain ASCII that needs no quotes (every position the decoder writes) goes into
+// the line as it is; returns nullptr for any other text, which takes the general way.
+char *putPlainField(char *out, const QString &field, const char *limit)
+{
+    if (field.size() > limit - out)
+        return nullptr;
+    for (const QChar c : field) {
+        const ushort u = c.unicode();
+        if (u >= 0x80 || u == ',' || u == '"' || u == '\n' || u == '\r')
+            return nullptr;
+        *out++ = char(u);
+    }
+    return out;
+}
+
+// One line of the log CSV for a record, appended in UTF-8: the text logCsvLine gives for the
+// record's row, written without building the row.
+void appendCsvLine(QByteArray *out, const SpeedRecord &record, const QByteArray &lidarIdField)
+{
+    char line[128];
+    const char *const limit = line + sizeof line;
+    char *p = putDigits(line, uint(record.speed), 1);
+    p = putText(p, record.metric ? ",km/h," : ",mph,");
+    const qint64 range = record.range;
+    if (range < 0)
+        *p++ = '-';
+    const quint64 magnitude = quint64(range < 0 ? -range : range);
+    p = putDigits(p, magnitude / 10, 1);
+    *p++ = '.';
+    *p++ = char('0' + magnitude % 10);
+    p = putText(p, record.metric ? ",m," : ",ft,");
+    p = putText(p, record.direction == 0 ? "Approaching," : "Receding,");
+    if (record.dateTime.isValid()) {
+        int year = 0, month = 0, day = 0;
+        record.dateTime.date().getDate(&year, &month, &day);
+        p = putDigits(p, quint64(qMax(year, 0)), 4);
+        *p++ = '-';
+        p = putDigits(p, quint64(month), 2);
+        *p++ = '-';
+        p = putDigits(p, quint64(day), 2);
+        *p++ = ',';
+        const QTime time = record.dateTime.time();
+        p = putDigits(p, quint64(time.hour()), 2);
+        *p++ = ':';
+        p = putDigits(p, quint64(time.minute()), 2);
+        *p++ = ':';
+        p = putDigits(p, quint64(time.second()), 2);
+        *p++ = ',';
+    } else {
+        p = putText(p, ",,");
+    }
+    // At most 60 bytes so far; the positions are at most 16 characters each when plain.
+    char *const positions = p;
+    p = putPlainField(p, record.latitude, limit - 2);
+    if (p) {
+        *p++ = ',';
+        p = putPlainField(p, record.longitude, limit - 1);
+    }
+    if (p) {
+        *p++ = ',';
+        out->append(line, int(p - line));
+    } else {
+        out->append(line, int(positions - line));
+        out->append(csvField(record.latitude).toUtf8());
+        out->append(',');
+        out->append(csvField(record.longitude).toUtf8());
+        out->append(',');
+    }
+    out->append(lidarIdField);
+    out->append('\n');
 }
 
 // Splits at single blanks, empty parts kept, and gives the first two parts.
@@ -98,8 +185,7 @@ LogRow logRowTexts(const SpeedRecord &record, const QString &lidarId)
     row.append(tenthsText(record.range) + (record.metric ? QLatin1String(" m") : QLatin1String(" ft")));
     row.append(record.direction == 0 ? kApproaching : kReceding);
     if (record.dateTime.isValid()) {
-        // Records hold the lidar's local wall time; converting it to this machine's zone
-        // would change nothing but cost a time-zone look-up per row.
+        // Records hold the lidar's wall clock, shown as it was logged, never converted.
         row.append(dateText(record.dateTime.date()));
         row.append(timeText(record.dateTime.time()));
     } else {
@@ -169,6 +255,16 @@ QString logCsvLine(const LogRow &row)
     line += csvField(row.value(LogLidarId));
     line += QLatin1Char('\n');
     return line;
+}
+
+void appendLogCsvLines(const QVector<SpeedRecord> &records, const LogDateFilter &filter, const QString &lidarId,
+                       QByteArray *csv)
+{
+    const QByteArray lidarIdField = csvField(lidarId).toUtf8();
+    for (const SpeedRecord &record : records) {
+        if (filter.shows(record))
+            appendCsvLine(csv, record, lidarIdField);
+    }
 }
 
 QByteArray logCsvText(const QVector<LogRow> &rows)

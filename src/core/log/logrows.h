@@ -38,8 +38,8 @@ QString lidarIdOf(const QString &lidarName);
 LogRow logRowTexts(const SpeedRecord &record, const QString &lidarId);
 
 // The date filter of the log tab. With `allRecords` ("Retrieve All Records") every record
-// passes; otherwise a record passes when its local date lies from `start` to `end`, both days
-// included, whatever its time of day. A record without a valid date never passes the filter.
+// passes; otherwise a record passes when its calendar date, as the lidar logged it, lies from
+// `start` to `end`, both days included, whatever its time of day. A record without a valid date never passes the filter.
 struct LogDateFilter
 {
     bool allRecords = true;
@@ -68,5 +68,11 @@ QString logCsvLine(const LogRow &row);
 
 // The whole log CSV (header and one line per row) in UTF-8: the log text buffer.
 QByteArray logCsvText(const QVector<LogRow> &rows);
+
+// Appends the log CSV lines (no header) of the records that pass the filter, straight from the
+// records with no row texts in between: the lines logCsvText(logRows(records, filter, lidarId))
+// holds. For dumps of millions of lines (see writeDumpCsv).
+void appendLogCsvLines(const QVector<SpeedRecord> &records, const LogDateFilter &filter, const QString &lidarId,
+                       QByteArray *csv);
 
 }  // namespace velomark
