@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <mutex>
 
 namespace velomark {
@@ -277,6 +278,26 @@ bool readPublicKey(X509 *x509, PublicKeyInfo &key)
 
 }  // namespace
 
+Bytes certificateFileDer(const std::string &content)
+{
+    // A PEM file is text with the armour line; anything else is taken as DER.
+    if (content.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+        return Bytes(content.begin(), content.end());
+    Bytes der;
+    if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        return der;
+    BIO *bio = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
+    X509 *x509 = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    unsigned char *out = nullptr;
+    const int length = x509 ? i2d_X509(x509, &out) : 0;
+    if (length > 0)
+        der.assign(out, out + length);
+    OPENSSL_free(out);
+    X509_free(x509);
+    return der;
+}
+
 std::string renderDistinguishedName(const Bytes &nameDer, bool *ok)
 {
     const unsigned char *p = nameDer.data();
@@ -327,22 +348,8 @@ bool Certificate::LoadFromFile(const std::string &path)
         return endCall(false);
     }
     const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    Bytes der(content.begin(), content.end());
-    // A PEM file is text with the armour line; anything else is taken as DER.
-    if (content.find("-----BEGIN CERTIFICATE-----") != std::string::npos) {
-        BIO *bio = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
-        X509 *x509 = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr;
-        BIO_free(bio);
-        der.clear();
-        unsigned char *out = nullptr;
-        const int length = x509 ? i2d_X509(x509, &out) : 0;
-        if (length > 0)
-            der.assign(out, out + length);
-        OPENSSL_free(out);
-        X509_free(x509);
-    }
     std::string error;
-    std::shared_ptr<CertificateData> data = CertificateData::fromDer(der, &error);
+    std::shared_ptr<CertificateData> data = CertificateData::fromDer(certificateFileDer(content), &error);
     if (!data) {
         m_log.error(error.empty() ? "The certificate cannot be parsed" : error);
         return endCall(false);

@@ -79,6 +79,10 @@ private:
     std::shared_ptr<const CertificateData> m_data;
 };
 
+// The DER of a certificate file's content: the first certificate of a PEM text (one with the
+// armour line), else the bytes themselves. Empty when the PEM text holds no certificate.
+Bytes certificateFileDer(const std::string &content);
+
 // Renders a subject or issuer Name given as DER in the same way as SubjectDN.
 std::string renderDistinguishedName(const Bytes &nameDer, bool *ok);
 

@@ -53,15 +53,6 @@ bool SendDumpKey(LidarChannel &channel, OperatorInterface &op)
     return WritePort(channel, QByteArrayLiteral("Y"), QStringLiteral("Sending 'Y'"), op);
 }
 
-std::optional<quint8> configFlagValue(const QByteArray &reply)
-{
-    if (reply.size() < 6 || reply.at(0) != frame::kStx || quint8(reply.at(1)) != frame::kQuery
-        || quint8(reply.at(2)) != frame::kConfigFlags || reply.at(reply.size() - 1) != frame::kEtx)
-        return std::nullopt;
-    // An escaped value stands one byte later.
-    return quint8(reply.at(3) == frame::kEscape ? reply.at(4) : reply.at(3));
-}
-
 ConfigRead ReadConfigFlags(LidarChannel &channel, const QString &writeLabel, const QString &readLabel,
                            OperatorInterface &op)
 {

@@ -39,10 +39,6 @@ bool StartDataRetrieval(LidarChannel &channel, OperatorInterface &op);
 // "Y": starts the dump of an older-firmware lidar in DIAG mode.
 bool SendDumpKey(LidarChannel &channel, OperatorInterface &op);
 
-// The flag value of a configuration reply frame (02 09 58 value ... 03, value escaped by 0x10);
-// nothing when the reply is not such a frame.
-std::optional<quint8> configFlagValue(const QByteArray &reply);
-
 // One configuration read: the raw reply (empty when the write failed or nothing came) and
 // the flag value when the reply is a configuration frame.
 struct ConfigRead

@@ -64,49 +64,6 @@ bool WritePort(LidarChannel &channel, const QByteArray &command, const QString &
     return false;
 }
 
-ReplyEnd echoEnd(const QByteArray &command)
-{
-    return [command](const QByteArray &bytes) {
-        const int at = bytes.indexOf(command);
-        return at < 0 ? ReplySpan{} : ReplySpan{0, at + command.size()};
-    };
-}
-
-ReplyEnd replyFrameEnd(const QByteArray &frameStart)
-{
-    return [frameStart](const QByteArray &bytes) {
-        const int start = bytes.indexOf(frameStart);
-        if (start < 0)
-            return ReplySpan{};
-        for (int i = start + frameStart.size(); i < bytes.size(); ++i) {
-            if (bytes.at(i) == frame::kEscape)
-                ++i;
-            else if (bytes.at(i) == frame::kEtx)
-                return ReplySpan{start, i + 1};
-        }
-        return ReplySpan{};
-    };
-}
-
-ReplyEnd identifyTextEnd()
-{
-    return [](const QByteArray &bytes) {
-        const int version = bytes.indexOf("Version");
-        if (version < 0)
-            return ReplySpan{};
-        int i = version + 8;  // the word and its separator byte
-        while (i < bytes.size() && bytes.at(i) == ' ')
-            ++i;
-        if (i >= bytes.size() || bytes.at(i) < '0' || bytes.at(i) > '9')
-            return ReplySpan{};
-        for (; i < bytes.size(); ++i) {
-            if (bytes.at(i) == frame::kStx || bytes.at(i) == '$')
-                return ReplySpan{0, i};
-        }
-        return ReplySpan{};
-    };
-}
-
 QByteArray ReadPort(LidarChannel &channel, int firstWaitMs, int expectedCount, const QString &label,
                     const ReplyEnd &replyEnd)
 {

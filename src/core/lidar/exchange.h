@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+#include "lidar/replies.h"
+
 class QIODevice;
 class QSerialPort;
 
@@ -43,26 +45,6 @@ constexpr int kFollowUp = 200;
 // However the lidar goes on sending, a reply's follow-up ends this long after its first bytes.
 constexpr int kMaxFollowUp = 1000;
 }  // namespace timeout
-
-// Where a complete reply stands among the bytes read so far: [start, end). end < 0 while the
-// reply is not complete.
-struct ReplySpan
-{
-    int start = 0;
-    int end = -1;
-};
-// Finds the end of an expected reply, so that a read stops there instead of waiting for a pause
-// that a streaming lidar never makes.
-using ReplyEnd = std::function<ReplySpan(const QByteArray &bytes)>;
-
-// The echo of command, anywhere among the bytes.
-ReplyEnd echoEnd(const QByteArray &command);
-// A reply frame that begins with frameStart (02 09 and the queried parameter as sent), up to its
-// first ETX that is not escaped; bytes before the frame are not part of the reply.
-ReplyEnd replyFrameEnd(const QByteArray &frameStart);
-// The identify text: after "Version" and a digit of the number, the first byte that starts a
-// live record (STX or "$") ends it. Text without such a byte ends at a pause, as before.
-ReplyEnd identifyTextEnd();
 
 // Drops pending output and writes one command. A short write shows
 // label + "WritePort() failed: " + the device's error string (title: kMessageTitle); a write

@@ -5,26 +5,11 @@
 
 #include <atomic>
 
+#include "live/livebuffer.h"
+
 class QSerialPort;
 
 namespace velomark {
-
-// The lidar's short notification frames (02 04 04 03 and 02 05 05 03) removed from both ends
-// of a buffer, as often as they stand there; a frame inside the buffer stays.
-QByteArray stripNotificationFrames(QByteArray buffer);
-
-// The shortest buffer that can hold a record: 10 bytes in output format 1, 40 in any other.
-int minimumLiveBufferLength(int outputFormat);
-
-// The length of the first complete record at the start of pending, 0 while there is none: in
-// output format 1 up to the first ETX that is not escaped, once the buffer holds at least the
-// minimum length (notification frames before a record are too short to count); in any other
-// format ("$" text) up to the first CR LF.
-int completeLiveRecordLength(const QByteArray &pending, int outputFormat);
-
-// Limits of one buffer: a lidar that never pauses still has its bytes handed on.
-constexpr int kMaxLiveBufferMs = 250;
-constexpr int kMaxLiveBufferBytes = 4096;
 
 // The live reader: waits for the bytes the lidar sends unasked and cuts them into buffers, one
 // per record: as soon as the bytes hold a complete record, else at a pause of 40 ms, and never
@@ -63,8 +48,8 @@ protected:
     void run() override;
 
 private:
-    // Strips notification frames and emits the buffer when it can hold a record.
-    void handOn(const QByteArray &buffer, int minimumLength);
+    // Emits the buffers the cutter has cut.
+    void handOn(LiveBufferCutter &cutter);
 
 private:
     std::atomic<bool> m_stopRequested{false};
