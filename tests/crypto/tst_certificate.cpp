@@ -42,22 +42,33 @@ private slots:
         QTest::addColumn<QString>("rendered");
         QTest::addColumn<QString>("serial");
         QTest::addColumn<QString>("serialHex");
+        // "FROM|TO": bytes of the certificate's DER replaced after openssl made it (the
+        // signature is not checked), for text no openssl would write.
+        QTest::addColumn<QByteArray>("damage");
         QTest::newRow("order as stored, serial with top bit") << "/C=DE/O=Org/CN=Alice" << "C=DE, O=Org, CN=Alice"
-                                          << "80ABCDEF" << "0080ABCDEF";
+                                          << "80ABCDEF" << "0080ABCDEF" << QByteArray();
         QTest::newRow("comma quoted") << "/CN=Bob/O=Speed, Traffic Ltd" << "CN=Bob, O=\"Speed, Traffic Ltd\""
                                       << "7F0102030405060708090A0B0C0D0E0F10111213"
-                                      << "7F0102030405060708090A0B0C0D0E0F10111213";
+                                      << "7F0102030405060708090A0B0C0D0E0F10111213" << QByteArray();
         QTest::newRow("unknown OID") << "/CN=Carol/velomarkTestAttr=lane 3"
-                                     << "CN=Carol, OID.1.3.6.1.4.1.99999.7=lane 3" << "02" << "02";
+                                     << "CN=Carol, OID.1.3.6.1.4.1.99999.7=lane 3" << "02" << "02" << QByteArray();
         QTest::newRow("table names") << "/emailAddress=a@b.example/L=Town/ST=Land/OU=Unit/street=Main 1"
                                         "/postalCode=12345/serialNumber=42/title=Chief/GN=Dana/SN=Eve/DC=example"
                                      << "E=a@b.example, L=Town, ST=Land, OU=Unit, STREET=Main 1, "
                                         "PostalCode=12345, SERIALNUMBER=42, Title=Chief, G=Dana, SN=Eve, DC=example"
-                                     << "03" << "03";
+                                     << "03" << "03" << QByteArray();
         // Characters beyond Latin-1 make openssl store a BMPString under the widest mask.
         QTest::newRow("BMPString") << QString::fromUtf8("/CN=Ωmega Σ/O=Org") << QString::fromUtf8("CN=Ωmega Σ, O=Org")
-                                   << "04" << "04";
-        QTest::newRow("Latin-1 text") << QString::fromUtf8("/CN=Jürgen") << QString::fromUtf8("CN=Jürgen") << "05" << "05";
+                                   << "04" << "04" << QByteArray();
+        QTest::newRow("Latin-1 text") << QString::fromUtf8("/CN=Jürgen") << QString::fromUtf8("CN=Jürgen") << "05" << "05" << QByteArray();
+        // A byte that starts no well-formed UTF-8 sequence renders as the replacement character:
+        // the rendered name stays UTF-8.
+        QTest::newRow("IA5String byte beyond ASCII") << "/CN=Dana/emailAddress=a@b.example"
+                                                     << QString::fromUtf8("CN=Dana, E=a@b.exam\uFFFDle") << "06" << "06"
+                                                     << QByteArray("example|exam\xE0le");
+        QTest::newRow("overlong sequence") << "/CN=Eve/emailAddress=a@b.example"
+                                           << QString::fromUtf8("CN=Eve, E=a@b.ex\uFFFD\uFFFDple") << "07" << "07"
+                                           << QByteArray("example|ex\xC0\xAFple");
     }
     void subjectAndSerial()
     {
@@ -65,12 +76,25 @@ private slots:
         QFETCH(QString, rendered);
         QFETCH(QString, serial);
         QFETCH(QString, serialHex);
+        QFETCH(QByteArray, damage);
         const QString pem = pki.certificate(QString("subject%1").arg(qHash(subject)), "rsa:1024", subject, serial);
         if (QTest::currentDataTag() == QByteArray("BMPString"))
             QVERIFY(testpki::run("openssl", {"asn1parse", "-in", pem}).out.contains("BMPSTRING"));
         auto certificate = load(pem);
         QVERIFY(certificate);
-        QCOMPARE(QString::fromStdString(certificate->SubjectDN()), rendered);
+        if (!damage.isEmpty()) {
+            const QList<QByteArray> parts = damage.split('|');
+            Bytes der = certificate->Der();
+            QByteArray bytes(reinterpret_cast<const char *>(der.data()), int(der.size()));
+            // The subject follows the issuer, which a self-signed certificate repeats.
+            const int at = bytes.lastIndexOf(parts.at(0));
+            QVERIFY2(at >= 0 && parts.at(1).size() == parts.at(0).size(), "the damaged bytes are in the DER");
+            bytes.replace(at, parts.at(0).size(), parts.at(1));
+            der.assign(bytes.begin(), bytes.end());
+            QVERIFY(certificate->LoadFromDer(der));
+        }
+        // Byte for byte: a QString would hide malformed UTF-8 behind its own replacement characters.
+        QCOMPARE(QByteArray::fromStdString(certificate->SubjectDN()), rendered.toUtf8());
         QVERIFY(certificate->LastMethodSuccess());
         QCOMPARE(QString::fromStdString(certificate->SerialNumber()), serialHex);
     }

@@ -89,6 +89,43 @@ std::string fromUcs4BigEndian(const unsigned char *data, int length)
     return out;
 }
 
+// Text that should be UTF-8 (the ASCII types are a part of it): every byte that starts no
+// well-formed sequence becomes the replacement character, so the rendered name stays UTF-8.
+std::string fromUtf8(const unsigned char *data, int length)
+{
+    std::string out;
+    for (int i = 0; i < length;) {
+        const unsigned char lead = data[i];
+        int extra = 0;
+        std::uint32_t cp = lead;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1;
+            cp = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2;
+            cp = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3;
+            cp = lead & 0x07;
+        } else if (lead >= 0x80) {
+            cp = 0xFFFD;
+        }
+        int k = 1;
+        for (; k <= extra && i + k < length && (data[i + k] & 0xC0) == 0x80; ++k)
+            cp = cp << 6 | (data[i + k] & 0x3F);
+        static const std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+        if (k <= extra || cp < kSmallest[extra]) {
+            // A cut or overlong sequence: its lead byte is replaced, the bytes after it are read anew.
+            appendUtf8(out, 0xFFFD);
+            ++i;
+            continue;
+        }
+        appendUtf8(out, cp);
+        i += extra + 1;
+    }
+    return out;
+}
+
 std::string fromLatin1(const unsigned char *data, int length)
 {
     std::string out;
@@ -107,7 +144,7 @@ std::string valueText(const ASN1_STRING *value)
     case V_ASN1_IA5STRING:
     case V_ASN1_VISIBLESTRING:
     case V_ASN1_NUMERICSTRING:
-        return std::string(reinterpret_cast<const char *>(data), static_cast<std::size_t>(length));
+        return fromUtf8(data, length);
     case V_ASN1_T61STRING:
         // Teletex strings in certificates carry Latin-1 in practice.
         return fromLatin1(data, length);
