@@ -1,0 +1,111 @@
+// fuzz-sources: src/core/lidar/replies.cpp src/core/lidar/identification.cpp src/core/common/text.cpp
+// The short replies of the lidar before live acquisition: the identify text, the operation
+// mode, the output format and the configuration flags. The bytes read so far decide where a
+// reply ends; whatever the lidar sends, the span must lie inside them and stay the same as
+// more bytes arrive, and every decoder must answer with one of its documented values.
+//
+// Input: a byte choosing the reply (low 2 bits) and the read's chunk size (the rest), then
+// the bytes the lidar sends.
+#include <QByteArray>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "lidar/identification.h"
+#include "lidar/replies.h"
+
+using namespace velomark;
+
+namespace {
+
+// Names the failed check's line, so a finding reads without a debugger.
+void check(bool condition, int line = __builtin_LINE())
+{
+    if (!condition) {
+        std::fprintf(stderr, "check failed at %s:%d\n", __FILE__, line);
+        std::abort();
+    }
+}
+
+// As the exchange reads: the reply's end is looked for after every chunk, and once found it
+// stays where it was found however many bytes follow. Without an end the reply is all bytes.
+QByteArray readReply(const ReplyEnd &replyEnd, const QByteArray &bytes, int chunk)
+{
+    for (int read = 0;; read = qMin(read + chunk, bytes.size())) {
+        const QByteArray seen = bytes.left(read);
+        const ReplySpan span = replyEnd(seen);
+        check(span.start >= 0 && span.end <= seen.size());
+        if (span.end >= 0) {
+            check(span.start <= span.end);
+            const ReplySpan later = replyEnd(bytes);
+            check(later.start == span.start && later.end == span.end);
+            return seen.mid(span.start, span.end - span.start);
+        }
+        if (read == bytes.size())
+            return bytes;
+    }
+}
+
+void identify(const QByteArray &bytes, int chunk)
+{
+    const QByteArray reply = readReply(identifyTextEnd(), bytes, chunk);
+    const int type = lidarTypeFromReply(reply);
+    check(type == 0 || type == 1 || type == 2 || type == 4 || type == 5 || type == kLidarTypeNone);
+    const FirmwareVersion firmware = firmwareFromReply(reply);
+    usesFramedDiagCommands(firmware.major, firmware.minor);
+}
+
+void frameReply(const QByteArray &frameStart, const QByteArray &bytes, int chunk, int kind)
+{
+    const QByteArray reply = readReply(replyFrameEnd(frameStart), bytes, chunk);
+    if (reply.startsWith(frameStart) && reply.size() > frameStart.size())
+        check(reply.endsWith('\x03') || reply == bytes);
+    switch (kind) {
+    case 1: {
+        const int mode = operationModeFromReply(reply);
+        check(mode >= 0 && mode <= query::kNoAnswer);
+        break;
+    }
+    case 2:
+        for (int type = 0; type <= kLidarTypeNone; ++type) {
+            const int format = outputFormatFromReply(reply, type);
+            check((format >= -8 && format <= 15) || format == query::kNoAnswer);
+        }
+        break;
+    default: {
+        const std::optional<quint8> value = configFlagValue(reply);
+        check(!value || (reply.size() >= 6 && reply.startsWith(frameStart)));
+        break;
+    }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0 || size > 4096)
+        return 0;
+    const int kind = data[0] & 3;
+    const int chunk = (data[0] >> 2) + 1;
+    const QByteArray bytes(reinterpret_cast<const char *>(data + 1), int(size - 1));
+    switch (kind) {
+    case 0:
+        identify(bytes, chunk);
+        break;
+    case 1:
+        frameReply(QByteArray::fromHex("020905"), bytes, chunk, kind);
+        break;
+    case 2:
+        frameReply(QByteArray::fromHex("02091003"), bytes, chunk, kind);
+        break;
+    default:
+        frameReply(QByteArray::fromHex("020958"), bytes, chunk, kind);
+        // A control command's echo, the first four bytes standing for the command.
+        if (bytes.size() >= 4)
+            readReply(echoEnd(bytes.left(4)), bytes.mid(4), chunk);
+        break;
+    }
+    return 0;
+}
