@@ -87,6 +87,7 @@ private slots:
         QTest::newRow("speed not a number counts 0") << QByteArray("$SPD,1,101519,143015,,,,,V,,abc,12.34,") << "191015-143015|||0 123 A 0 mph";
         QTest::newRow("range beyond any number counts 0") << QByteArray("$SPD,1,101519,143015,,,,,V,R,40,1e400,1") << "191015-143015|||40 0 R 0 km/h";
         QTest::newRow("invalid date") << QByteArray("$SPD,1,133219,143015,,,,,V,R,40,10,1") << "|||40 100 R 0 km/h";
+        QTest::newRow("time with a zone letter") << QByteArray("$SPD,1,101519,143015N,,,,,V,R,40,10,1") << "|||40 100 R 0 km/h";
         QTest::newRow("direction other than R approaching") << QByteArray("$SPD,1,101519,143015,,,,,V,r,40,10,2") << "191015-143015|||40 100 A 0 mph";
         QTest::newRow("twelve fields ignored") << QByteArray("$SPD,1,101519,143015,,,,,V,R,40,10") << "ignored";
         QTest::newRow("other first byte ignored") << QByteArray(" $SPD,1,101519,143015,,,,,V,R,40,10,1") << "ignored";

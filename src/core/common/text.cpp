@@ -74,7 +74,10 @@ QDateTime lidarDateTimeFromString(const QString &text, const QString &format)
 {
     // Read as a UTC time, the text never meets the local time zone: a time the workstation's
     // clock skips stays valid and keeps its hour.
-    return QDateTime::fromString(text + QLatin1Char('Z'), format + QLatin1Char('t'));
+    const QDateTime read = QDateTime::fromString(text + QLatin1Char('Z'), format + QLatin1Char('t'));
+    // Letters at the end of the text would make a zone of their own with the "Z" ("143015N"
+    // reads as New Zealand time): such a text does not match the format.
+    return read.timeSpec() == Qt::UTC ? read : QDateTime();
 }
 
 void appendDigits(QString *text, qint64 value, int width)
