@@ -13,18 +13,11 @@
 
 #include "crypto/certificate.h"
 
+#include "check.h"
+
 using namespace velomark;
 
 namespace {
-
-// Names the failed check's line, so a finding reads without a debugger.
-void check(bool condition, int line = __builtin_LINE())
-{
-    if (!condition) {
-        std::fprintf(stderr, "check failed at %s:%d\n", __FILE__, line);
-        std::abort();
-    }
-}
 
 bool wellFormedUtf8(const std::string &text)
 {

@@ -9,20 +9,9 @@
 
 #include "lidar/discovery.h"
 
+#include "check.h"
+
 using namespace velomark;
-
-namespace {
-
-// Names the failed check's line, so a finding reads without a debugger.
-void check(bool condition, int line = __builtin_LINE())
-{
-    if (!condition) {
-        std::fprintf(stderr, "check failed at %s:%d\n", __FILE__, line);
-        std::abort();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

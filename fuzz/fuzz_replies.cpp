@@ -15,18 +15,11 @@
 #include "lidar/identification.h"
 #include "lidar/replies.h"
 
+#include "check.h"
+
 using namespace velomark;
 
 namespace {
-
-// Names the failed check's line, so a finding reads without a debugger.
-void check(bool condition, int line = __builtin_LINE())
-{
-    if (!condition) {
-        std::fprintf(stderr, "check failed at %s:%d\n", __FILE__, line);
-        std::abort();
-    }
-}
 
 // As the exchange reads: the reply's end is looked for after every chunk, and once found it
 // stays where it was found however many bytes follow. Without an end the reply is all bytes.

@@ -95,4 +95,16 @@ QString lastChars(const QString &text, int count)
     return text.right(count);
 }
 
+QString clockText(const QTime &time)
+{
+    QString text;
+    text.reserve(8);
+    appendDigits(&text, time.hour(), 2);
+    text += QLatin1Char(':');
+    appendDigits(&text, time.minute(), 2);
+    text += QLatin1Char(':');
+    appendDigits(&text, time.second(), 2);
+    return text;
+}
+
 }  // namespace velomark

@@ -46,14 +46,7 @@ QString timeText(const SpeedRecord &record)
 {
     if (!record.dateTime.isValid())
         return QString();
-    const QTime time = record.dateTime.time();
-    QString text;
-    appendDigits(&text, time.hour(), 2);
-    text += QLatin1Char(':');
-    appendDigits(&text, time.minute(), 2);
-    text += QLatin1Char(':');
-    appendDigits(&text, time.second(), 2);
-    return text;
+    return clockText(record.dateTime.time());
 }
 
 }  // namespace

@@ -21,18 +21,6 @@ QString dateText(const QDate &date)
     return text;
 }
 
-QString timeText(const QTime &time)
-{
-    QString text;
-    text.reserve(8);
-    appendDigits(&text, time.hour(), 2);
-    text += QLatin1Char(':');
-    appendDigits(&text, time.minute(), 2);
-    text += QLatin1Char(':');
-    appendDigits(&text, time.second(), 2);
-    return text;
-}
-
 // Tenths as "%.1f" of tenths / 10 prints them: the integer part, a point, one digit.
 template <typename Text>
 void appendTenths(Text *text, int tenths)
@@ -187,7 +175,7 @@ LogRow logRowTexts(const SpeedRecord &record, const QString &lidarId)
     if (record.dateTime.isValid()) {
         // Records hold the lidar's wall clock, shown as it was logged, never converted.
         row.append(dateText(record.dateTime.date()));
-        row.append(timeText(record.dateTime.time()));
+        row.append(clockText(record.dateTime.time()));
     } else {
         row.append(QString());
         row.append(QString());
