@@ -11,7 +11,7 @@ PACKAGES := build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev \
   xvfb xauth imagemagick \
   python3 python3-dbusmock dbus libglib2.0-bin locales
 # Only for the targets that use them.
-WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 PACKAGE_PACKAGES := dpkg-dev file
 PACKAGE_CHECK_PACKAGES := lintian desktop-file-utils appstream

@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Compiles every Windows-only source file with the mingw-w64 cross compiler. These files
-# include no Qt header, so they compile without a Windows build of Qt.
+# Compiles every Windows-only source file with the mingw-w64 cross compiler (these files
+# include no Qt header, so they compile without a Windows build of Qt), then links them with
+# the version resource into the Windows tests of tests/windows and runs those under Wine in a
+# throw-away prefix. The tests write to that prefix's registry and certificate store.
 set -euo pipefail
 cxx=x86_64-w64-mingw32-g++-posix
+flags=(-std=c++17 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -Isrc/core -Isrc/app)
 out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+cleanup() {
+  # Ends the wineserver of our own prefix only, then drops the prefix with the rest.
+  if [ -d "$out/prefix" ]; then
+    WINEPREFIX="$out/prefix" wineserver -k 2>/dev/null || true
+  fi
+  rm -rf "$out"
+}
+trap cleanup EXIT
 mapfile -t files < <(git ls-files -co --exclude-standard -- 'src/*_win.cpp' 'src/**/*_win.cpp' | sort -u)
 if [ "${#files[@]}" = 0 ]; then
   echo "check-windows: no Windows source files yet"
@@ -12,10 +22,44 @@ if [ "${#files[@]}" = 0 ]; then
 fi
 for f in "${files[@]}"; do
   echo "check-windows: $f"
-  $cxx -std=c++17 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -Isrc/core -Isrc/app -c "$f" -o "$out/$(basename "$f").o"
+  $cxx "${flags[@]}" -c "$f" -o "$out/$(basename "$f").o"
 done
 echo "check-windows: ${#files[@]} file(s) compiled"
 if [ -f resources/velomark.rc ]; then
   (cd resources && x86_64-w64-mingw32-windres velomark.rc -O coff -o "$out/velomark-rc.o")
   echo "check-windows: resources/velomark.rc compiled"
 fi
+
+mapfile -t tests < <(git ls-files -co --exclude-standard -- 'tests/windows/*.cpp' | sort -u)
+if [ "${#tests[@]}" = 0 ]; then
+  exit 0
+fi
+# Static, so that Wine needs no MinGW runtime libraries beside the program.
+$cxx "${flags[@]}" -Itests/windows -static -o "$out/velomark-windows-tests.exe" "${tests[@]}" "$out"/*.o \
+  -lws2_32 -lcrypt32 -lversion
+echo "check-windows: tests/windows built"
+
+# Three certificates made by OpenSSL for the certificate-store tests, one key for all.
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$out/key.pem" 2>/dev/null
+for n in 1 2 3; do
+  openssl req -x509 -new -key "$out/key.pem" -subj "/CN=Velomark Test $n/O=Veltrazon Technology" \
+    -days 30 -outform DER -out "$out/certificate$n.der"
+done
+
+export WINEPREFIX="$out/prefix" WINEARCH=win64 WINEDEBUG=-all
+# No Mono or Gecko installer prompts; nothing here needs a display.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+if ! wineboot -i >"$out/wineboot.log" 2>&1; then
+  cat "$out/wineboot.log"
+  echo "check-windows: wineboot failed"
+  exit 1
+fi
+wineserver -w
+echo "check-windows: running tests/windows under $(wine --version 2>/dev/null | head -n 1)"
+status=0
+(cd "$out" && wine ./velomark-windows-tests.exe certificate1.der certificate2.der certificate3.der) || status=$?
+if [ "$status" != 0 ]; then
+  echo "check-windows: the Windows tests failed (exit status $status)"
+fi
+exit "$status"

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "lidar/discovery_win.h"
+#include "lidar/winsockcalls_win.h"
 
 #include <cstdint>
 
@@ -27,6 +28,10 @@ const wchar_t kSerialPortService[] = L"{00001101-0000-1000-8000-00805f9b34fb}";
 static_assert(sizeof(WSAQUERYSETW) <= kQuerySetSize, "the query set must fit its buffer");
 static_assert((LUP_CONTAINERS | LUP_RETURN_NAME | LUP_RETURN_ADDR | LUP_FLUSHCACHE) == kLookupFlags,
               "look-up flags");
+
+const WinsockCalls kSystemWinsock = {WSAStartup, WSALookupServiceBeginW, WSALookupServiceNextW,
+                                     WSALookupServiceEnd, WSAAddressToStringW, WSAGetLastError, WSACleanup};
+const WinsockCalls *g_winsock = &kSystemWinsock;
 
 // A query buffer aligned for WSAQUERYSETW, of any size the look-up asks for.
 class QueryBuffer
@@ -81,6 +86,11 @@ std::vector<std::wstring> subkeyNames(HKEY key)
 
 }  // namespace
 
+void setWinsockCallsForTesting(const WinsockCalls *calls)
+{
+    g_winsock = calls != nullptr ? calls : &kSystemWinsock;
+}
+
 std::wstring systemErrorText(unsigned long code)
 {
     wchar_t *buffer = nullptr;
@@ -115,7 +125,7 @@ DeviceLookupResult lookUpDevices()
 {
     DeviceLookupResult result;
     WSADATA data;
-    const int started = WSAStartup(MAKEWORD(2, 2), &data);
+    const int started = g_winsock->startup(MAKEWORD(2, 2), &data);
     if (started != 0) {
         // WSAStartup returns its error; WSAGetLastError cannot be used before it succeeds.
         result.failure = DeviceLookupResult::SocketLibrary;
@@ -128,33 +138,33 @@ DeviceLookupResult lookUpDevices()
     query->dwSize = kQuerySetSize;
     query->dwNameSpace = NS_BTH;
     HANDLE lookup = nullptr;
-    if (WSALookupServiceBeginW(query, kLookupFlags, &lookup) != 0) {
-        const int error = WSAGetLastError();
+    if (g_winsock->lookupServiceBegin(query, kLookupFlags, &lookup) != 0) {
+        const int error = g_winsock->lastError();
         result.failure = error == kNoBluetoothService ? DeviceLookupResult::NoService
                                                       : DeviceLookupResult::LookupBegin;
         result.systemText = systemErrorText(static_cast<unsigned long>(error));
-        WSACleanup();
+        g_winsock->cleanup();
         return result;
     }
 
     int errorsInARow = 0;
     for (;;) {
         DWORD size = buffer.size();
-        if (WSALookupServiceNextW(lookup, kLookupFlags, &size, buffer.querySet()) == 0) {
+        if (g_winsock->lookupServiceNext(lookup, kLookupFlags, &size, buffer.querySet()) == 0) {
             errorsInARow = 0;
             const WSAQUERYSETW *found = buffer.querySet();
             wchar_t text[kAddressTextRoom] = {};
             DWORD textLength = kAddressTextRoom;
             std::wstring address;
             if (found->lpcsaBuffer != nullptr && found->lpcsaBuffer->RemoteAddr.lpSockaddr != nullptr
-                && WSAAddressToStringW(found->lpcsaBuffer->RemoteAddr.lpSockaddr, kAddressLength,
+                && g_winsock->addressToString(found->lpcsaBuffer->RemoteAddr.lpSockaddr, kAddressLength,
                                        nullptr, text, &textLength) == 0)
                 address = compactAddress(text);
             const wchar_t *name = found->lpszServiceInstanceName;
             result.devices.push_back({name != nullptr ? std::wstring(name) : std::wstring(), address});
             continue;
         }
-        const int error = WSAGetLastError();
+        const int error = g_winsock->lastError();
         if (error == kNoMoreDevices)
             break;
         // The call reports the size it needs; a size that does not grow would loop forever.
@@ -167,8 +177,8 @@ DeviceLookupResult lookUpDevices()
         if (++errorsInARow >= kMaxFetchErrorsInARow)
             break;
     }
-    WSALookupServiceEnd(lookup);
-    WSACleanup();
+    g_winsock->lookupServiceEnd(lookup);
+    g_winsock->cleanup();
     return result;
 }
 

@@ -1,0 +1,66 @@
+#pragma once
+// A small harness for the Windows platform files, which run without Qt: every check is
+// counted, every mismatch printed with its group and row, and main() closes with the line
+// "N passed, M failed".
+#include <windows.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace velomark::wintest {
+
+struct Tally
+{
+    int passed = 0;
+    int failed = 0;
+};
+Tally &tally();
+
+// Counts one check; a failure prints "FAIL where: what".
+bool check(bool ok, const std::string &where, const std::string &what);
+
+std::string utf8(const std::wstring &text);
+
+inline std::string show(const std::string &value) { return '"' + value + '"'; }
+inline std::string show(const std::wstring &value) { return '"' + utf8(value) + '"'; }
+inline std::string show(const wchar_t *value) { return show(std::wstring(value)); }
+inline std::string show(const char *value) { return show(std::string(value)); }
+inline std::string show(bool value) { return value ? "true" : "false"; }
+template <typename T>
+std::string show(const T &value)
+{
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+template <typename T>
+std::string show(const std::vector<T> &values)
+{
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i)
+        out += (i ? ", " : "") + show(values[i]);
+    return out + "]";
+}
+inline std::string show(const std::vector<std::uint8_t> &bytes)
+{
+    return std::to_string(bytes.size()) + " bytes";
+}
+
+// Counts one comparison; a failure prints both values.
+template <typename A, typename E>
+bool checkEqual(const A &actual, const E &expected, const std::string &where, const std::string &what)
+{
+    return check(actual == expected, where, what + ": got " + show(actual) + ", expected " + show(expected));
+}
+
+// The groups, one or two per Windows file.
+void testRegistryWalk();
+void testSystemDeviceLookup();
+void testScriptedDeviceLookup();
+void testCertificateStore(const std::vector<std::string> &certificateFiles);
+void testRandomSeed();
+void testVersionInfo();
+
+}  // namespace velomark::wintest

@@ -1,0 +1,397 @@
+// The two Windows look-ups of discovery: the registry walk over the Bluetooth enumeration,
+// and the Winsock device look-up, first as the system answers it, then with scripted answers.
+#include <winsock2.h>
+#include <ws2bth.h>
+#include <windows.h>
+
+#include "lidar/discovery_win.h"
+#include "lidar/winsockcalls_win.h"
+#include "wintest.h"
+
+#include <cstring>
+
+namespace velomark::wintest {
+
+namespace {
+
+using win::DeviceLookupResult;
+using win::InstanceLookupResult;
+
+const wchar_t kEnumerationKey[] = L"SYSTEM\\CurrentControlSet\\Enum\\BTHENUM";
+const wchar_t kSerialService[] = L"{00001101-0000-1000-8000-00805f9b34fb}_VID&0002000a_PID&0001";
+const wchar_t kLocalSerialService[] = L"{00001101-0000-1000-8000-00805f9b34fb}_LOCALMFG&0000";
+const wchar_t kAudioService[] = L"{0000110b-0000-1000-8000-00805f9b34fb}_VID&0001004c_PID&0000";
+
+// How an instance's "PortName" is stored: absent, a zero-terminated text, a text of that many
+// characters without terminator, or a number.
+enum class PortValue { None, Text, Unterminated, Number };
+
+struct InstanceRow
+{
+    const wchar_t *service;
+    const wchar_t *instance;
+    PortValue kind;
+    std::wstring stored;
+    std::wstring expected;  // what the look-up reads
+};
+
+// Writes one instance, "Device Parameters" included.
+bool writeInstance(const InstanceRow &row)
+{
+    const std::wstring path = std::wstring(kEnumerationKey) + L"\\" + row.service + L"\\" + row.instance
+                              + L"\\Device Parameters";
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
+        return false;
+    LONG written = ERROR_SUCCESS;
+    const auto *bytes = reinterpret_cast<const BYTE *>(row.stored.c_str());
+    const DWORD textBytes = static_cast<DWORD>(row.stored.size() * sizeof(wchar_t));
+    const DWORD number = 4;
+    switch (row.kind) {
+    case PortValue::None:
+        break;
+    case PortValue::Text:
+        written = RegSetValueExW(key, L"PortName", 0, REG_SZ, bytes, textBytes + sizeof(wchar_t));
+        break;
+    case PortValue::Unterminated:
+        written = RegSetValueExW(key, L"PortName", 0, REG_SZ, bytes, textBytes);
+        break;
+    case PortValue::Number:
+        written = RegSetValueExW(key, L"PortName", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number),
+                                 sizeof number);
+        break;
+    }
+    RegCloseKey(key);
+    return written == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void testRegistryWalk()
+{
+    const std::string where = "registry walk";
+    HKEY existing = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEnumerationKey, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+        RegCloseKey(existing);
+        check(false, where, "the Bluetooth enumeration exists already; these cases need a throw-away registry");
+        return;
+    }
+
+    {
+        const InstanceLookupResult found = win::lookUpSerialInstances();
+        checkEqual(int(found.failure), int(InstanceLookupResult::NoEnumeration), where + "/no enumeration", "failure");
+        checkEqual(found.systemText, win::systemErrorText(ERROR_FILE_NOT_FOUND), where + "/no enumeration",
+              "system text");
+        check(!found.systemText.empty(), where + "/no enumeration", "the system has a text for error 2");
+        check(found.instances.empty() && found.serviceKeys.empty(), where + "/no enumeration", "nothing listed");
+    }
+
+    // Rows in the order the enumeration lists them: keys are created in name order, which is
+    // also the order Windows and Wine enumerate them in.
+    const std::wstring longName = L"COM" + std::wstring(40, L'9');  // 86 bytes with its terminator
+    const std::wstring fullName(32, L'8');                             // 64 bytes, no room for a terminator
+    const std::wstring nearlyFull(31, L'7');                           // 62 bytes
+    const InstanceRow rows[] = {
+        {kLocalSerialService, L"7&10a1&0&000000000000_00000000", PortValue::None, L"", L""},
+        {kSerialService, L"8&2a&0&001A2B3C4D5E_C00000000", PortValue::Text, L"COM4", L"COM4"},
+        {kSerialService, L"8&2b&0&001A2B3C4D5F_C00000000", PortValue::None, L"", L""},
+        {kSerialService, L"8&2c&0&001A2B3C4D60_C00000000", PortValue::Text, longName, L""},
+        {kSerialService, L"8&2d&0&001A2B3C4D5E_C00000001", PortValue::Text, L"COM7", L"COM7"},
+        {kSerialService, L"8&2e&0&001A2B3C4D61_C00000000", PortValue::Number, L"", L""},
+        {kSerialService, L"8&2f&0&001A2B3C4D62_C00000000", PortValue::Unterminated, fullName, L""},
+        {kSerialService, L"8&30&0&001A2B3C4D63_C00000000", PortValue::Unterminated, nearlyFull, nearlyFull},
+        {kAudioService, L"8&40&0&001A2B3C4D5E_C00000000", PortValue::Text, L"COM9", L"(not listed)"},
+    };
+    bool written = true;
+    for (const InstanceRow &row : rows)
+        written = check(writeInstance(row), where, "writing " + utf8(row.instance)) && written;
+
+    if (written) {
+        const InstanceLookupResult found = win::lookUpSerialInstances();
+        checkEqual(int(found.failure), int(InstanceLookupResult::None), where, "failure");
+        checkEqual(found.serviceKeys, std::vector<std::wstring>{kLocalSerialService, kSerialService, kAudioService},
+              where, "service keys");
+        std::vector<std::wstring> identifiers;
+        for (const InstanceRow &row : rows) {
+            if (row.service != kAudioService)
+                identifiers.push_back(row.instance);
+        }
+        std::vector<std::wstring> foundIdentifiers;
+        for (const win::Instance &instance : found.instances)
+            foundIdentifiers.push_back(instance.identifier);
+        checkEqual(foundIdentifiers, identifiers, where, "instances of the serial-port services, in order");
+        for (std::size_t i = 0; i < found.instances.size() && i < identifiers.size(); ++i)
+            checkEqual(found.instances[i].portName, rows[i].expected, where + "/" + utf8(rows[i].instance), "port name");
+    }
+
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEnumerationKey);
+}
+
+void testSystemDeviceLookup()
+{
+    const std::string where = "system device look-up";
+    // What the system answers to the same look-up, asked here directly.
+    WSADATA data;
+    if (!check(WSAStartup(MAKEWORD(2, 2), &data) == 0, where, "WSAStartup"))
+        return;
+    WSAQUERYSETW query;
+    std::memset(&query, 0, sizeof query);
+    query.dwSize = sizeof query;
+    query.dwNameSpace = NS_BTH;
+    HANDLE lookup = nullptr;
+    const int begun = WSALookupServiceBeginW(&query, LUP_CONTAINERS | LUP_RETURN_NAME | LUP_RETURN_ADDR, &lookup);
+    const int error = begun == 0 ? 0 : WSAGetLastError();
+    if (begun == 0)
+        WSALookupServiceEnd(lookup);
+    WSACleanup();
+
+    const DeviceLookupResult found = win::lookUpDevices();
+    std::printf("  the system's answer to a Bluetooth look-up: %d %s\n", error,
+                utf8(win::systemErrorText(static_cast<unsigned long>(error))).c_str());
+    if (error == 0) {
+        checkEqual(int(found.failure), int(DeviceLookupResult::None), where, "failure");
+        return;
+    }
+    checkEqual(int(found.failure),
+          int(error == WSASERVICE_NOT_FOUND ? DeviceLookupResult::NoService : DeviceLookupResult::LookupBegin),
+          where, "failure for error " + std::to_string(error));
+    checkEqual(found.systemText, win::systemErrorText(static_cast<unsigned long>(error)), where, "system text");
+    check(found.devices.empty() && found.fetchErrors.empty(), where, "nothing found");
+
+    // The texts the discovery messages carry.
+    for (const unsigned long code : {2ul, 8ul, 10014ul, 10108ul, 10110ul, static_cast<unsigned long>(error)}) {
+        const std::wstring text = win::systemErrorText(code);
+        check(!text.empty(), where + "/text " + std::to_string(code), "the system has a text");
+        check(text.empty() || (text.back() != L'\n' && text.back() != L'\r' && text.back() != L' '),
+              where + "/text " + std::to_string(code), "no line break at the end: " + show(text));
+    }
+}
+
+namespace {
+
+// One answer of the scripted WSALookupServiceNextW: a device, which needs `bytes` of buffer,
+// or an error, with the size the call reports.
+struct Fetch
+{
+    int error;
+    DWORD bytes;
+    const wchar_t *name;
+    BTH_ADDR address;
+};
+
+// Where a scripted device lies in the caller's buffer: the query set first, the address and
+// the name after it, as Winsock writes them.
+struct DeviceLayout
+{
+    WSAQUERYSETW query;
+    CSADDR_INFO addressInfo;
+    SOCKADDR_BTH address;
+    wchar_t name[32];
+};
+constexpr DWORD kDeviceBytes = 300;
+static_assert(sizeof(DeviceLayout) <= kDeviceBytes, "a device fits the bytes it asks for");
+
+Fetch device(const wchar_t *name, BTH_ADDR address, DWORD bytes = kDeviceBytes)
+{
+    return {0, bytes < kDeviceBytes ? kDeviceBytes : bytes, name, address};
+}
+Fetch failure(int error, DWORD reportedBytes = 0) { return {error, reportedBytes, nullptr, 0}; }
+const Fetch kNoMore = failure(WSA_E_NO_MORE);
+
+struct Script
+{
+    int startupError = 0;
+    int beginError = 0;
+    std::vector<Fetch> fetches;
+
+    // What the look-up did.
+    std::size_t fetched = 0;
+    int lastError = 0;
+    int begins = 0;
+    int ends = 0;
+    int cleanups = 0;
+    bool overrun = false;
+    bool askedAsWindowsExpects = true;
+    std::vector<DWORD> offeredBytes;
+};
+
+Script *g_script = nullptr;
+const HANDLE kLookupHandle = reinterpret_cast<HANDLE>(0x5eed);
+
+int WSAAPI scriptedStartup(WORD version, LPWSADATA)
+{
+    g_script->askedAsWindowsExpects &= version == MAKEWORD(2, 2);
+    return g_script->startupError;
+}
+
+INT WSAAPI scriptedBegin(LPWSAQUERYSETW query, DWORD flags, LPHANDLE lookup)
+{
+    ++g_script->begins;
+    g_script->askedAsWindowsExpects &= query->dwSize == 120 && query->dwNameSpace == NS_BTH && flags == 0x1112;
+    if (g_script->beginError != 0) {
+        g_script->lastError = g_script->beginError;
+        return SOCKET_ERROR;
+    }
+    *lookup = kLookupHandle;
+    return 0;
+}
+
+void writeDevice(const Fetch &fetch, WSAQUERYSETW *results)
+{
+    auto *layout = reinterpret_cast<DeviceLayout *>(results);
+    std::memset(layout, 0, sizeof(DeviceLayout));
+    layout->address.addressFamily = AF_BTH;
+    layout->address.btAddr = fetch.address;
+    layout->addressInfo.RemoteAddr.lpSockaddr = reinterpret_cast<LPSOCKADDR>(&layout->address);
+    layout->addressInfo.RemoteAddr.iSockaddrLength = sizeof(SOCKADDR_BTH);
+    wcsncpy(layout->name, fetch.name, 31);
+    layout->query.dwSize = sizeof(WSAQUERYSETW);
+    layout->query.dwNameSpace = NS_BTH;
+    layout->query.lpszServiceInstanceName = layout->name;
+    layout->query.dwNumberOfCsAddrs = 1;
+    layout->query.lpcsaBuffer = &layout->addressInfo;
+}
+
+INT WSAAPI scriptedNext(HANDLE lookup, DWORD flags, LPDWORD bytes, LPWSAQUERYSETW results)
+{
+    Script &script = *g_script;
+    script.askedAsWindowsExpects &= lookup == kLookupHandle && flags == 0x1112;
+    script.offeredBytes.push_back(*bytes);
+    if (script.fetched >= script.fetches.size()) {
+        // The look-up went on past the script's end.
+        script.overrun = true;
+        script.lastError = WSA_E_NO_MORE;
+        return SOCKET_ERROR;
+    }
+    const Fetch &fetch = script.fetches[script.fetched];
+    if (fetch.error != 0) {
+        ++script.fetched;
+        *bytes = fetch.bytes;
+        script.lastError = fetch.error;
+        return SOCKET_ERROR;
+    }
+    if (*bytes < fetch.bytes) {
+        *bytes = fetch.bytes;
+        script.lastError = WSAEFAULT;
+        return SOCKET_ERROR;
+    }
+    ++script.fetched;
+    writeDevice(fetch, results);
+    return 0;
+}
+
+INT WSAAPI scriptedEnd(HANDLE lookup)
+{
+    g_script->askedAsWindowsExpects &= lookup == kLookupHandle;
+    ++g_script->ends;
+    return 0;
+}
+
+// "(00:1A:2B:3C:4D:5E)", as Windows writes a Bluetooth address.
+INT WSAAPI scriptedAddressToString(LPSOCKADDR address, DWORD length, LPWSAPROTOCOL_INFOW, LPWSTR text,
+                                   LPDWORD textLength)
+{
+    g_script->askedAsWindowsExpects &= length == 30 && *textLength == 80;
+    const BTH_ADDR value = reinterpret_cast<const SOCKADDR_BTH *>(address)->btAddr;
+    wchar_t written[24];
+    const int size = swprintf(written, 24, L"(%02X:%02X:%02X:%02X:%02X:%02X)", unsigned(value >> 40) & 0xFF,
+                              unsigned(value >> 32) & 0xFF, unsigned(value >> 24) & 0xFF,
+                              unsigned(value >> 16) & 0xFF, unsigned(value >> 8) & 0xFF, unsigned(value) & 0xFF);
+    wcscpy(text, written);
+    *textLength = static_cast<DWORD>(size + 1);
+    return 0;
+}
+
+int WSAAPI scriptedLastError() { return g_script->lastError; }
+
+int WSAAPI scriptedCleanup()
+{
+    ++g_script->cleanups;
+    return 0;
+}
+
+const win::WinsockCalls kScriptedWinsock = {scriptedStartup, scriptedBegin,     scriptedNext,   scriptedEnd,
+                                            scriptedAddressToString, scriptedLastError, scriptedCleanup};
+
+struct LookupRow
+{
+    const char *name;
+    int startupError;
+    int beginError;
+    std::vector<Fetch> fetches;
+    DeviceLookupResult::Failure failure;
+    int textCode;  // the error whose system text the result carries, 0 for none
+    std::vector<std::wstring> devices;  // "name address"
+    std::vector<int> fetchErrors;
+    std::vector<DWORD> offeredBytes;
+};
+
+}  // namespace
+
+void testScriptedDeviceLookup()
+{
+    const BTH_ADDR first = 0x001A2B3C4D5EULL;
+    const BTH_ADDR second = 0x00A0B1C2D3E4ULL;
+    const LookupRow rows[] = {
+        {"socket library does not start", WSASYSNOTREADY, 0, {}, DeviceLookupResult::SocketLibrary,
+         WSASYSNOTREADY, {}, {}, {}},
+        {"no Bluetooth service", 0, WSASERVICE_NOT_FOUND, {}, DeviceLookupResult::NoService, WSASERVICE_NOT_FOUND,
+         {}, {}, {}},
+        {"other begin error", 0, WSAEINVAL, {}, DeviceLookupResult::LookupBegin, WSAEINVAL, {}, {}, {}},
+        {"no device", 0, 0, {kNoMore}, DeviceLookupResult::None, 0, {}, {}, {120}},
+        {"buffer grows on 10014", 0, 0, {device(L"VZQ 2100", first, 400), device(L"Phone", second), kNoMore},
+         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E", L"Phone 00A0B1C2D3E4"}, {}, {120, 400, 400, 400}},
+        {"three errors in a row end it", 0, 0,
+         {failure(WSAETIMEDOUT), failure(WSAETIMEDOUT), failure(WSAENETDOWN), device(L"VZQ 2100", first)},
+         DeviceLookupResult::None, 0, {}, {WSAETIMEDOUT, WSAETIMEDOUT, WSAENETDOWN}, {120, 120, 120}},
+        {"errors apart do not end it", 0, 0,
+         {failure(WSAETIMEDOUT), failure(WSAETIMEDOUT), device(L"VZQ 2100", first), failure(WSAETIMEDOUT),
+          failure(WSAETIMEDOUT), device(L"VZQ 2200", second), kNoMore},
+         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E", L"VZQ 2200 00A0B1C2D3E4"},
+         {WSAETIMEDOUT, WSAETIMEDOUT, WSAETIMEDOUT, WSAETIMEDOUT}, {}},
+        {"10014 that does not grow the buffer", 0, 0,
+         {failure(WSAEFAULT, 120), failure(WSAEFAULT, 0), device(L"VZQ 2100", first), kNoMore},
+         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E"}, {WSAEFAULT, WSAEFAULT}, {120, 120, 120, 300, 300}},
+        {"10014 that never grows the buffer ends it", 0, 0,
+         {failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), kNoMore},
+         DeviceLookupResult::None, 0, {}, {WSAEFAULT, WSAEFAULT, WSAEFAULT}, {}},
+    };
+
+    for (const LookupRow &row : rows) {
+        const std::string where = std::string("scripted device look-up/") + row.name;
+        Script script;
+        script.startupError = row.startupError;
+        script.beginError = row.beginError;
+        script.fetches = row.fetches;
+        g_script = &script;
+        win::setWinsockCallsForTesting(&kScriptedWinsock);
+        const DeviceLookupResult found = win::lookUpDevices();
+        win::setWinsockCallsForTesting(nullptr);
+        g_script = nullptr;
+
+        checkEqual(int(found.failure), int(row.failure), where, "failure");
+        checkEqual(found.systemText,
+              row.textCode != 0 ? win::systemErrorText(static_cast<unsigned long>(row.textCode)) : std::wstring(),
+              where, "system text");
+        std::vector<std::wstring> devices;
+        for (const win::Device &d : found.devices)
+            devices.push_back(d.name + L" " + d.address);
+        checkEqual(devices, row.devices, where, "devices");
+        std::vector<std::wstring> fetchErrors;
+        for (const int code : row.fetchErrors)
+            fetchErrors.push_back(win::systemErrorText(static_cast<unsigned long>(code)));
+        checkEqual(found.fetchErrors, fetchErrors, where, "fetch errors");
+        if (!row.offeredBytes.empty())
+            checkEqual(script.offeredBytes, row.offeredBytes, where, "buffer sizes offered");
+        check(!script.overrun, where, "the look-up stopped where the script ends");
+        check(script.askedAsWindowsExpects, where, "version, query set, flags, handle and address room");
+        // Every look-up begun is ended; every successful start is cleaned up.
+        const bool started = row.startupError == 0;
+        checkEqual(script.begins, started ? 1 : 0, where, "WSALookupServiceBeginW calls");
+        checkEqual(script.ends, started && row.beginError == 0 ? 1 : 0, where, "WSALookupServiceEnd calls");
+        checkEqual(script.cleanups, started ? 1 : 0, where, "WSACleanup calls");
+    }
+}
+
+}  // namespace velomark::wintest

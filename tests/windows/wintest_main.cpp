@@ -1,0 +1,66 @@
+// The Windows platform tests. They write to the registry (HKEY_LOCAL_MACHINE) and to the
+// current user's certificate store, so they belong in a throw-away Wine prefix or a throw-away
+// Windows account run as administrator; scripts/check-windows.sh makes the prefix.
+// Arguments: the DER files of three certificates for the store tests.
+#include "wintest.h"
+
+#include <cstdio>
+
+namespace velomark::wintest {
+
+Tally &tally()
+{
+    static Tally t;
+    return t;
+}
+
+bool check(bool ok, const std::string &where, const std::string &what)
+{
+    if (ok) {
+        ++tally().passed;
+    } else {
+        ++tally().failed;
+        std::printf("FAIL %s: %s\n", where.c_str(), what.c_str());
+    }
+    return ok;
+}
+
+std::string utf8(const std::wstring &text)
+{
+    if (text.empty())
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace velomark::wintest
+
+int main(int argc, char **argv)
+{
+    using namespace velomark::wintest;
+    const std::vector<std::string> certificateFiles(argv + 1, argv + argc);
+    const struct
+    {
+        const char *name;
+        void (*run)(const std::vector<std::string> &);
+    } groups[] = {
+        {"registry walk", [](const std::vector<std::string> &) { testRegistryWalk(); }},
+        {"system device look-up", [](const std::vector<std::string> &) { testSystemDeviceLookup(); }},
+        {"scripted device look-up", [](const std::vector<std::string> &) { testScriptedDeviceLookup(); }},
+        {"certificate store", testCertificateStore},
+        {"random seed", [](const std::vector<std::string> &) { testRandomSeed(); }},
+        {"version information", [](const std::vector<std::string> &) { testVersionInfo(); }},
+    };
+    for (const auto &group : groups) {
+        const Tally before = tally();
+        group.run(certificateFiles);
+        std::printf("%-24s %d passed, %d failed\n", group.name, tally().passed - before.passed,
+                    tally().failed - before.failed);
+        std::fflush(stdout);
+    }
+    std::printf("%d passed, %d failed\n", tally().passed, tally().failed);
+    return tally().failed == 0 ? 0 : 1;
+}
