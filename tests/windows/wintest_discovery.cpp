@@ -159,13 +159,16 @@ void testSystemDeviceLookup()
     checkEqual(found.systemText, win::systemErrorText(static_cast<unsigned long>(error)), where, "system text");
     check(found.devices.empty() && found.fetchErrors.empty(), where, "nothing found");
 
-    // The texts the discovery messages carry.
-    for (const unsigned long code : {2ul, 8ul, 10014ul, 10108ul, 10110ul, static_cast<unsigned long>(error)}) {
+    // The reasons the discovery messages carry: the system's text, or the number where the
+    // system has none (Wine has none for most Winsock codes; no system has one for 0x20001234).
+    for (const unsigned long code : {2ul, 8ul, 10014ul, 10060ul, 10108ul, 10110ul, 0x20001234ul}) {
+        const std::string row = where + "/text of " + std::to_string(code);
         const std::wstring text = win::systemErrorText(code);
-        check(!text.empty(), where + "/text " + std::to_string(code), "the system has a text");
-        check(text.empty() || (text.back() != L'\n' && text.back() != L'\r' && text.back() != L' '),
-              where + "/text " + std::to_string(code), "no line break at the end: " + show(text));
+        check(!text.empty(), row, "a reason");
+        check(text.empty() || (text.back() != L'\n' && text.back() != L'\r' && text.back() != L' '), row,
+              "no line break at the end: " + show(text));
     }
+    checkEqual(win::systemErrorText(0x20001234ul), std::wstring(L"error 536875572"), where, "text of an unknown code");
 }
 
 namespace {

@@ -105,6 +105,9 @@ std::wstring systemErrorText(unsigned long code)
         LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
+    // A message with nothing after its colon says nothing; the code at least can be looked up.
+    if (text.empty())
+        text = L"error " + std::to_wstring(code);
     return text;
 }
 

@@ -45,7 +45,8 @@ constexpr int kMaxFetchErrorsInARow = 3;
 DeviceLookupResult lookUpDevices();
 InstanceLookupResult lookUpSerialInstances();
 
-// The system's text for an error code, without the trailing line break.
+// The system's text for an error code, without the trailing line break; "error N" where the
+// system has no text for it.
 std::wstring systemErrorText(unsigned long code);
 
 // The 12 digits of an address text "(aa:bb:cc:dd:ee:ff)"; empty when it is too short.
