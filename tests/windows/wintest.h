@@ -62,5 +62,7 @@ void testScriptedDeviceLookup();
 void testCertificateStore(const std::vector<std::string> &certificateFiles);
 void testRandomSeed();
 void testVersionInfo();
+// The three values ReadVersionInfo gives this program, on one line.
+std::string versionLine();
 
 }  // namespace velomark::wintest

@@ -201,6 +201,9 @@ Fetch device(const wchar_t *name, BTH_ADDR address, DWORD bytes = kDeviceBytes)
 }
 Fetch failure(int error, DWORD reportedBytes = 0) { return {error, reportedBytes, nullptr, 0}; }
 const Fetch kNoMore = failure(WSA_E_NO_MORE);
+// Devices whose answer carries no address, and whose address Winsock cannot write as text.
+constexpr BTH_ADDR kNoAddress = 0;
+constexpr BTH_ADDR kUnwritableAddress = 0xFFFFFFFFFFFFULL;
 
 struct Script
 {
@@ -252,8 +255,10 @@ void writeDevice(const Fetch &fetch, WSAQUERYSETW *results)
     layout->query.dwSize = sizeof(WSAQUERYSETW);
     layout->query.dwNameSpace = NS_BTH;
     layout->query.lpszServiceInstanceName = layout->name;
-    layout->query.dwNumberOfCsAddrs = 1;
-    layout->query.lpcsaBuffer = &layout->addressInfo;
+    if (fetch.address != kNoAddress) {
+        layout->query.dwNumberOfCsAddrs = 1;
+        layout->query.lpcsaBuffer = &layout->addressInfo;
+    }
 }
 
 INT WSAAPI scriptedNext(HANDLE lookup, DWORD flags, LPDWORD bytes, LPWSAQUERYSETW results)
@@ -297,6 +302,10 @@ INT WSAAPI scriptedAddressToString(LPSOCKADDR address, DWORD length, LPWSAPROTOC
 {
     g_script->askedAsWindowsExpects &= length == 30 && *textLength == 80;
     const BTH_ADDR value = reinterpret_cast<const SOCKADDR_BTH *>(address)->btAddr;
+    if (value == kUnwritableAddress) {
+        g_script->lastError = WSAEINVAL;
+        return SOCKET_ERROR;
+    }
     wchar_t written[24];
     const int size = swprintf(written, 24, L"(%02X:%02X:%02X:%02X:%02X:%02X)", unsigned(value >> 40) & 0xFF,
                               unsigned(value >> 32) & 0xFF, unsigned(value >> 24) & 0xFF,
@@ -356,6 +365,9 @@ void testScriptedDeviceLookup()
         {"10014 that does not grow the buffer", 0, 0,
          {failure(WSAEFAULT, 120), failure(WSAEFAULT, 0), device(L"VZQ 2100", first), kNoMore},
          DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E"}, {WSAEFAULT, WSAEFAULT}, {120, 120, 120, 300, 300}},
+        {"devices without a readable address are kept", 0, 0,
+         {device(L"VZQ 2100", kNoAddress), device(L"VZQ 2200", kUnwritableAddress), kNoMore},
+         DeviceLookupResult::None, 0, {L"VZQ 2100 ", L"VZQ 2200 "}, {}, {}},
         {"10014 that never grows the buffer ends it", 0, 0,
          {failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), kNoMore},
          DeviceLookupResult::None, 0, {}, {WSAEFAULT, WSAEFAULT, WSAEFAULT}, {}},

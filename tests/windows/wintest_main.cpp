@@ -1,7 +1,9 @@
 // The Windows platform tests. They write to the registry (HKEY_LOCAL_MACHINE) and to the
 // current user's certificate store, so they belong in a throw-away Wine prefix or a throw-away
 // Windows account run as administrator; scripts/check-windows.sh makes the prefix.
-// Arguments: the DER files of three certificates for the store tests.
+// Arguments: the DER files of three certificates for the store tests; or "--read-version",
+// which prints what ReadVersionInfo reads and nothing else (the version tests run a copy of
+// this program without resources so).
 #include "wintest.h"
 
 #include <cstdio>
@@ -41,6 +43,10 @@ std::string utf8(const std::wstring &text)
 int main(int argc, char **argv)
 {
     using namespace velomark::wintest;
+    if (argc == 2 && std::string(argv[1]) == "--read-version") {
+        std::printf("%s\n", versionLine().c_str());
+        return 0;
+    }
     const std::vector<std::string> certificateFiles(argv + 1, argv + argc);
     const struct
     {
