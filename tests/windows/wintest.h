@@ -4,7 +4,6 @@
 // "N passed, M failed".
 #include <windows.h>
 
-#include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,10 +41,6 @@ std::string show(const std::vector<T> &values)
     for (std::size_t i = 0; i < values.size(); ++i)
         out += (i ? ", " : "") + show(values[i]);
     return out + "]";
-}
-inline std::string show(const std::vector<std::uint8_t> &bytes)
-{
-    return std::to_string(bytes.size()) + " bytes";
 }
 
 // Counts one comparison; a failure prints both values.

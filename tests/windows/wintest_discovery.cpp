@@ -82,7 +82,7 @@ void testRegistryWalk()
         const InstanceLookupResult found = win::lookUpSerialInstances();
         checkEqual(int(found.failure), int(InstanceLookupResult::NoEnumeration), where + "/no enumeration", "failure");
         checkEqual(found.systemText, win::systemErrorText(ERROR_FILE_NOT_FOUND), where + "/no enumeration",
-              "system text");
+                   "system text");
         check(!found.systemText.empty(), where + "/no enumeration", "the system has a text for error 2");
         check(found.instances.empty() && found.serviceKeys.empty(), where + "/no enumeration", "nothing listed");
     }
@@ -101,7 +101,7 @@ void testRegistryWalk()
         {kSerialService, L"8&2e&0&001A2B3C4D61_C00000000", PortValue::Number, L"", L""},
         {kSerialService, L"8&2f&0&001A2B3C4D62_C00000000", PortValue::Unterminated, fullName, L""},
         {kSerialService, L"8&30&0&001A2B3C4D63_C00000000", PortValue::Unterminated, nearlyFull, nearlyFull},
-        {kAudioService, L"8&40&0&001A2B3C4D5E_C00000000", PortValue::Text, L"COM9", L"(not listed)"},
+        {kAudioService, L"8&40&0&001A2B3C4D5E_C00000000", PortValue::Text, L"COM9", L"(not a serial port)"},
     };
     bool written = true;
     for (const InstanceRow &row : rows)
@@ -111,18 +111,15 @@ void testRegistryWalk()
         const InstanceLookupResult found = win::lookUpSerialInstances();
         checkEqual(int(found.failure), int(InstanceLookupResult::None), where, "failure");
         checkEqual(found.serviceKeys, std::vector<std::wstring>{kLocalSerialService, kSerialService, kAudioService},
-              where, "service keys");
-        std::vector<std::wstring> identifiers;
+                   where, "service keys");
+        std::vector<std::wstring> expected, listed;
         for (const InstanceRow &row : rows) {
             if (row.service != kAudioService)
-                identifiers.push_back(row.instance);
+                expected.push_back(row.instance + std::wstring(L" port ") + row.expected);
         }
-        std::vector<std::wstring> foundIdentifiers;
         for (const win::Instance &instance : found.instances)
-            foundIdentifiers.push_back(instance.identifier);
-        checkEqual(foundIdentifiers, identifiers, where, "instances of the serial-port services, in order");
-        for (std::size_t i = 0; i < found.instances.size() && i < identifiers.size(); ++i)
-            checkEqual(found.instances[i].portName, rows[i].expected, where + "/" + utf8(rows[i].instance), "port name");
+            listed.push_back(instance.identifier + L" port " + instance.portName);
+        checkEqual(listed, expected, where, "instances of the serial-port services, in order, with their ports");
     }
 
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEnumerationKey);
@@ -154,8 +151,8 @@ void testSystemDeviceLookup()
         return;
     }
     checkEqual(int(found.failure),
-          int(error == WSASERVICE_NOT_FOUND ? DeviceLookupResult::NoService : DeviceLookupResult::LookupBegin),
-          where, "failure for error " + std::to_string(error));
+               int(error == WSASERVICE_NOT_FOUND ? DeviceLookupResult::NoService : DeviceLookupResult::LookupBegin),
+               where, "failure for error " + std::to_string(error));
     checkEqual(found.systemText, win::systemErrorText(static_cast<unsigned long>(error)), where, "system text");
     check(found.devices.empty() && found.fetchErrors.empty(), where, "nothing found");
 
@@ -323,7 +320,7 @@ int WSAAPI scriptedCleanup()
     return 0;
 }
 
-const win::WinsockCalls kScriptedWinsock = {scriptedStartup, scriptedBegin,     scriptedNext,   scriptedEnd,
+const win::WinsockCalls kScriptedWinsock = {scriptedStartup, scriptedBegin, scriptedNext, scriptedEnd,
                                             scriptedAddressToString, scriptedLastError, scriptedCleanup};
 
 struct LookupRow
@@ -387,8 +384,8 @@ void testScriptedDeviceLookup()
 
         checkEqual(int(found.failure), int(row.failure), where, "failure");
         checkEqual(found.systemText,
-              row.textCode != 0 ? win::systemErrorText(static_cast<unsigned long>(row.textCode)) : std::wstring(),
-              where, "system text");
+                   row.textCode != 0 ? win::systemErrorText(static_cast<unsigned long>(row.textCode)) : std::wstring(),
+                   where, "system text");
         std::vector<std::wstring> devices;
         for (const win::Device &d : found.devices)
             devices.push_back(d.name + L" " + d.address);
