@@ -161,7 +161,7 @@ DeviceLookupResult lookUpDevices()
             std::wstring address;
             if (found->lpcsaBuffer != nullptr && found->lpcsaBuffer->RemoteAddr.lpSockaddr != nullptr
                 && g_winsock->addressToString(found->lpcsaBuffer->RemoteAddr.lpSockaddr, kAddressLength,
-                                       nullptr, text, &textLength) == 0)
+                                              nullptr, text, &textLength) == 0)
                 address = compactAddress(text);
             const wchar_t *name = found->lpszServiceInstanceName;
             result.devices.push_back({name != nullptr ? std::wstring(name) : std::wstring(), address});
