@@ -15,6 +15,16 @@ cleanup() {
   rm -rf "$out"
 }
 trap cleanup EXIT
+mapfile -t tests < <(git ls-files -co --exclude-standard -- 'tests/windows/*.cpp' | sort -u)
+if [ "${#tests[@]}" != 0 ]; then
+  export WINEPREFIX="$out/prefix" WINEARCH=win64 WINEDEBUG=-all
+  # No Mono or Gecko installer prompts; nothing here needs a display.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY
+  # The prefix is made while the compiler runs.
+  timeout -k 10 300 wineboot -i >"$out/wineboot.log" 2>&1 &
+  boot=$!
+fi
 mapfile -t files < <(git ls-files -co --exclude-standard -- 'src/*_win.cpp' 'src/**/*_win.cpp' | sort -u)
 if [ "${#files[@]}" = 0 ]; then
   echo "check-windows: no Windows source files yet"
@@ -30,7 +40,6 @@ if [ -f resources/velomark.rc ]; then
   echo "check-windows: resources/velomark.rc compiled"
 fi
 
-mapfile -t tests < <(git ls-files -co --exclude-standard -- 'tests/windows/*.cpp' | sort -u)
 if [ "${#tests[@]}" = 0 ]; then
   exit 0
 fi
@@ -46,11 +55,7 @@ for n in 1 2 3; do
     -days 30 -outform DER -out "$out/certificate$n.der"
 done
 
-export WINEPREFIX="$out/prefix" WINEARCH=win64 WINEDEBUG=-all
-# No Mono or Gecko installer prompts; nothing here needs a display.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-if ! timeout -k 10 300 wineboot -i >"$out/wineboot.log" 2>&1; then
+if ! wait "$boot"; then
   cat "$out/wineboot.log"
   echo "check-windows: wineboot failed"
   exit 1
