@@ -19,6 +19,7 @@ using win::InstanceLookupResult;
 
 const wchar_t kEnumerationKey[] = L"SYSTEM\\CurrentControlSet\\Enum\\BTHENUM";
 const wchar_t kSerialService[] = L"{00001101-0000-1000-8000-00805f9b34fb}_VID&0002000a_PID&0001";
+const wchar_t kUnopenableSerialService[] = L"{00001101-0000-1000-8000-00805f9b34fb}_VID&0002000a_PID&0002";
 const wchar_t kLocalSerialService[] = L"{00001101-0000-1000-8000-00805f9b34fb}_LOCALMFG&0000";
 const wchar_t kAudioService[] = L"{0000110b-0000-1000-8000-00805f9b34fb}_VID&0001004c_PID&0000";
 
@@ -66,6 +67,33 @@ bool writeInstance(const InstanceRow &row)
     return written == ERROR_SUCCESS;
 }
 
+// A key that links to itself: it is listed among its parent's subkeys, but opening it fails
+// with an error other than "not found".
+bool writeLoopKey(const std::wstring &path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
+        return false;
+    const std::wstring target = L"\\Registry\\Machine\\" + path;
+    const LONG written = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                                        reinterpret_cast<const BYTE *>(target.data()),
+                                        static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return written == ERROR_SUCCESS;
+}
+
+void deleteLoopKey(const std::wstring &path)
+{
+    HKEY link = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link)
+        == ERROR_SUCCESS) {
+        RegDeleteKeyW(link, L"");
+        RegCloseKey(link);
+    }
+}
+
 }  // namespace
 
 void testRegistryWalk()
@@ -87,6 +115,17 @@ void testRegistryWalk()
         check(found.instances.empty() && found.serviceKeys.empty(), where + "/no enumeration", "nothing listed");
     }
 
+    if (check(writeLoopKey(kEnumerationKey), where + "/enumeration that cannot be opened", "writing it")) {
+        HKEY key = nullptr;
+        const LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEnumerationKey, 0, KEY_READ, &key);
+        const InstanceLookupResult found = win::lookUpSerialInstances();
+        checkEqual(int(found.failure), int(InstanceLookupResult::OpenFailed),
+                   where + "/enumeration that cannot be opened", "failure for error " + std::to_string(error));
+        checkEqual(found.systemText, win::systemErrorText(static_cast<unsigned long>(error)),
+                   where + "/enumeration that cannot be opened", "system text");
+        deleteLoopKey(kEnumerationKey);
+    }
+
     // Rows in the order the enumeration lists them: keys are created in name order, which is
     // also the order Windows and Wine enumerate them in.
     const std::wstring longName = L"COM" + std::wstring(40, L'9');  // 86 bytes with its terminator
@@ -106,11 +145,16 @@ void testRegistryWalk()
     bool written = true;
     for (const InstanceRow &row : rows)
         written = check(writeInstance(row), where, "writing " + utf8(row.instance)) && written;
+    // A serial-port service whose key cannot be opened is listed and skipped.
+    const std::wstring loopService = std::wstring(kEnumerationKey) + L"\\" + kUnopenableSerialService;
+    written = check(writeLoopKey(loopService), where, "writing a service key that cannot be opened") && written;
 
     if (written) {
         const InstanceLookupResult found = win::lookUpSerialInstances();
         checkEqual(int(found.failure), int(InstanceLookupResult::None), where, "failure");
-        checkEqual(found.serviceKeys, std::vector<std::wstring>{kLocalSerialService, kSerialService, kAudioService},
+        checkEqual(found.serviceKeys,
+                   std::vector<std::wstring>{kLocalSerialService, kSerialService, kUnopenableSerialService,
+                                             kAudioService},
                    where, "service keys");
         std::vector<std::wstring> expected, listed;
         for (const InstanceRow &row : rows) {
@@ -122,6 +166,7 @@ void testRegistryWalk()
         checkEqual(listed, expected, where, "instances of the serial-port services, in order, with their ports");
     }
 
+    deleteLoopKey(loopService);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEnumerationKey);
 }
 
