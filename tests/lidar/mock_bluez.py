@@ -93,7 +93,8 @@ class Device(dbus.service.Object):
             link.close()
             error(dbus.exceptions.DBusException(str(e), name='org.bluez.Error.NotAvailable'))
 
-        profile.NewConnection(dbus.ObjectPath(self.path), dbus.types.UnixFd(link.fileno()), {},
+        profile.NewConnection(dbus.ObjectPath(self.path), dbus.types.UnixFd(link.fileno()),
+                              dbus.Dictionary({}, signature='sv'),
                               reply_handler=handed_over, error_handler=refused, timeout=3)
 
     @dbus.service.method(DEVICE, in_signature='s')
@@ -115,7 +116,7 @@ def main():
         }}
         keep.append(Device(bus, path, behaviour))
     keep.append(Root(bus, objects))
-    dbus.service.BusName(BLUEZ, bus, do_not_queue=True)
+    keep.append(dbus.service.BusName(BLUEZ, bus, do_not_queue=True))
     say('ready')
     GLib.MainLoop().run()
 

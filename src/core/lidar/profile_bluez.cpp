@@ -111,6 +111,8 @@ BluezProfile::~BluezProfile()
     m_thread.quit();
     m_thread.wait();
     delete m_endpoint;
+    if (m_bus.name() == kObjectPath)
+        QDBusConnection::disconnectFromBus(m_bus.name());
 }
 
 bool BluezProfile::registerProfile(Connection *failure)

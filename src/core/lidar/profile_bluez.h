@@ -56,7 +56,8 @@ public:
         bool hung = false;   // BlueZ gave no answer in time: another attempt would hang too
     };
 
-    // `bus` is the system bus in production.
+    // `bus` is a connection to the system bus in production, named kObjectPath when it is
+    // this profile's own (then it ends with the profile).
     explicit BluezProfile(const QDBusConnection &bus);
     ~BluezProfile();  // unregisters the profile without waiting
     BluezProfile(const BluezProfile &) = delete;
