@@ -76,7 +76,8 @@ std::optional<velomark::LidarEntry> listedLidarOnPort(const QString &portName)
 
 LidarOptions::LidarOptions(bool namesRows)
     : namesRows(namesRows),
-      port(QStringLiteral("port"), QStringLiteral("The lidar's serial port (a device path)."),
+      port(QStringLiteral("port"),
+           QStringLiteral("The lidar's port: a serial device path, or bluetooth:ADDRESS for a paired lidar."),
            QStringLiteral("PATH")),
       lidar(QStringLiteral("lidar"),
             QStringLiteral("Finds the lidar by discovery, first match by name."), QStringLiteral("NAME")),
