@@ -147,12 +147,8 @@ bool LidarConnection::openOnce(const LidarEntry &entry, bool *retry)
     m_openError = QStringLiteral("%1: no such port on this system").arg(entry.portName);
     return false;
 #else
-    if (!m_profile) {
-        // A connection of its own: the shared system bus delivers no calls to our objects
-        // before the event loop first runs, and a command line never runs it.
-        m_profile = std::make_unique<BluezProfile>(
-            QDBusConnection::connectToBus(QDBusConnection::SystemBus, BluezProfile::kObjectPath));
-    }
+    if (!m_profile)
+        m_profile = std::make_unique<BluezProfile>();
     if (!m_socket) {
         m_socket = std::make_unique<SocketPort>();
         // A socket that fails while idle is released as the serial port is.

@@ -101,8 +101,10 @@ private:
     OperatorInterface &m_op;
     QSerialPort m_serial;
     QIODevice *m_port = &m_serial;
+#ifndef Q_OS_WIN
     std::unique_ptr<SocketPort> m_socket;
     std::unique_ptr<BluezProfile> m_profile;
+#endif
     QString m_bluetoothDevice;  // BlueZ's object of the device whose socket is open
     QString m_openError;
 };

@@ -94,7 +94,10 @@ void ProfileEndpoint::RequestDisconnection(const QDBusObjectPath &device)
     trace(lcLidar(), QStringLiteral("Profile1.RequestDisconnection: %1").arg(device.path()));
 }
 
-BluezProfile::BluezProfile(const QDBusConnection &bus) : m_bus(bus), m_endpoint(new ProfileEndpoint)
+BluezProfile::BluezProfile()
+    : m_bus(QDBusConnection::connectToBus(QDBusConnection::SystemBus,
+                                          QStringLiteral("velomark-profile-%1").arg(quintptr(this)))),
+      m_endpoint(new ProfileEndpoint)
 {
     m_endpoint->moveToThread(&m_thread);
     m_thread.setObjectName(QStringLiteral("Profile1"));
@@ -111,8 +114,7 @@ BluezProfile::~BluezProfile()
     m_thread.quit();
     m_thread.wait();
     delete m_endpoint;
-    if (m_bus.name() == kObjectPath)
-        QDBusConnection::disconnectFromBus(m_bus.name());
+    QDBusConnection::disconnectFromBus(m_bus.name());
 }
 
 bool BluezProfile::registerProfile(Connection *failure)

@@ -56,9 +56,10 @@ public:
         bool hung = false;   // BlueZ gave no answer in time: another attempt would hang too
     };
 
-    // `bus` is a connection to the system bus in production, named kObjectPath when it is
-    // this profile's own (then it ends with the profile).
-    explicit BluezProfile(const QDBusConnection &bus);
+    // Opens a connection of its own to the system bus, which ends with the profile: the shared
+    // one delivers no calls to our objects before the event loop first runs, and a command
+    // line never runs it.
+    BluezProfile();
     ~BluezProfile();  // unregisters the profile without waiting
     BluezProfile(const BluezProfile &) = delete;
     BluezProfile &operator=(const BluezProfile &) = delete;
