@@ -147,6 +147,28 @@ private slots:
                      qPrintable(QString::number(elapsed)));
     }
 
+    // A lidar that hangs up while the connection is idle is found lost at the next action,
+    // which releases the profile and connects again.
+    void idleHangUp()
+    {
+        LidarSim socket({"--socket", m_dir.filePath("lidar.sock")});
+        QVERIFY2(socket.start(), qPrintable(socket.errorString()));
+        startMock({kAddress + '=' + simlink::kName + "=unix:" + socket.portPath()});
+        simlink::TraceCapture traces;
+        RecordingOperator op;
+        LidarConnection connection(op);
+        connection.openRetryPauseMs = 10;
+        connection.lidars.append({"001122334455", simlink::kName, kPort});
+        QVERIFY(connection.ConnectSelectedLidar(simlink::kName));
+        QCOMPARE(connection.connectedLidarName, simlink::kName);
+        socket.vanish();
+        QVERIFY(!connection.ConnectSelectedLidar(simlink::kName));
+        QVERIFY(!connection.port().isOpen() && connection.connectedLidarName.isEmpty());
+        QVERIFY(traces.contains("Lidar " + simlink::kName + ": port lost: The lidar closed the connection"));
+        QCOMPARE(simlink::shown(op), QStringList{"A:Lidar " + simlink::kName + " : please make sure it is powered on"});
+        QTRY_COMPARE(mockLines().filter("DisconnectProfile").size(), 4);
+    }
+
     // The lidar hangs up in the middle of a live run or a download: the lost-port messages of a
     // tty, with what arrived before kept.
     void lidarHangsUp_data()

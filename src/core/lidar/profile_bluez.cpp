@@ -80,10 +80,13 @@ void ProfileEndpoint::NewConnection(const QDBusObjectPath &device, const QDBusUn
     Q_UNUSED(properties)
     trace(lcLidar(), QStringLiteral("Profile1.NewConnection: %1").arg(device.path()));
     QMutexLocker lock(&m_mutex);
-    // A socket nobody waits for any more (an attempt that gave up) is closed at once, which
-    // releases the connection.
-    if (!fd.isValid() || device.path() != m_expected || m_fd >= 0)
+    // A socket nobody waits for any more (an attempt that gave up) is refused; the descriptor
+    // object closes it.
+    if (!fd.isValid() || device.path() != m_expected || m_fd >= 0) {
+        sendErrorReply(QStringLiteral("org.bluez.Error.Rejected"),
+                       QStringLiteral("no connection to %1 is awaited").arg(device.path()));
         return;
+    }
     // The descriptor object closes its own copy.
     m_fd = ::fcntl(fd.fileDescriptor(), F_DUPFD_CLOEXEC, 0);
     m_arrived.wakeAll();
@@ -175,7 +178,10 @@ BluezProfile::Connection BluezProfile::connect(const QString &address)
         result.errorName = reply.errorName();
         result.errorText = reply.errorMessage();
         result.hung = isHang(reply.errorName());
-        m_endpoint->take(0);
+        // A socket handed over before the failure is not used.
+        const int late = m_endpoint->take(0);
+        if (late >= 0)
+            ::close(late);
         return result;
     }
     // BlueZ hands the socket over before it answers; a moment's grace for a late hand-over.

@@ -3,6 +3,7 @@
 // object, registered with ProfileManager1 for the Serial Port Profile as a client, receives the
 // connected RFCOMM socket that Device1.ConnectProfile makes. No tty, no root.
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QMutex>
@@ -16,7 +17,7 @@ namespace velomark {
 
 // The org.bluez.Profile1 object. It lives on a thread of its own, so BlueZ's NewConnection is
 // answered while the caller of ConnectProfile blocks on the reply.
-class ProfileEndpoint : public QObject
+class ProfileEndpoint : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.bluez.Profile1")
