@@ -7,9 +7,12 @@ ADDRESS=NAME=BEHAVIOUR, where BEHAVIOUR says what Device1.ConnectProfile does:
                the registered profile in Profile1.NewConnection, then answers
   error:NAME   fails with the D-Bus error NAME (org.bluez.Error.NotReady ...)
   hang         never answers
-ProfileManager1.RegisterProfile/UnregisterProfile keep the profiles by UUID. Every call is
-written to standard output as one line; "ready" follows the set-up.
+ProfileManager1.RegisterProfile/UnregisterProfile keep the profiles by UUID. SIGUSR1 calls
+Profile1.RequestDisconnection for every device connected so far, as BlueZ does when the link is
+taken down from elsewhere. Every call is written to standard output as one line; "ready" follows
+the set-up.
 """
+import signal
 import socket
 import sys
 
@@ -24,6 +27,7 @@ ADAPTER = 'org.bluez.Adapter1'
 SPP = '00001101-0000-1000-8000-00805f9b34fb'
 
 profiles = {}  # uuid -> (bus name, object path)
+connected = []  # (profile proxy, device path) of every connection handed over
 
 
 def say(*words):
@@ -87,6 +91,7 @@ class Device(dbus.service.Object):
 
         def handed_over():
             link.close()  # the profile holds its own copy now
+            connected.append((profile, self.path))
             reply()
 
         def refused(e):
@@ -117,6 +122,14 @@ def main():
         keep.append(Device(bus, path, behaviour))
     keep.append(Root(bus, objects))
     keep.append(dbus.service.BusName(BLUEZ, bus, do_not_queue=True))
+    def request_disconnection():
+        for profile, path in connected:
+            say('RequestDisconnection', path)
+            profile.RequestDisconnection(dbus.ObjectPath(path), reply_handler=lambda: None,
+                                         error_handler=lambda e: say('RequestDisconnection failed', e))
+        return True
+
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, request_disconnection)
     say('ready')
     GLib.MainLoop().run()
 

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 #include "clirun.h"
 #include "lidar/lidarconnection.h"
 #include "lidar/profile_bluez.h"
@@ -169,18 +171,21 @@ private slots:
         QTRY_COMPARE(mockLines().filter("DisconnectProfile").size(), 4);
     }
 
-    // The lidar hangs up in the middle of a live run or a download: the lost-port messages of a
-    // tty, with what arrived before kept.
+    // The lidar hangs up in the middle of a live run or a download, or BlueZ takes the link
+    // down (RequestDisconnection): the lost-port messages of a tty, with what arrived before kept.
     void lidarHangsUp_data()
     {
         QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("live") << QStringList{"--live-record", kRecord.toHex(), "--live-interval", "200", "--vanish-after", "1500"}
+        const QStringList live{"--live-record", kRecord.toHex(), "--live-interval", "200"};
+        QTest::newRow("live") << live + QStringList{"--vanish-after", "1500"}
                               << QStringList{"live", "--output", m_dir.filePath("lost.txt")} << QByteArray("Lidar " + simlink::kName.toUtf8() + ": connection lost");
         QTest::newRow("download") << QStringList{"--firmware", "10.0", "--demo-log", "40", "--dump-burst", "200",
                                                  "--dump-pause", "300", "--vanish-after-dump-bytes", "400"}
                                   << QStringList{"retrieve", "--quiet"} << downloadLostMessage(simlink::kName).toUtf8();
+        QTest::newRow("live, BlueZ disconnects") << live << QStringList{"live", "--output", m_dir.filePath("taken.txt")}
+                                                 << QByteArray("Lidar " + simlink::kName.toUtf8() + ": connection lost");
     }
     void lidarHangsUp()
     {
@@ -190,7 +195,14 @@ private slots:
         LidarSim socket(simArgs + QStringList{"--socket", m_dir.filePath("lidar.sock")});
         QVERIFY2(socket.start(), qPrintable(socket.errorString()));
         startMock({kAddress + '=' + simlink::kName + "=unix:" + socket.portPath()});
-        const CliRun run = runCli(command + QStringList{"--port", kPort, "--name", simlink::kName}, {"LC_ALL=C"});
+        QProcess cli;
+        startCli(cli, command + QStringList{"--port", kPort, "--name", simlink::kName}, {"LC_ALL=C"});
+        if (QByteArray(QTest::currentDataTag()).contains("BlueZ")) {
+            QVERIFY(socket.waitForState("live start", 10000));
+            QTest::qWait(500);
+            ::kill(pid_t(m_mock.processId()), SIGUSR1);
+        }
+        const CliRun run = finishCli(cli);
         QCOMPARE(run.exitCode, 1);
         const QList<QByteArray> lines = run.err.trimmed().split('\n');
         QCOMPARE(lines.size(), 1);

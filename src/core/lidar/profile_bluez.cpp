@@ -5,6 +5,7 @@
 #include <QMutexLocker>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "common/trace.h"
@@ -64,9 +65,24 @@ int ProfileEndpoint::take(int msecs)
     while (m_fd < 0 && !deadline.hasExpired())
         m_arrived.wait(&m_mutex, deadline);
     const int fd = m_fd;
+    if (fd >= 0) {
+        if (m_held >= 0)
+            ::close(m_held);
+        m_held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        m_heldDevice = m_expected;
+    }
     m_fd = -1;
     m_expected.clear();
     return fd;
+}
+
+void ProfileEndpoint::forget()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_held >= 0)
+        ::close(m_held);
+    m_held = -1;
+    m_heldDevice.clear();
 }
 
 void ProfileEndpoint::Release()
@@ -95,6 +111,14 @@ void ProfileEndpoint::NewConnection(const QDBusObjectPath &device, const QDBusUn
 void ProfileEndpoint::RequestDisconnection(const QDBusObjectPath &device)
 {
     trace(lcLidar(), QStringLiteral("Profile1.RequestDisconnection: %1").arg(device.path()));
+    QMutexLocker lock(&m_mutex);
+    if (m_held < 0 || device.path() != m_heldDevice)
+        return;
+    // The reader of the socket sees its end, as when the lidar hangs up, and the port is lost.
+    ::shutdown(m_held, SHUT_RDWR);
+    ::close(m_held);
+    m_held = -1;
+    m_heldDevice.clear();
 }
 
 BluezProfile::BluezProfile()
@@ -116,6 +140,7 @@ BluezProfile::~BluezProfile()
         m_bus.unregisterObject(kObjectPath);
     m_thread.quit();
     m_thread.wait();
+    m_endpoint->forget();
     delete m_endpoint;
     QDBusConnection::disconnectFromBus(m_bus.name());
 }
@@ -195,6 +220,7 @@ BluezProfile::Connection BluezProfile::connect(const QString &address)
 
 void BluezProfile::disconnect(const QString &devicePath)
 {
+    m_endpoint->forget();
     if (!devicePath.isEmpty())
         sendToBluez(m_bus, devicePath, kDeviceInterface, QStringLiteral("DisconnectProfile"), {kSerialPortUuid});
 }

@@ -24,8 +24,12 @@ class ProfileEndpoint : public QObject, protected QDBusContext
 public:
     // Clears what an earlier attempt left and names the device whose socket is awaited.
     void expect(const QString &devicePath);
-    // The socket for the awaited device, waiting up to msecs for it; -1 when none came.
+    // The socket for the awaited device, waiting up to msecs for it; -1 when none came. The
+    // endpoint keeps a copy, so that BlueZ's RequestDisconnection can end the connection under
+    // whichever thread reads it.
     int take(int msecs);
+    // Lets go of the copy of the socket handed over last.
+    void forget();
 
 public slots:
     void Release();
@@ -38,6 +42,8 @@ private:
     QWaitCondition m_arrived;
     QString m_expected;
     int m_fd = -1;
+    QString m_heldDevice;
+    int m_held = -1;
 };
 
 class BluezProfile
