@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
@@ -133,6 +134,10 @@ bool Simulator::openSocket(QString &error)
         return false;
     }
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    // A socket left by a simulator that was killed would refuse the bind.
+    struct stat existing;
+    if (::lstat(path.constData(), &existing) == 0 && S_ISSOCK(existing.st_mode))
+        ::unlink(path.constData());
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
         || ::listen(listener_, 4) != 0) {
