@@ -61,7 +61,7 @@ private slots:
     {
         Pair pair;
         QVERIFY(pair.lidar >= 0 && pair.port.isOpen() && pair.port.isSequential());
-        QVERIFY(!pair.port.openDescriptor(pair.lidar));  // one socket at a time
+        QVERIFY(!pair.port.openDescriptor(::dup(pair.lidar)));  // one socket at a time
 
         QCOMPARE(pair.port.write("\x02\x0B\x0B\x03"), qint64(4));
         QVERIFY(pair.port.waitForBytesWritten(1000));

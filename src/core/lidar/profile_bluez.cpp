@@ -20,7 +20,7 @@ const QString kDeviceInterface = QStringLiteral("org.bluez.Device1");
 const QString kNoReply = QStringLiteral("org.freedesktop.DBus.Error.NoReply");
 const QString kTimeout = QStringLiteral("org.freedesktop.DBus.Error.Timeout");
 
-// One call to BlueZ that waits at most kCallTimeoutMs; empty error name on success.
+// One call to BlueZ that waits at most kCallTimeoutMs for its answer.
 QDBusMessage callBluez(const QDBusConnection &bus, const QString &path, const QString &interface,
                        const QString &method, const QVariantList &arguments)
 {

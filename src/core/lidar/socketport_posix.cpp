@@ -23,8 +23,12 @@ SocketPort::~SocketPort()
 
 bool SocketPort::openDescriptor(int fd)
 {
-    if (m_fd >= 0 || fd < 0)
+    if (fd < 0)
         return false;
+    if (m_fd >= 0) {
+        ::close(fd);
+        return false;
+    }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
         setErrorString(qt_error_string(errno));

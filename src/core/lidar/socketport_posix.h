@@ -16,7 +16,8 @@ public:
     ~SocketPort() override;
 
     // Takes over the connected socket descriptor (non-blocking from here on) and opens the
-    // device for reading and writing. False when a descriptor is already held or fd is invalid.
+    // device for reading and writing. False when a descriptor is already held (fd is closed
+    // then) or fd is invalid.
     bool openDescriptor(int fd);
     // Closes the socket; pending output is dropped.
     void close() override;
