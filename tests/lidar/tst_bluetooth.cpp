@@ -120,6 +120,8 @@ private slots:
         QTest::newRow("lidar off or out of range") << "error:org.bluez.Error.Failed" << 3 << "org.bluez.Error.Failed";
         QTest::newRow("profile refused") << "error:org.bluez.Error.NotAvailable" << 3 << "org.bluez.Error.NotAvailable";
         QTest::newRow("connection in progress") << "error:org.bluez.Error.InProgress" << 3 << "org.bluez.Error.InProgress";
+        QTest::newRow("profile unknown to the lidar") << "error:org.bluez.Error.InvalidArguments" << 3
+                                                      << "org.bluez.Error.InvalidArguments";
         QTest::newRow("nobody listens") << "unix:" + m_dir.filePath("nothing.sock") << 3 << "org.bluez.Error.Failed";
         QTest::newRow("BlueZ hangs") << "hang" << 1 << "org.freedesktop.DBus.Error.NoReply";
     }
