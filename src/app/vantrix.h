@@ -110,7 +110,7 @@ public:
     // The connection to the selected lidar: the one serial port, the lidar list, the
     // connected lidar's name and identity.
     velomark::LidarConnection &connection() { return *lidarConnection; }
-    QSerialPort &serialPort() { return lidarConnection->port(); }
+    QIODevice &serialPort() { return lidarConnection->port(); }
     qint32 outputFormat = 0;
     bool liveRunning = false;
     bool dataFileReady = false;

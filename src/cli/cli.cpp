@@ -76,7 +76,8 @@ std::optional<velomark::LidarEntry> listedLidarOnPort(const QString &portName)
 
 LidarOptions::LidarOptions(bool namesRows)
     : namesRows(namesRows),
-      port(QStringLiteral("port"), QStringLiteral("The lidar's serial port (a device path)."),
+      port(QStringLiteral("port"),
+           QStringLiteral("The lidar's port: a serial device path, or bluetooth:ADDRESS for a paired lidar."),
            QStringLiteral("PATH")),
       lidar(QStringLiteral("lidar"),
             QStringLiteral("Finds the lidar by discovery, first match by name."), QStringLiteral("NAME")),
@@ -108,7 +109,11 @@ std::optional<SelectedLidar> LidarOptions::select(const QCommandLineParser &pars
     std::optional<velomark::LidarEntry> found;
     QString name;
     if (byPort) {
-        const QString path = parser.value(port);
+        QString path = parser.value(port);
+        // Written as discovery lists it, so that the listed lidar is found by its port.
+        const QString bluetoothAddress = velomark::bluetoothPortAddress(path);
+        if (!bluetoothAddress.isEmpty())
+            path = velomark::bluetoothPortName(QString(bluetoothAddress).remove(QLatin1Char(':')));
         if (path.isEmpty()) {
             *exitCode = usageError(QStringLiteral("--port needs a path"));
             return std::nullopt;

@@ -45,10 +45,12 @@ bool Bench::start()
 
 bool Bench::openPort(QIODevice::OpenMode mode)
 {
-    QSerialPort &port = connection.port();
-    port.setPortName(sim.portPath());
-    port.setBaudRate(57600);
-    return port.open(mode);
+    auto *port = qobject_cast<QSerialPort *>(&connection.port());
+    if (!port)
+        return false;
+    port->setPortName(sim.portPath());
+    port->setBaudRate(57600);
+    return port->open(mode);
 }
 
 TraceCapture::TraceCapture()

@@ -18,7 +18,8 @@ namespace {
 class RefusingPort : public QIODevice
 {
 public:
-    RefusingPort(QSerialPort &port, const QByteArray &refused) : m_port(port), m_refused(refused)
+    RefusingPort(LidarChannel port, const QByteArray &refused)
+        : m_channel(port), m_port(port.device()), m_refused(refused)
     {
         open(QIODevice::ReadWrite);
     }
@@ -29,7 +30,7 @@ public:
     LidarChannel channel()
     {
         return LidarChannel(*this, [this](Purge which) {
-            m_port.clear(which == Purge::Output ? QSerialPort::Output : QSerialPort::AllDirections);
+            m_channel.purge(which == Purge::Output ? Purge::Output : Purge::Both);
             if (which != Purge::Output)
                 readAll();
         });
@@ -47,7 +48,8 @@ protected:
     }
 
 private:
-    QSerialPort &m_port;
+    LidarChannel m_channel;
+    QIODevice &m_port;
     QByteArray m_refused;
 };
 
@@ -156,7 +158,7 @@ private slots:
         QFETCH(QString, message);
         Bench bench({"--firmware", "9.2"});
         QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
-        RefusingPort port(bench.connection.port(), refused);
+        RefusingPort port(bench.connection.channel(), refused);
         LidarChannel channel = port.channel();
         bench.op.showWait(QStringLiteral("wait"));
         QCOMPARE(startDumpWithKeys(channel, bench.op), PrepareOutcome::Abandoned);

@@ -33,8 +33,8 @@ public:
     QStringList events;
 };
 
-// Look-ups answered from lists: "name=address" and "identifier=port"; "!N:text" is failure N
-// with the system's text, "?text" a fetch error the device look-up went on after.
+// Look-ups answered from lists: "name=address[=direct port]" and "identifier=port"; "!N:text" is
+// failure N with the system's text, "?text" a fetch error the device look-up went on after.
 class ListSource : public DiscoverySource
 {
 public:
@@ -46,7 +46,7 @@ public:
             else if (d.startsWith('?'))
                 deviceLookup.fetchErrors.append(d.mid(1));
             else
-                deviceLookup.devices.append({d.section('=', 0, 0), d.section('=', 1)});
+                deviceLookup.devices.append({d.section('=', 0, 0), d.section('=', 1, 1), d.section('=', 2)});
         }
         for (const QString &i : instances) {
             if (i.startsWith('!'))
@@ -149,6 +149,13 @@ private slots:
             << QStringList{"Velomark: WSALookupServiceNext : first", "Velomark: WSALookupServiceNext : second"};
         QTest::newRow("no Bluetooth serial ports at all") << QStringList{"VZQ1=111111111111"} << QStringList{"!1:"}
             << QStringList() << QStringList{"Velomark: No lidar Bluetooth interface found in this system"};
+        QTest::newRow("a lidar without instance takes its direct port, a bound one keeps its port")
+            << QStringList{"VZQ1=111111111111=bluetooth:11:11:11:11:11:11", "VZQ2=222222222222=bluetooth:22:22:22:22:22:22"}
+            << QStringList{"X_222222222222=/dev/rfcomm0"}
+            << QStringList{"VZQ1|111111111111|bluetooth:11:11:11:11:11:11", "VZQ2|222222222222|/dev/rfcomm0"}
+            << QStringList();
+        QTest::newRow("no serial ports at all, but a direct port") << QStringList{"VZQ1=111111111111=bluetooth:11:11:11:11:11:11"}
+            << QStringList{"!1:"} << QStringList{"VZQ1|111111111111|bluetooth:11:11:11:11:11:11"} << QStringList();
         QTest::newRow("serial port enumeration unreadable") << QStringList{"VZQ1=111111111111"}
             << QStringList{"!2:Access is denied."} << QStringList() << QStringList{"Velomark: RegOpenKeyExW : Access is denied."};
     }
@@ -210,7 +217,8 @@ private slots:
     void bluezLookUp_data()
     {
         QTest::addColumn<QString>("service");  // "none", "unreachable", "hung", "mock", "adapter"
-        QTest::addColumn<QStringList>("devices");  // "address|name|paired"; name "-": only an Alias
+        // "address|name|paired[|spp]"; name "-": only an Alias; spp: it offers the serial port profile
+        QTest::addColumn<QStringList>("devices");
         QTest::addColumn<QStringList>("ttys");  // "rfcommN=address attribute"; "rfcommN": none
         QTest::addColumn<QStringList>("lidars");
         QTest::addColumn<QString>("message");
@@ -229,7 +237,12 @@ private slots:
         QTest::newRow("lidar without port") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
             << QStringList{"rfcomm0=11:22:33:44:55:66", "rfcomm1=garbage", "ttyS0=00:a0:f1:b2:c3:d4"}
             << QStringList() << noLidar;
-        QTest::newRow("no RFCOMM tty at all") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
+        QTest::newRow("lidar offering the serial port without a tty is reached through BlueZ") << "adapter"
+            << QStringList{"00:A0:F1:B2:C3:D4|VZQ 4711|1|spp"} << QStringList{"ttyS0"}
+            << QStringList{"VZQ 4711|00A0F1B2C3D4|bluetooth:00:A0:F1:B2:C3:D4"} << "";
+        QTest::newRow("lidar offering the serial port with a bound tty uses the tty") << "adapter"
+            << QStringList{"00:A0:F1:B2:C3:D4|VZQ 4711|1|spp"} << port0 << QStringList{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
+        QTest::newRow("no RFCOMM tty at all, no serial port profile") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
             << QStringList{"ttyS0"} << QStringList() << "No lidar Bluetooth interface found in this system";
         QTest::newRow("no adapter") << "mock" << QStringList() << port0 << QStringList() << kNoService;
         QTest::newRow("no org.bluez") << "none" << QStringList() << port0 << QStringList() << kNoService;
@@ -273,6 +286,15 @@ private slots:
             mockCall("AddDevice", {"hci0", fields.at(0), fields.at(1)});
             if (fields.at(2) == "1")
                 mockCall("PairDevice", {"hci0", fields.at(0), 0x1f00});
+            if (fields.value(3) == "spp") {
+                QDBusMessage update = QDBusMessage::createMethodCall(
+                    "org.bluez", "/org/bluez/hci0/dev_" + QString(fields.at(0)).replace(':', '_'),
+                    "org.freedesktop.DBus.Mock", "UpdateProperties");
+                update.setArguments({"org.bluez.Device1",
+                                     QVariantMap{{"UUIDs", QStringList{"00001101-0000-1000-8000-00805f9b34fb"}}}});
+                const QDBusMessage reply = bus().call(update);
+                QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+            }
         }
         for (const QString &tty : ttys)
             writeTty(tty.section('=', 0, 0), tty.contains('=') ? tty.section('=', 1).toLatin1() : QByteArray());

@@ -19,6 +19,8 @@ struct OptionInfo
 const OptionInfo kOptions[] = {
     {"--help", nullptr, "show this text and exit"},
     {"--events", "FILE", "append one line per event: '<ms> RX|TX <hex>', '<ms> STATE <text>', '<ms> NOTE <text>'"},
+    {"--socket", "PATH", "serve a Unix stream socket at PATH instead of a pseudo-terminal (the path is"
+                         " printed); one client at a time, as a lidar's Bluetooth link"},
     {"--scenario", "FILE", "read more options from FILE, one per line ('--x y'); blank lines and # comments ignored"},
     {"--model", "TEXT", "model marker of the identify reply (default BT:RX:Brasko)"},
     {"--firmware", "TEXT", "firmware version text (default 9.3); 9.3 or later uses the framed DIAG and dump commands"},
@@ -214,6 +216,8 @@ bool applyOption(const QString &name, const QString &value, SimOptions &opts, QS
         helpWanted = true;
     else if (name == QLatin1String("--events"))
         opts.eventsPath = value;
+    else if (name == QLatin1String("--socket"))
+        opts.socketPath = value;
     else if (name == QLatin1String("--scenario"))
         return parseScenario(value, opts, error, helpWanted, depth);
     else if (name == QLatin1String("--model"))
@@ -346,8 +350,8 @@ QString helpText()
 {
     QString text = QStringLiteral(
         "Usage: lidar-sim [options]\n"
-        "A speed lidar on a pseudo-terminal. Prints the terminal's path as its first line, then\n"
-        "serves until SIGTERM or SIGINT.\n\nOptions:\n");
+        "A speed lidar on a pseudo-terminal (or a socket). Prints the terminal's path as its first\n"
+        "line, then serves until SIGTERM or SIGINT.\n\nOptions:\n");
     for (const OptionInfo &info : kOptions) {
         QString left = QLatin1String(info.name);
         if (info.argument)

@@ -22,6 +22,7 @@ struct FaultRule
 struct SimOptions
 {
     QString eventsPath;
+    QString socketPath;  // serve a Unix stream socket there instead of a pseudo-terminal
 
     QByteArray model = "BT:RX:Brasko";
     QByteArray firmware = "9.3";

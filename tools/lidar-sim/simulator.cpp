@@ -7,6 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -82,6 +85,10 @@ Simulator::~Simulator()
         ::close(master_);
     if (slave_ >= 0)
         ::close(slave_);
+    if (listener_ >= 0) {
+        ::close(listener_);
+        ::unlink(QFile::encodeName(opts_.socketPath).constData());
+    }
 }
 
 void Simulator::installSignalHandlers()
@@ -106,6 +113,67 @@ bool Simulator::open(QString &error)
             return false;
         }
     }
+    if (!(opts_.socketPath.isEmpty() ? openTerminal(error) : openSocket(error)))
+        return false;
+    state(QStringLiteral("ready %1").arg(slavePath_));
+    if (opts_.vanishAfter >= 0)
+        at(opts_.vanishAfter, [this] { vanish(); });
+    if (opts_.liveAlways)
+        startLive();
+    return true;
+}
+
+bool Simulator::openSocket(QString &error)
+{
+    const QByteArray path = QFile::encodeName(opts_.socketPath);
+    sockaddr_un address;
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof address.sun_path) {
+        error = QStringLiteral("socket path too long: %1").arg(opts_.socketPath);
+        return false;
+    }
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    // A socket left by a simulator that was killed would refuse the bind.
+    struct stat existing;
+    if (::lstat(path.constData(), &existing) == 0 && S_ISSOCK(existing.st_mode))
+        ::unlink(path.constData());
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listener_, 4) != 0) {
+        error = systemError("socket");
+        return false;
+    }
+    slavePath_ = opts_.socketPath;
+    return true;
+}
+
+void Simulator::acceptClient()
+{
+    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (client < 0)
+        return;
+    // One link at a time, as a lidar has: a second caller is turned away.
+    if (master_ >= 0) {
+        ::close(client);
+        note(QStringLiteral("second client refused"));
+        return;
+    }
+    master_ = client;
+    state(QStringLiteral("connected"));
+}
+
+void Simulator::dropClient()
+{
+    ::close(master_);
+    master_ = -1;
+    output_.clear();
+    splitter_ = FrameSplitter();
+    state(QStringLiteral("disconnected"));
+}
+
+bool Simulator::openTerminal(QString &error)
+{
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0) {
         error = systemError("posix_openpt");
@@ -130,11 +198,6 @@ bool Simulator::open(QString &error)
     }
     const int flags = ::fcntl(master_, F_GETFL);
     ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
-    state(QStringLiteral("ready %1").arg(slavePath_));
-    if (opts_.vanishAfter >= 0)
-        at(opts_.vanishAfter, [this] { vanish(); });
-    if (opts_.liveAlways)
-        startLive();
     return true;
 }
 
@@ -174,14 +237,18 @@ int Simulator::run()
         int timeout = -1;
         if (!timers_.empty())
             timeout = int(qBound<qint64>(0, timers_.begin()->first - now(), 60000));
-        pollfd fds[2];
+        // A negative descriptor (no client yet, no listener) is skipped by poll.
+        pollfd fds[3];
         fds[0].fd = master_;
         fds[0].events = short(POLLIN | (output_.isEmpty() ? 0 : POLLOUT));
         fds[0].revents = 0;
         fds[1].fd = signalPipe[0];
         fds[1].events = POLLIN;
         fds[1].revents = 0;
-        const int ready = ::poll(fds, signalPipe[0] >= 0 ? 2 : 1, timeout);
+        fds[2].fd = listener_;
+        fds[2].events = POLLIN;
+        fds[2].revents = 0;
+        const int ready = ::poll(fds, 3, timeout);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -201,10 +268,13 @@ int Simulator::run()
             if (quit_)
                 break;
         }
-        if (fds[0].revents & POLLIN)
+        // A socket client's hang-up shows as a read of nothing.
+        if (fds[0].revents & (listener_ >= 0 ? POLLIN | POLLHUP | POLLERR : POLLIN))
             readMaster();
-        if (fds[0].revents & POLLOUT)
+        if (master_ >= 0 && (fds[0].revents & POLLOUT))
             flushOutput();
+        if (fds[2].revents & POLLIN)
+            acceptClient();
     }
     return exitCode_;
 }
@@ -213,6 +283,11 @@ void Simulator::readMaster()
 {
     char buffer[4096];
     const ssize_t count = ::read(master_, buffer, sizeof buffer);
+    // The client of the socket hung up; the lidar waits for the next one.
+    if (listener_ >= 0 && (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR))) {
+        dropClient();
+        return;
+    }
     if (count <= 0)
         return;
     const QByteArray chunk(buffer, int(count));
@@ -657,8 +732,13 @@ void Simulator::vanish()
         ::close(master_);
     if (slave_ >= 0)
         ::close(slave_);
+    if (listener_ >= 0) {
+        ::close(listener_);
+        ::unlink(QFile::encodeName(opts_.socketPath).constData());
+    }
     master_ = -1;
     slave_ = -1;
+    listener_ = -1;
     output_.clear();
     quit_ = true;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The simulated lidar: one pseudo-terminal served by a single-threaded poll loop, with a queue
+// The simulated lidar: one pseudo-terminal (or one client of a Unix socket) served by a single-threaded poll loop, with a queue
 // of timed actions for paced and delayed output.
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -21,7 +21,8 @@ public:
     explicit Simulator(const SimOptions &options);
     ~Simulator();
 
-    // Opens the pty pair and the events file; false with a sentence in error.
+    // Opens the pty pair (or the listening socket) and the events file; false with a sentence
+    // in error.
     bool open(QString &error);
     QString slavePath() const { return slavePath_; }
     // Serves until a termination signal or the port vanishes; returns the exit code.
@@ -39,6 +40,10 @@ private:
     void state(const QString &text);
     void note(const QString &text);
 
+    bool openTerminal(QString &error);
+    bool openSocket(QString &error);
+    void acceptClient();
+    void dropClient();
     void readMaster();
     void flushOutput();
     void send(const QByteArray &bytes);
@@ -68,6 +73,7 @@ private:
     QFile events_;
     int master_ = -1;
     int slave_ = -1;
+    int listener_ = -1;  // socket mode: the listening socket; master_ is the client then
     QString slavePath_;
     QByteArray output_;
     FrameSplitter splitter_;

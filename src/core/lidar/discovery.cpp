@@ -1,5 +1,7 @@
 #include "lidar/discovery.h"
 
+#include <QHash>
+
 #include "common/operatorinterface.h"
 #include "common/trace.h"
 
@@ -103,10 +105,13 @@ LidarList discoverLidars(DiscoverySource &source, OperatorInterface &op)
         op.inform(title, QStringLiteral("WSALookupServiceNext : %1").arg(text));
 
     LidarList working;
+    QHash<int, QString> directPorts;  // by position in working
     for (const BluetoothDevice &device : lookup.devices) {
         if (!device.name.contains(kLidarNameMark, Qt::CaseSensitive))
             continue;
         working.append({device.address, device.name, QString()});
+        if (!device.directPort.isEmpty())
+            directPorts.insert(working.size() - 1, device.directPort);
         trace(lcLidar(), QStringLiteral("Found: %1 (%2)").arg(device.name, device.address));
     }
     if (working.isEmpty()) {
@@ -120,6 +125,9 @@ LidarList discoverLidars(DiscoverySource &source, OperatorInterface &op)
     case InstanceLookup::None:
         break;
     case InstanceLookup::NoEnumeration:
+        // Lidars reached without a serial-port instance need none.
+        if (!directPorts.isEmpty())
+            break;
         op.inform(title, QStringLiteral("No lidar Bluetooth interface found in this system"));
         op.closeWait();
         return {};
@@ -141,6 +149,14 @@ LidarList discoverLidars(DiscoverySource &source, OperatorInterface &op)
             entry.portName = instance.portName;
             trace(lcLidar(), QStringLiteral("Lidar port: %1").arg(entry.portName));
             break;
+        }
+    }
+
+    for (auto direct = directPorts.cbegin(); direct != directPorts.cend(); ++direct) {
+        LidarEntry &entry = working[direct.key()];
+        if (entry.portName.isEmpty()) {
+            entry.portName = direct.value();
+            trace(lcLidar(), QStringLiteral("Lidar port: %1").arg(entry.portName));
         }
     }
 

@@ -21,6 +21,9 @@ struct BluetoothDevice
 {
     QString name;
     QString address;  // 12 upper-case hex digits, no separators
+    // The port that reaches the device without a serial-port instance ("bluetooth:..."), when
+    // the system offers one; a bound instance's port is preferred.
+    QString directPort = QString();
 };
 
 // One serial-port-profile instance: its identifier holds the device's 12-digit address.
@@ -86,7 +89,8 @@ private:
 std::unique_ptr<DiscoverySource> createDiscoverySource();
 
 // Runs the whole discovery behind the please-wait window and reports every failure to the
-// operator. The result holds the lidars that have a port, in discovery order; the caller
+// operator. A lidar takes the port of its serial-port instance, else its direct port. The
+// result holds the lidars that have a port, in discovery order; the caller
 // shows their names and makes the first row current.
 LidarList discoverLidars(DiscoverySource &source, OperatorInterface &op);
 

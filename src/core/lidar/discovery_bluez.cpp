@@ -21,6 +21,8 @@
 #include <unistd.h>
 
 #include "common/trace.h"
+#include "lidar/lidarconnection.h"
+#include "lidar/profile_bluez.h"
 
 namespace velomark {
 
@@ -139,6 +141,59 @@ QString BluezSource::compactAddress(const QString &text)
     return trimmed.toUpper().remove(QLatin1Char(':'));
 }
 
+namespace {
+
+// BlueZ's objects with their interfaces; false with the reason ("ErrorName: text") when BlueZ
+// did not answer or answered something else.
+bool fetchManagedObjects(const QDBusConnection &bus, QMap<QString, InterfaceMap> *objects,
+                         QString *errorName, QString *errorText)
+{
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        kBluezService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+        QStringLiteral("GetManagedObjects"));
+    const QDBusMessage reply = bus.call(call, QDBus::Block, BluezSource::kBusTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1
+        && readManagedObjects(reply.arguments().at(0).value<QDBusArgument>(), objects))
+        return true;
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        *errorName = reply.errorName();
+        *errorText = reply.errorMessage();
+    } else {
+        *errorName = QStringLiteral("org.freedesktop.DBus.Error.InvalidSignature");
+        *errorText = QStringLiteral("unexpected reply from %1").arg(kBluezService);
+    }
+    trace(lcLidar(), QStringLiteral("GetManagedObjects: %1: %2").arg(*errorName, *errorText));
+    return false;
+}
+
+// Whether BlueZ can connect the device's serial port: it offers the profile, or BlueZ has not
+// learnt its services yet and ConnectProfile will find out.
+bool offersSerialPort(const QVariantMap &device)
+{
+    const QStringList uuids = device.value(QStringLiteral("UUIDs")).toStringList();
+    return uuids.isEmpty() || uuids.contains(BluezProfile::kSerialPortUuid, Qt::CaseInsensitive);
+}
+
+}  // namespace
+
+QString BluezSource::devicePath(const QDBusConnection &bus, const QString &address, QString *errorName,
+                                QString *errorText)
+{
+    QMap<QString, InterfaceMap> objects;
+    if (!fetchManagedObjects(bus, &objects, errorName, errorText))
+        return QString();
+    const QString wanted = compactAddress(address);
+    for (auto object = objects.cbegin(); !wanted.isEmpty() && object != objects.cend(); ++object) {
+        const auto device = object->constFind(kDeviceInterface);
+        if (device != object->cend()
+            && compactAddress(device->value(QStringLiteral("Address")).toString()) == wanted)
+            return object.key();
+    }
+    *errorName = QStringLiteral("org.bluez.Error.DoesNotExist");
+    *errorText = QStringLiteral("no device %1").arg(address);
+    return QString();
+}
+
 DeviceLookup BluezSource::devices()
 {
     DeviceLookup lookup;
@@ -149,18 +204,10 @@ DeviceLookup BluezSource::devices()
         return lookup;
     }
 
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        kBluezService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-        QStringLiteral("GetManagedObjects"));
-    const QDBusMessage reply = m_bus.call(call, QDBus::Block, kBusTimeoutMs);
     QMap<QString, InterfaceMap> objects;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1
-        || !readManagedObjects(reply.arguments().at(0).value<QDBusArgument>(), &objects)) {
+    QString errorName;
+    if (!fetchManagedObjects(m_bus, &objects, &errorName, &lookup.systemText)) {
         lookup.failure = DeviceLookup::NoService;
-        lookup.systemText = reply.type() == QDBusMessage::ErrorMessage
-            ? reply.errorName() + QStringLiteral(": ") + reply.errorMessage()
-            : QStringLiteral("unexpected reply from %1").arg(kBluezService);
-        trace(lcLidar(), QStringLiteral("GetManagedObjects: %1").arg(lookup.systemText));
         return lookup;
     }
 
@@ -183,7 +230,9 @@ DeviceLookup BluezSource::devices()
             trace(lcLidar(), QStringLiteral("%1: no usable address").arg(object.key()));
             continue;
         }
-        lookup.devices.append({name, address});
+        // Without a bound tty the lidar is still reached through BlueZ's profile interface.
+        const QString directPort = offersSerialPort(*device) ? bluetoothPortName(address) : QString();
+        lookup.devices.append({name, address, directPort});
     }
     if (!adapterSeen) {
         lookup.failure = DeviceLookup::NoService;

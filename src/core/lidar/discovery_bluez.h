@@ -1,6 +1,7 @@
 #pragma once
 // The Linux look-ups: paired devices from BlueZ over D-Bus, serial ports from the RFCOMM
-// ttys the kernel shows in sysfs.
+// ttys the kernel shows in sysfs. A paired lidar without a tty gets the "bluetooth:" port that
+// BlueZ's profile interface connects.
 #include <QDBusConnection>
 #include <QString>
 
@@ -23,6 +24,11 @@ public:
 
     // VELOMARK_SYSFS_ROOT when it is set, otherwise "/".
     static QString sysfsRootFromEnvironment();
+
+    // The object path of BlueZ's device with that address; empty when BlueZ has no such
+    // device or did not answer within kBusTimeoutMs, with D-Bus's error name and text.
+    static QString devicePath(const QDBusConnection &bus, const QString &address, QString *errorName,
+                              QString *errorText);
 
     // "aa:bb:cc:dd:ee:ff" as 12 upper-case hex digits; empty when the text is no address.
     static QString compactAddress(const QString &text);

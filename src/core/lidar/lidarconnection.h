@@ -1,9 +1,12 @@
 #pragma once
-// The connection to the selected lidar: the one serial port, the list of known lidars, the
-// identity of the connected one, and the operations that open, identify and release it.
+// The connection to the selected lidar: the one port (a serial port, or on Linux the socket
+// BlueZ connects to a paired lidar), the list of known lidars, the identity of the connected
+// one, and the operations that open, identify and release it.
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+
+#include <memory>
 
 #include "lidar/exchange.h"
 #include "lidar/lidarentry.h"
@@ -16,9 +19,21 @@ class OperatorInterface;
 // the "\\.\COMn" device form on Windows.
 QString serialPortName(const QString &portName);
 
+// The port text of a lidar reached through BlueZ instead of a tty: "bluetooth:" and the
+// address as "AA:BB:CC:DD:EE:FF".
+QString bluetoothPortName(const QString &compactAddress);
+// The address of such a port text as "AA:BB:CC:DD:EE:FF"; empty for any other port text.
+QString bluetoothPortAddress(const QString &portName);
+
 // Whether the port has failed for good: closed, or a read or resource error (the lidar
-// switched off or out of range). A time-out is the only harmless way for a wait to fail.
-bool portFailed(const QSerialPort &port);
+// switched off or out of range, the socket hung up). A time-out is the only harmless way for
+// a wait to fail.
+bool portFailed(const QIODevice &port);
+// Forgets an error an earlier exchange left on the port, before a reader starts on it.
+void clearPortError(QIODevice &port);
+
+class BluezProfile;
+class SocketPort;
 
 class LidarConnection : public QObject
 {
@@ -27,11 +42,12 @@ public:
     explicit LidarConnection(OperatorInterface &op, QObject *parent = nullptr);
     ~LidarConnection() override;
 
-    // The one port object. It has no parent, so the live and dump readers can move it to
-    // their thread; they move it back as their last act.
-    QSerialPort &port() { return m_port; }
+    // The port of the lidar: the serial port, or the socket of a lidar reached through BlueZ.
+    // It has no parent, so the live and dump readers can move it to their thread; they move
+    // it back as their last act.
+    QIODevice &port() { return *m_port; }
     // The exchange primitives' view of the port.
-    LidarChannel channel() { return LidarChannel::forSerialPort(m_port); }
+    LidarChannel channel();
     OperatorInterface &operatorInterface() { return m_op; }
 
     LidarList lidars;             // filled by discovery; looked up by name, first match
@@ -56,6 +72,8 @@ public:
     // Why the last OpenLidarPort could not open the port (the system's words); empty when it
     // opened or was not tried.
     QString openError() const { return m_openError; }
+    // The pause between two attempts to open the port.
+    int openRetryPauseMs = 1000;
     // Remote mode on (02 0B 0B 03) or off (02 0C 0C 03); true when the lidar echoed it.
     bool SetLidarRemoteMode(bool on);
     // Remote mode on, identify, read model and firmware; true when a model was recognised.
@@ -72,11 +90,22 @@ signals:
 
 private:
     bool configurePort(const QString &portName);
+    // One attempt to open the entry's port; false with m_openError set. *retry is cleared when
+    // another attempt would not help.
+    bool openOnce(const LidarEntry &entry, bool *retry);
+    // Closes whichever port is open, without any frame to the lidar.
+    void closePort();
     // A failed port left at home (not lent to a reader) is released, so nothing polls it.
     void releaseIfFailed();
 
     OperatorInterface &m_op;
-    QSerialPort m_port;
+    QSerialPort m_serial;
+    QIODevice *m_port = &m_serial;
+#ifndef Q_OS_WIN
+    std::unique_ptr<SocketPort> m_socket;
+    std::unique_ptr<BluezProfile> m_profile;
+#endif
+    QString m_bluetoothDevice;  // BlueZ's object of the device whose socket is open
     QString m_openError;
 };
 

@@ -10,7 +10,7 @@ struct LidarEntry
 {
     QString address;   // Bluetooth address, 12 upper-case hex digits, no separators
     QString name;      // Bluetooth device name, also the list item's text
-    QString portName;  // serial port: a device path on Linux, COMn on Windows
+    QString portName;  // a device path on Linux, COMn on Windows, or "bluetooth:" + address
 };
 
 using LidarList = QList<LidarEntry>;

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSerialPort>
+#include <QIODevice>
 
 #include "common/trace.h"
 #include "lidar/lidarconnection.h"
@@ -28,7 +28,7 @@ rThread::~rThread()
     wait();
 }
 
-bool rThread::startReading(QSerialPort *port, int outputFormat)
+bool rThread::startReading(QIODevice *port, int outputFormat)
 {
     if (isRunning() || QCoreApplication::instance() == nullptr || port == nullptr
         || !port->isOpen() || port->parent() != nullptr || port->thread() != QThread::currentThread())
@@ -57,9 +57,9 @@ void rThread::handOn(LiveBufferCutter &cutter)
 void rThread::run()
 {
     trace(lcLive(), QStringLiteral("Thread reading speed data starts ..."));
-    QSerialPort &port = *m_port;
+    QIODevice &port = *m_port;
     // An error left over from the exchanges before the run says nothing about this run.
-    port.clearError();
+    clearPortError(port);
     bool lost = false;
     QString lostError;
     // Bytes received but not handed on yet, and how long ago the first of them came.

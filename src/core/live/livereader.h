@@ -7,7 +7,7 @@
 
 #include "live/livebuffer.h"
 
-class QSerialPort;
+class QIODevice;
 
 namespace velomark {
 
@@ -30,7 +30,7 @@ public:
     // the reader and starts it. False (and nothing started) when the reader still runs, the
     // port is not open, has a parent or lives on another thread, or no application object
     // exists (the port goes back to the application's thread).
-    bool startReading(QSerialPort *port, int outputFormat);
+    bool startReading(QIODevice *port, int outputFormat);
 
     // Safe from any thread; the run ends within about a second, whatever the lidar sends. A
     // request made after startReading() is never lost, even when the run has not begun yet.
@@ -53,7 +53,7 @@ private:
 
 private:
     std::atomic<bool> m_stopRequested{false};
-    QSerialPort *m_port = nullptr;
+    QIODevice *m_port = nullptr;
     int m_outputFormat = 0;
 };
 

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSerialPort>
+#include <QIODevice>
 
 #include "common/trace.h"
 #include "lidar/lidarconnection.h"
@@ -14,7 +14,7 @@ namespace {
 constexpr int kPollMs = 100;
 }  // namespace
 
-ThreadReadDataDump::ThreadReadDataDump(QSerialPort &port, QByteArray &dumpBuffer, QString &pendingMessage)
+ThreadReadDataDump::ThreadReadDataDump(QIODevice &port, QByteArray &dumpBuffer, QString &pendingMessage)
     : QThread(nullptr), m_port(port), m_dump(dumpBuffer), m_pendingMessage(pendingMessage)
 {
 }
@@ -33,7 +33,7 @@ void ThreadReadDataDump::startDump()
     m_bytes.store(0);
     m_lines.store(0);
     // An error left from an earlier exchange must not end the dump before it begins.
-    m_port.clearError();
+    clearPortError(m_port);
     m_port.moveToThread(this);
     start(QThread::InheritPriority);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The dump thread: owns the lidar's serial port while the lidar streams its log, gathers every
+// The dump thread: owns the lidar's port while the lidar streams its log, gathers every
 // byte until the lidar has been silent for 5 s, a stop is requested or the port fails, then
 // hands the port back to the thread of the application object as its last act.
 #include <QByteArray>
@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-class QSerialPort;
+class QIODevice;
 
 namespace velomark {
 
@@ -23,7 +23,7 @@ public:
 
     // dumpBuffer and pendingMessage belong to the caller; the thread writes them while it
     // runs, the caller reads them only after the thread has ended.
-    ThreadReadDataDump(QSerialPort &port, QByteArray &dumpBuffer, QString &pendingMessage);
+    ThreadReadDataDump(QIODevice &port, QByteArray &dumpBuffer, QString &pendingMessage);
     ~ThreadReadDataDump() override;
 
     // Why a run ended. A dump cut by a failed port is never complete.
@@ -52,7 +52,7 @@ protected:
     void run() override;
 
 private:
-    QSerialPort &m_port;
+    QIODevice &m_port;
     QByteArray &m_dump;
     QString &m_pendingMessage;
     std::atomic<bool> m_stopRequested{false};

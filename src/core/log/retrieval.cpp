@@ -1,6 +1,5 @@
 #include "log/retrieval.h"
 
-#include <QSerialPort>
 #include <QThread>
 
 #include "common/operatorinterface.h"
@@ -104,8 +103,8 @@ PrepareOutcome prepareRetrieval(LidarConnection &connection, const QString &sele
         op.closeWait();
         return PrepareOutcome::NoStoredLog;
     }
-    connection.port().clear(QSerialPort::AllDirections);
     LidarChannel channel = connection.channel();
+    channel.purge(Purge::Both);
     if (!connection.framedDiagCommands())
         return startDumpWithKeys(channel, op);
     if (!SetDiagMode(channel, true, op) || !StartDataRetrieval(channel, op))
