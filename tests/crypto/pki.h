@@ -53,6 +53,12 @@ inline bool writeFile(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+inline bool appendFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::Append) && file.write(data) == data.size();
+}
+
 // One folder of keys and certificates for a test program; keys are made once per kind.
 class Pki
 {
@@ -126,6 +132,25 @@ public:
             return {};
         m_certKeys.insert(file, keyFile);
         return file;
+    }
+
+    // A PEM public key with the modulus of a key of this kind and the exponent given (decimal),
+    // for a certificate no key generator would make.
+    QString publicKeyWithExponent(const QString &keyKind, const QString &exponent)
+    {
+        const QString keyFile = key(keyKind);
+        const QString modulus = QString::fromLatin1(run("openssl", {"rsa", "-in", keyFile, "-noout", "-modulus"}).out)
+                                    .trimmed()
+                                    .section('=', 1);
+        const QString stem = path("exponent" + exponent);
+        writeFile(stem + ".cnf", ("asn1=SEQUENCE:spki\n[spki]\nalg=SEQUENCE:alg\nkey=BITWRAP,SEQUENCE:rsakey\n"
+                                  "[alg]\noid=OID:rsaEncryption\nnull=NULL\n"
+                                  "[rsakey]\nn=INTEGER:0x" + modulus + "\ne=INTEGER:" + exponent + "\n").toUtf8());
+        if (modulus.isEmpty()
+            || !run("openssl", {"asn1parse", "-genconf", stem + ".cnf", "-noout", "-out", stem + ".der"}).ok
+            || !run("openssl", {"pkey", "-pubin", "-inform", "DER", "-in", stem + ".der", "-out", stem + ".pem"}).ok)
+            return {};
+        return stem + ".pem";
     }
 
     // An NSS database holding the certificates under their nicknames, in that order, and the
