@@ -215,9 +215,18 @@ private slots:
         QVERIFY(op.texts().first().startsWith(QString("Open data file %1 failed with error: ").arg(pki.dir())));
     }
 
+    // Any home folder name works, quotes and backslashes included.
+    void loadingCertificates_data()
+    {
+        QTest::addColumn<QString>("home");
+        QTest::newRow("plain") << "home";
+        QTest::newRow("single quote") << "O'Brien's home";
+        QTest::newRow("double quote and backslash") << "say \"home\" \\ there";
+    }
     void loadingCertificates()
     {
-        const QString home = pki.path("home");
+        QFETCH(QString, home);
+        home = pki.path(home);
         QVERIFY(pki.makeNssDb(home + "/.pki/nssdb", {{"b-court", other}, {"a-police", first}}));
         qputenv("HOME", home.toUtf8());
         RecordingOperator op;
@@ -225,7 +234,7 @@ private slots:
         QVERIFY(loadCertificates(op, certificates));
         QCOMPARE(certificateNames(certificates), (QStringList{"CN=Speed Unit, O=Police", "CN=Court, O=Justice"}));
 
-        const QString broken = pki.path("broken");
+        const QString broken = home + "-broken";
         QDir().mkpath(broken + "/.pki/nssdb");
         testpki::writeFile(broken + "/.pki/nssdb/cert9.db", QByteArray(4096, 'x'));
         qputenv("HOME", broken.toUtf8());
