@@ -69,6 +69,13 @@ private slots:
         QTest::newRow("overlong sequence") << "/CN=Eve/emailAddress=a@b.example"
                                            << QString::fromUtf8("CN=Eve, E=a@b.ex\uFFFD\uFFFDple") << "07" << "07"
                                            << QByteArray("example|ex\xC0\xAFple");
+        // Control characters are shown escaped: one line, no terminal control sequence.
+        QTest::newRow("line break") << "/CN=Two Lines/O=Org" << "CN=Two\\x0ALines, O=Org" << "08" << "08"
+                                    << QByteArray("Two Lines|Two\nLines");
+        QTest::newRow("terminal control sequence") << "/CN=xxxxxRed" << "CN=\\x1B[31mRed" << "09" << "09"
+                                                   << QByteArray("xxxxxRed|\x1B[31mRed");
+        QTest::newRow("DEL and C1 control") << "/CN=abcXYZ" << "CN=abc\\x7F\\x9B" << "0A" << "0A"
+                                            << QByteArray("XYZ|\x7F\xC2\x9B");
     }
     void subjectAndSerial()
     {

@@ -17,7 +17,13 @@ private slots:
         if (qEnvironmentVariableIsEmpty("VELOMARK_CLI"))
             QSKIP("VELOMARK_CLI is not set");
         cert = pki.certificate("recipient", "rsa:2048", "/CN=Recipient/O=Speed, Inc");
-        QVERIFY(pki.makeNssDb(pki.path("home/.pki/nssdb"), {{"recipient", cert}}));
+        // A subject with a line break, made by changing the DER after openssl signed it.
+        const QString twoLines = pki.certificate("twolines", "rsa:2048", "/CN=Two Lines");
+        QVERIFY(testpki::run("openssl", {"x509", "-in", twoLines, "-outform", "DER", "-out", twoLines + ".der"}).ok);
+        QByteArray der = testpki::readFile(twoLines + ".der");
+        der.replace(der.lastIndexOf("Two Lines"), 9, "Two\nLines");
+        QVERIFY(testpki::writeFile(twoLines + ".der", der));
+        QVERIFY(pki.makeNssDb(pki.path("home/.pki/nssdb"), {{"recipient", cert}, {"two-lines", twoLines + ".der"}}));
         testpki::writeFile(pki.path("in.csv"), "Speed\n57\n");
         qputenv("HOME", pki.path("home").toUtf8());
         qunsetenv("XDG_DATA_HOME");
@@ -27,7 +33,7 @@ private slots:
     {
         const testpki::Run run = testpki::run(qEnvironmentVariable("VELOMARK_CLI"), {"certs"});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, QByteArray("CN=Recipient, O=\"Speed, Inc\"\n"));
+        QCOMPARE(run.out, QByteArray("CN=Recipient, O=\"Speed, Inc\"\nCN=Two\\x0ALines\n"));
     }
 
     // IN and OUT: "@in" the plain file, "@stdin" standard input (a pipe holding `piped`),

@@ -156,6 +156,27 @@ std::string valueText(const ASN1_STRING *value)
     }
 }
 
+// Control characters (C0, DEL and C1) as \xNN: a name shown in a list or on a terminal stays
+// one line and sends no control sequence. Everything else is left as it is.
+std::string escapeControls(const std::string &text)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned code = static_cast<unsigned char>(text[i]);
+        if (code == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            code = static_cast<unsigned char>(text[++i]);  // U+0080 to U+009F in UTF-8
+        } else if (code >= 0x20 && code != 0x7F) {
+            out += text[i];
+            continue;
+        }
+        out += "\\x";
+        out += digits[code >> 4];
+        out += digits[code & 0x0F];
+    }
+    return out;
+}
+
 std::string renderName(const X509_NAME *name)
 {
     std::string text;
@@ -171,7 +192,7 @@ std::string renderName(const X509_NAME *name)
                 break;
             }
         }
-        std::string value = valueText(X509_NAME_ENTRY_get_data(entry));
+        std::string value = escapeControls(valueText(X509_NAME_ENTRY_get_data(entry)));
         // A quoted value keeps its comma from reading as a separator.
         if (value.find(',') != std::string::npos)
             value = '"' + value + '"';
