@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 
 #include "common/operatorinterface.h"
 
@@ -17,20 +18,23 @@ class SaveData : public QDialog
 {
     Q_OBJECT
 public:
-    // The main dialog's EncryptDataFile: data, certificate name, file name.
-    using EncryptDataFile = std::function<void(const QByteArray &, const QString &, const QString &)>;
+    // The main dialog's EncryptDataFile: the operator to tell the outcome (this dialog's),
+    // data, certificate name, file name.
+    using EncryptDataFile = std::function<void(velomark::OperatorInterface &, const QByteArray &, const QString &,
+                                               const QString &)>;
 
-    SaveData(QWidget *parent, velomark::OperatorInterface &op, const QByteArray &logText,
+    // `op` tells and asks for the dialog; null: message boxes and the file dialog parented
+    // to this dialog.
+    SaveData(QWidget *parent, velomark::OperatorInterface *op, const QByteArray &logText,
              const QStringList &certificateNames, EncryptDataFile encryptDataFile);
+    ~SaveData() override;
 
 public slots:
     void OnBtnSaveClicked();
     void OnBtnBrowseClicked();
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-
 private:
+    std::unique_ptr<velomark::OperatorInterface> m_ownOperator;
     velomark::OperatorInterface &m_operator;
     QByteArray m_logText;
     EncryptDataFile m_encryptDataFile;

@@ -531,19 +531,20 @@ void Vantrix::LoadCertificates()
     velomark::loadCertificates(*op, certificates);
 }
 
-void Vantrix::EncryptDataFile(const QByteArray &data, const QString &certificateName, const QString &fileName)
+void Vantrix::EncryptDataFile(velomark::OperatorInterface &exportOperator, const QByteArray &data,
+                              const QString &certificateName, const QString &fileName)
 {
-    velomark::encryptDataFile(*op, encryptor, certificates, data, certificateName, fileName);
+    velomark::encryptDataFile(exportOperator, encryptor, certificates, data, certificateName, fileName);
 }
 
 void Vantrix::OfferEncryptedExport()
 {
     if (!velomark::askForEncryptedExport(*op))
         return;
-    SaveData dialog(this, *op, logText, velomark::certificateNames(certificates),
-                    [this](const QByteArray &data, const QString &name, const QString &file) {
-                        EncryptDataFile(data, name, file);
-                    });
+    // The export dialog's messages are its own: parented to it, not to this window.
+    SaveData dialog(this, nullptr, logText, velomark::certificateNames(certificates),
+                    [this](velomark::OperatorInterface &exportOperator, const QByteArray &data, const QString &name,
+                           const QString &file) { EncryptDataFile(exportOperator, data, name, file); });
     dialog.exec();
 }
 
