@@ -81,7 +81,7 @@ void SaveData::OnBtnSaveClicked()
         m_operator.inform(velomark::applicationTitle(), tr("Digital certificate is not selected"));
         return;
     } else if (m_encryptDataFile) {
-        m_encryptDataFile(m_operator, m_logText, listWidgetCertificates->currentItem()->text(), fileName);
+        m_encryptDataFile(m_logText, listWidgetCertificates->currentItem()->text(), fileName);
     }
     accept();
 }

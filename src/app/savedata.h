@@ -18,13 +18,12 @@ class SaveData : public QDialog
 {
     Q_OBJECT
 public:
-    // The main dialog's EncryptDataFile: the operator to tell the outcome (this dialog's),
-    // data, certificate name, file name.
-    using EncryptDataFile = std::function<void(velomark::OperatorInterface &, const QByteArray &, const QString &,
-                                               const QString &)>;
+    // The main dialog's EncryptDataFile: data, certificate name, file name. Its messages
+    // are the main dialog's.
+    using EncryptDataFile = std::function<void(const QByteArray &, const QString &, const QString &)>;
 
-    // `op` tells and asks for the dialog; null: message boxes and the file dialog parented
-    // to this dialog.
+    // `op` tells and asks for the dialog's own slots; null: message boxes and the file
+    // dialog parented to this dialog.
     SaveData(QWidget *parent, velomark::OperatorInterface *op, const QByteArray &logText,
              const QStringList &certificateNames, EncryptDataFile encryptDataFile);
     ~SaveData() override;

@@ -531,20 +531,21 @@ void Vantrix::LoadCertificates()
     velomark::loadCertificates(*op, certificates);
 }
 
-void Vantrix::EncryptDataFile(velomark::OperatorInterface &exportOperator, const QByteArray &data,
-                              const QString &certificateName, const QString &fileName)
+void Vantrix::EncryptDataFile(const QByteArray &data, const QString &certificateName, const QString &fileName)
 {
-    velomark::encryptDataFile(exportOperator, encryptor, certificates, data, certificateName, fileName);
+    velomark::encryptDataFile(*op, encryptor, certificates, data, certificateName, fileName);
 }
 
 void Vantrix::OfferEncryptedExport()
 {
     if (!velomark::askForEncryptedExport(*op))
         return;
-    // The export dialog's messages are its own: parented to it, not to this window.
-    SaveData dialog(this, nullptr, logText, velomark::certificateNames(certificates),
-                    [this](velomark::OperatorInterface &exportOperator, const QByteArray &data, const QString &name,
-                           const QString &file) { EncryptDataFile(exportOperator, data, name, file); });
+    // The export dialog's own messages and file dialog are parented to it; an operator given
+    // from outside (a test's) tells them instead.
+    SaveData dialog(this, ownOperator ? nullptr : op, logText, velomark::certificateNames(certificates),
+                    [this](const QByteArray &data, const QString &name, const QString &file) {
+                        EncryptDataFile(data, name, file);
+                    });
     dialog.exec();
 }
 

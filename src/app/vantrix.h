@@ -177,8 +177,7 @@ private:
     void LoadCertificates();
 public:
     // Encrypts `data` for the certificate whose subject is `certificateName` into `fileName`.
-    void EncryptDataFile(velomark::OperatorInterface &exportOperator, const QByteArray &data,
-                         const QString &certificateName, const QString &fileName);
+    void EncryptDataFile(const QByteArray &data, const QString &certificateName, const QString &fileName);
     // After a successful log CSV save: asks, then opens the export dialog on Yes.
     void OfferEncryptedExport();
 private:

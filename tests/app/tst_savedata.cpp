@@ -15,9 +15,7 @@ struct Fixture
     RecordingOperator op;
     QStringList calls;  // data, certificate and file name of each encryption
     SaveData dialog{nullptr, &op, kLogText, {"CN=A", "CN=B"},
-                    [this](velomark::OperatorInterface &, const QByteArray &d, const QString &n, const QString &f) {
-                        calls << d << n << f;
-                    }};
+                    [this](const QByteArray &d, const QString &n, const QString &f) { calls << d << n << f; }};
     QLineEdit *fileName = dialog.findChild<QLineEdit *>("lineEditFileName");
     Fixture() { dialog.show(); }
 };
