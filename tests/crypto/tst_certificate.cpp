@@ -119,6 +119,13 @@ private slots:
                                                                "-outform", "DER"}).out);
         QVERIFY(bad.LoadFromFile(pki.path("der.der").toStdString()));
         QCOMPARE(bad.SubjectDN(), std::string("CN=Der"));
+        // A file too large for memory is a failure with its reason, the loaded one stays.
+        setAllocationLimitForTesting(100);
+        const bool loaded = bad.LoadFromFile(pki.path("der.der").toStdString());
+        setAllocationLimitForTesting(0);
+        QVERIFY(!loaded && !bad.LastMethodSuccess());
+        QCOMPARE(bad.LastError(), std::string("Out of memory"));
+        QCOMPARE(bad.SubjectDN(), std::string("CN=Der"));
     }
 
     // The order is stable across runs, and a certificate outlives its store and its own

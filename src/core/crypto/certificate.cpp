@@ -384,51 +384,60 @@ std::shared_ptr<const CertificateData> Certificate::shared() const
 bool Certificate::LoadFromDer(const Bytes &der)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    beginCall("LoadFromDer");
-    std::string error;
-    std::shared_ptr<CertificateData> data = CertificateData::fromDer(der, &error);
-    if (!data) {
-        m_log.error(error);
-        return endCall(false);
-    }
-    m_data = std::move(data);
-    return endCall(true);
+    return guardedCall("LoadFromDer", [&] {
+        std::string error;
+        std::shared_ptr<CertificateData> data = CertificateData::fromDer(der, &error);
+        if (!data) {
+            m_log.error(error);
+            return false;
+        }
+        m_data = std::move(data);
+        return true;
+    });
 }
 
 bool Certificate::LoadFromFile(const std::string &path)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    beginCall("LoadFromFile");
-    m_log.value("path", path);
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        m_log.error("Cannot open the certificate file");
-        return endCall(false);
-    }
-    const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::string error;
-    std::shared_ptr<CertificateData> data = CertificateData::fromDer(certificateFileDer(content), &error);
-    if (!data) {
-        m_log.error(error.empty() ? "The certificate cannot be parsed" : error);
-        return endCall(false);
-    }
-    m_data = std::move(data);
-    return endCall(true);
+    return guardedCall("LoadFromFile", [&] {
+        m_log.value("path", path);
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            m_log.error("Cannot open the certificate file");
+            return false;
+        }
+        // A file of any size may be named: its room is asked for before it is read.
+        file.seekg(0, std::ios::end);
+        const std::streamoff size = file.tellg();
+        file.seekg(0, std::ios::beg);
+        if (size > 0)
+            checkAllocation(static_cast<std::size_t>(size));
+        const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::string error;
+        std::shared_ptr<CertificateData> data = CertificateData::fromDer(certificateFileDer(content), &error);
+        if (!data) {
+            m_log.error(error.empty() ? "The certificate cannot be parsed" : error);
+            return false;
+        }
+        m_data = std::move(data);
+        return true;
+    });
 }
 
 std::string Certificate::SubjectDN()
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    beginCall("SubjectDN");
-    if (!m_data) {
-        m_log.error("No certificate");
-        endCall(false);
-        return {};
-    }
-    const std::string text = m_data->subjectDN();
-    if (m_verbose)
-        m_log.value("subject", text);
-    endCall(true);
+    std::string text;
+    guardedCall("SubjectDN", [&] {
+        if (!m_data) {
+            m_log.error("No certificate");
+            return false;
+        }
+        text = m_data->subjectDN();
+        if (m_verbose)
+            m_log.value("subject", text);
+        return true;
+    });
     return text;
 }
 
