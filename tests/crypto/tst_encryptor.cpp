@@ -409,8 +409,11 @@ private slots:
             setSeedSourceForTesting([](std::uint8_t *, std::size_t) { return false; });
         BinaryData data;
         data.AppendData("plain", 5);
-        if (failure == "allocation")
+        if (failure == "allocation") {
             setAllocationLimitForTesting(100);
+            data.AppendData(QByteArray(200, 'x').constData(), 200);  // refused: the data stays
+            QVERIFY(!data.LastMethodSuccess());
+        }
         const bool ok = encryptor.EncryptBinaryData(data);
         setSeedSourceForTesting(nullptr);
         setAllocationLimitForTesting(0);
