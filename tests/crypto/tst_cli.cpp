@@ -51,6 +51,7 @@ private slots:
                                     << created;
         QTest::newRow("by certificate file") << byFile << "@in" << "@out" << 0 << created;
         QTest::newRow("piped input") << byFile << "@stdin" << "@out" << 0 << created;
+        QTest::newRow("file that tells size 0") << byFile << "/proc/version" << "@out" << 0 << created;
         QTest::newRow("unknown subject") << QStringList{"--to", "CN=Nobody"} << "@in" << "@out" << 1
                                          << QByteArray("Cannot find certificate for encryption");
         QTest::newRow("both choices") << QStringList{"--to", "x", "--cert-file", "@cert"} << "@in" << "@out" << 2
@@ -96,7 +97,8 @@ private slots:
         if (output == "@out")
             QCOMPARE(QFile::exists(out), exitCode == 0);
         if (exitCode == 0)
-            QCOMPARE(pki.opensslDecrypt(out, cert).out, input == "@stdin" ? piped : plain);
+            QCOMPARE(pki.opensslDecrypt(out, cert).out,
+                     input == "@stdin" ? piped : input == "@in" ? plain : testpki::readFile(input));
         // Nothing is left behind: no spooled copy, no half-written message.
         QCOMPARE(QDir(pki.dir()).entryList({".*spool*", "*.der.*"}, QDir::Files | QDir::Hidden), QStringList());
     }
