@@ -2,19 +2,21 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 
 #include "crypto/exportflow.h"
+#include "messageboxoperator.h"
 
-SaveData::SaveData(QWidget *parent, velomark::OperatorInterface &op, const QByteArray &logText,
+SaveData::SaveData(QWidget *parent, velomark::OperatorInterface *op, const QByteArray &logText,
                    const QStringList &certificateNames, EncryptDataFile encryptDataFile)
     : QDialog(parent),
-      m_operator(op),
+      m_ownOperator(op ? nullptr : new MessageBoxOperator(this, nullptr)),
+      m_operator(op ? *op : *m_ownOperator),
       m_logText(logText),
       m_encryptDataFile(std::move(encryptDataFile)),
       lineEditFileName(new QLineEdit(this)),
@@ -32,6 +34,9 @@ SaveData::SaveData(QWidget *parent, velomark::OperatorInterface &op, const QByte
     pushButtonSave->setObjectName(QStringLiteral("pushButtonSave"));
     // The texts are the certificates' subject names: EncryptDataFile finds them by that text.
     listWidgetCertificates->addItems(certificateNames);
+    // The only certificate there is needs no choosing.
+    if (certificateNames.size() == 1)
+        listWidgetCertificates->setCurrentRow(0);
 
     auto *layout = new QGridLayout(this);
     layout->addWidget(new QLabel(tr("File name:"), this), 0, 0);
@@ -46,20 +51,16 @@ SaveData::SaveData(QWidget *parent, velomark::OperatorInterface &op, const QByte
     connect(pushButtonSave, &QPushButton::clicked, this, &SaveData::OnBtnSaveClicked);
 }
 
-void SaveData::keyPressEvent(QKeyEvent *event)
-{
-    // Escape must not close the dialog behind the operator's back.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
+SaveData::~SaveData() = default;
 
 void SaveData::OnBtnBrowseClicked()
 {
-    const QString chosen = m_operator.chooseSaveFile(velomark::applicationTitle(), lineEditFileName->text(),
-                                                     QStringLiteral("Text files (*.txt);;All files (*.*)"), true);
+    QString chosen = m_operator.chooseSaveFile(velomark::applicationTitle(), lineEditFileName->text(),
+                                               QStringLiteral("Encrypted data (*.p7m);;Text files (*.txt);;All files (*.*)"),
+                                               true);
+    // An encrypted export without a suffix of its own gets the one the dialog offered.
+    if (!chosen.isEmpty() && !checkBoxPlain->isChecked() && QFileInfo(chosen).suffix().isEmpty())
+        chosen += QStringLiteral(".p7m");
     const QString native = QDir::toNativeSeparators(chosen);
     if (!native.isEmpty())
         lineEditFileName->setText(native);
@@ -76,7 +77,9 @@ void SaveData::OnBtnSaveClicked()
         if (!velomark::writePlainExport(m_operator, m_logText, fileName))
             return;
     } else if (!listWidgetCertificates->currentItem()) {
+        // The operator chooses one and saves again: the dialog and what was typed stay.
         m_operator.inform(velomark::applicationTitle(), tr("Digital certificate is not selected"));
+        return;
     } else if (m_encryptDataFile) {
         m_encryptDataFile(m_logText, listWidgetCertificates->currentItem()->text(), fileName);
     }

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 
 #include "common/operatorinterface.h"
 
@@ -17,20 +18,22 @@ class SaveData : public QDialog
 {
     Q_OBJECT
 public:
-    // The main dialog's EncryptDataFile: data, certificate name, file name.
+    // The main dialog's EncryptDataFile: data, certificate name, file name. Its messages
+    // are the main dialog's.
     using EncryptDataFile = std::function<void(const QByteArray &, const QString &, const QString &)>;
 
-    SaveData(QWidget *parent, velomark::OperatorInterface &op, const QByteArray &logText,
+    // `op` tells and asks for the dialog's own slots; null: message boxes and the file
+    // dialog parented to this dialog.
+    SaveData(QWidget *parent, velomark::OperatorInterface *op, const QByteArray &logText,
              const QStringList &certificateNames, EncryptDataFile encryptDataFile);
+    ~SaveData() override;
 
 public slots:
     void OnBtnSaveClicked();
     void OnBtnBrowseClicked();
 
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-
 private:
+    std::unique_ptr<velomark::OperatorInterface> m_ownOperator;
     velomark::OperatorInterface &m_operator;
     QByteArray m_logText;
     EncryptDataFile m_encryptDataFile;

@@ -540,7 +540,9 @@ void Vantrix::OfferEncryptedExport()
 {
     if (!velomark::askForEncryptedExport(*op))
         return;
-    SaveData dialog(this, *op, logText, velomark::certificateNames(certificates),
+    // The export dialog's own messages and file dialog are parented to it; an operator given
+    // from outside (a test's) tells them instead.
+    SaveData dialog(this, ownOperator ? nullptr : op, logText, velomark::certificateNames(certificates),
                     [this](const QByteArray &data, const QString &name, const QString &file) {
                         EncryptDataFile(data, name, file);
                     });

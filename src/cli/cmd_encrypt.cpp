@@ -4,8 +4,30 @@
 #include "crypto/exportflow.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace cli {
+
+namespace {
+
+// True when both names lead to one file: the same path, a link to it, or another hard link.
+bool sameFile(const QString &a, const QString &b)
+{
+#ifdef Q_OS_UNIX
+    struct stat first, second;
+    return stat(QFile::encodeName(a).constData(), &first) == 0 && stat(QFile::encodeName(b).constData(), &second) == 0
+           && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+#else
+    const QString canonical = QFileInfo(a).canonicalFilePath();
+    return !canonical.isEmpty() && canonical.compare(QFileInfo(b).canonicalFilePath(), Qt::CaseInsensitive) == 0;
+#endif
+}
+
+}  // namespace
 
 int runEncrypt(const QStringList &args)
 {
@@ -30,30 +52,39 @@ int runEncrypt(const QStringList &args)
     if (parser.isSet(to) == parser.isSet(certFile))
         return usageError(QStringLiteral("encrypt needs exactly one of --to and --cert-file"));
 
+    if (sameFile(files.at(0), files.at(1))) {
+        err() << "velomark-cli: " << files.at(1) << " is the input file: it would be replaced by its encryption"
+              << Qt::endl;
+        return Failed;
+    }
     QFile input(files.at(0));
-    if (!input.open(QIODevice::ReadOnly))
-        return usageError(QStringLiteral("cannot read %1: %2").arg(files.at(0), input.errorString()));
-    const QByteArray data = input.readAll();
-    input.close();
-    if (data.isEmpty()) {
-        err() << "velomark-cli: " << files.at(0) << " is empty: nothing to encrypt" << Qt::endl;
+    if (!input.open(QIODevice::ReadOnly)) {
+        err() << "velomark-cli: cannot read " << files.at(0) << ": " << input.errorString() << Qt::endl;
         return Failed;
     }
 
     CliOperator op;
     velomark::Encryptor encryptor;
     velomark::configureExportEncryptor(encryptor);
-    velomark::ExportOutcome outcome;
+    velomark::Certificate fromFile;
+    velomark::CertificateList certificates;
+    const velomark::Certificate *recipient = &fromFile;
     if (parser.isSet(certFile)) {
-        velomark::Certificate certificate;
-        if (!certificate.LoadFromFile(QFile::encodeName(parser.value(certFile)).toStdString()))
+        if (!fromFile.LoadFromFile(QFile::encodeName(parser.value(certFile)).toStdString()))
             return usageError(QStringLiteral("cannot read a certificate from %1").arg(parser.value(certFile)));
-        outcome = velomark::encryptDataFileFor(op, encryptor, certificate, data, files.at(1));
     } else {
-        velomark::CertificateList certificates;
         if (!velomark::loadCertificates(op, certificates))
             return Failed;
-        outcome = velomark::encryptDataFile(op, encryptor, certificates, data, parser.value(to), files.at(1));
+        recipient = velomark::findCertificate(certificates, parser.value(to));
+        if (!recipient) {
+            op.inform(velomark::applicationTitle(), QStringLiteral("Cannot find certificate for encryption"));
+            return Failed;
+        }
+    }
+    const velomark::ExportOutcome outcome = velomark::encryptFileFor(op, encryptor, *recipient, input, files.at(1));
+    if (outcome == velomark::ExportOutcome::NothingToWrite) {
+        err() << "velomark-cli: " << files.at(0) << " is empty: nothing to encrypt" << Qt::endl;
+        return Failed;
     }
     return outcome == velomark::ExportOutcome::Written ? Success : Failed;
 }

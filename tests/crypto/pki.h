@@ -53,6 +53,12 @@ inline bool writeFile(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+inline bool appendFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::Append) && file.write(data) == data.size();
+}
+
 // One folder of keys and certificates for a test program; keys are made once per kind.
 class Pki
 {
@@ -89,18 +95,62 @@ public:
         return file;
     }
 
-    // A self-signed PEM certificate with this subject ("/CN=a/O=b") and serial (hex); empty
-    // when openssl refuses.
+    // A self-signed PEM certificate with this subject ("/CN=a/O=b") and serial (hex, "-" in
+    // front for a negative one); empty when openssl refuses.
     QString certificate(const QString &name, const QString &keyKind, const QString &subject,
                         const QString &serialHex = QStringLiteral("01"))
     {
         const QString keyFile = key(keyKind);
         const QString file = path(name + ".pem");
         if (!run("openssl", {"req", "-x509", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj",
-                             subject, "-set_serial", "0x" + serialHex, "-days", "30", "-out", file}).ok)
+                             subject, "-set_serial", serialArgument(serialHex), "-days", "30", "-out", file}).ok)
             return {};
         m_certKeys.insert(file, keyFile);
         return file;
+    }
+
+    // The same, issued by a test CA ("/CN=Velomark Test CA", made on first use) instead, so
+    // its issuer differs from its subject. `publicKeyPem`, when given, replaces the key the
+    // certificate carries (a public key no generator would make).
+    QString issued(const QString &name, const QString &keyKind, const QString &subject, const QString &serialHex,
+                   const QString &publicKeyPem = QString())
+    {
+        if (m_ca.isEmpty())
+            m_ca = certificate("test-ca", "rsa:2048", "/CN=Velomark Test CA/O=Velomark", "7E");
+        const QString keyFile = key(keyKind);
+        const QString request = path(name + ".csr");
+        const QString file = path(name + ".pem");
+        if (m_ca.isEmpty()
+            || !run("openssl", {"req", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj", subject,
+                                "-out", request}).ok)
+            return {};
+        QStringList args{"x509", "-req", "-in", request, "-CA", m_ca, "-CAkey", keyOf(m_ca), "-set_serial",
+                         serialArgument(serialHex), "-days", "30", "-out", file};
+        if (!publicKeyPem.isEmpty())
+            args << "-force_pubkey" << publicKeyPem;
+        if (!run("openssl", args).ok)
+            return {};
+        m_certKeys.insert(file, keyFile);
+        return file;
+    }
+
+    // A PEM public key with the modulus of a key of this kind and the exponent given (decimal),
+    // for a certificate no key generator would make.
+    QString publicKeyWithExponent(const QString &keyKind, const QString &exponent)
+    {
+        const QString keyFile = key(keyKind);
+        const QString modulus = QString::fromLatin1(run("openssl", {"rsa", "-in", keyFile, "-noout", "-modulus"}).out)
+                                    .trimmed()
+                                    .section('=', 1);
+        const QString stem = path("exponent" + exponent);
+        writeFile(stem + ".cnf", ("asn1=SEQUENCE:spki\n[spki]\nalg=SEQUENCE:alg\nkey=BITWRAP,SEQUENCE:rsakey\n"
+                                  "[alg]\noid=OID:rsaEncryption\nnull=NULL\n"
+                                  "[rsakey]\nn=INTEGER:0x" + modulus + "\ne=INTEGER:" + exponent + "\n").toUtf8());
+        if (modulus.isEmpty()
+            || !run("openssl", {"asn1parse", "-genconf", stem + ".cnf", "-noout", "-out", stem + ".der"}).ok
+            || !run("openssl", {"pkey", "-pubin", "-inform", "DER", "-in", stem + ".der", "-out", stem + ".pem"}).ok)
+            return {};
+        return stem + ".pem";
     }
 
     // An NSS database holding the certificates under their nicknames, in that order, and the
@@ -138,7 +188,13 @@ public:
     }
 
 private:
+    static QString serialArgument(const QString &hex)
+    {
+        return hex.startsWith('-') ? "-0x" + hex.mid(1) : "0x" + hex;
+    }
+
     QTemporaryDir m_dir;
+    QString m_ca;
     QHash<QString, QString> m_keys;
     QHash<QString, QString> m_certKeys;
 };

@@ -69,6 +69,13 @@ private slots:
         QTest::newRow("overlong sequence") << "/CN=Eve/emailAddress=a@b.example"
                                            << QString::fromUtf8("CN=Eve, E=a@b.ex\uFFFD\uFFFDple") << "07" << "07"
                                            << QByteArray("example|ex\xC0\xAFple");
+        // Control characters are shown escaped: one line, no terminal control sequence.
+        QTest::newRow("line break") << "/CN=Two Lines/O=Org" << "CN=Two\\x0ALines, O=Org" << "08" << "08"
+                                    << QByteArray("Two Lines|Two\nLines");
+        QTest::newRow("terminal control sequence") << "/CN=xxxxxRed" << "CN=\\x1B[31mRed" << "09" << "09"
+                                                   << QByteArray("xxxxxRed|\x1B[31mRed");
+        QTest::newRow("DEL and C1 control") << "/CN=abcXYZ" << "CN=abc\\x7F\\x9B" << "0A" << "0A"
+                                            << QByteArray("XYZ|\x7F\xC2\x9B");
     }
     void subjectAndSerial()
     {
@@ -111,6 +118,13 @@ private slots:
         testpki::writeFile(pki.path("der.der"), testpki::run("openssl", {"x509", "-in", pki.certificate("der", "rsa:1024", "/CN=Der"),
                                                                "-outform", "DER"}).out);
         QVERIFY(bad.LoadFromFile(pki.path("der.der").toStdString()));
+        QCOMPARE(bad.SubjectDN(), std::string("CN=Der"));
+        // A file too large for memory is a failure with its reason, the loaded one stays.
+        setAllocationLimitForTesting(100);
+        const bool loaded = bad.LoadFromFile(pki.path("der.der").toStdString());
+        setAllocationLimitForTesting(0);
+        QVERIFY(!loaded && !bad.LastMethodSuccess());
+        QCOMPARE(bad.LastError(), std::string("Out of memory"));
         QCOMPARE(bad.SubjectDN(), std::string("CN=Der"));
     }
 

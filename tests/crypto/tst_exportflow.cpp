@@ -10,6 +10,34 @@ static const QByteArray kLogText =
     "Speed,Speed_Unit,Range,Range_Unit,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id\n"
     "57,KPH,123.4,M,Approaching,2024/05/01,10:11:12,,,01234\n";
 
+// A real file that changes under the reader after its first read.
+class ChangingFile : public QFile
+{
+public:
+    enum Change { Shrinks, Grows, FailsToRead };
+    ChangingFile(const QString &name, Change change) : QFile(name), m_change(change) {}
+
+protected:
+    qint64 readData(char *data, qint64 size) override
+    {
+        if (m_reads++ == 1) {
+            if (m_change == Shrinks)
+                QFile::resize(fileName(), 1500000);
+            else if (m_change == Grows)
+                testpki::appendFile(fileName(), "more");
+            else {
+                setErrorString("Input/output error");
+                return -1;
+            }
+        }
+        return QFile::readData(data, size);
+    }
+
+private:
+    Change m_change;
+    int m_reads = 0;
+};
+
 class TestExportFlow : public QObject
 {
     Q_OBJECT
@@ -115,6 +143,65 @@ private slots:
         QVERIFY(!opens(pki.path("two.enc"), first));
     }
 
+    // A key that would not protect the content: the export fails, the log says why.
+    void weakRecipientsRefused_data()
+    {
+        QTest::addColumn<QString>("keyKind");
+        QTest::addColumn<QString>("exponent");  // empty: the generated key's own
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("512-bit key") << "rsa:512" << "" << "The RSA modulus is shorter than 1024 bits";
+        QTest::newRow("exponent 1") << "rsa:2048" << "1" << "The RSA public exponent is 1";
+    }
+    void weakRecipientsRefused()
+    {
+        QFETCH(QString, keyKind);
+        QFETCH(QString, exponent);
+        QFETCH(QString, reason);
+        const QString pem = pki.issued("weak" + exponent, keyKind, "/CN=Weak Key", "5A",
+                                       exponent.isEmpty() ? QString() : pki.publicKeyWithExponent(keyKind, exponent));
+        QVERIFY(!pem.isEmpty());
+        Certificate certificate;
+        QVERIFY(certificate.LoadFromFile(pem.toStdString()));
+        RecordingOperator op;
+        Encryptor encryptor;
+        configureExportEncryptor(encryptor);
+        const QString file = pki.path("weak.enc");
+        QCOMPARE(encryptDataFileFor(op, encryptor, certificate, kLogText, file), ExportOutcome::Failed);
+        QCOMPARE(op.texts(), QStringList{"Failed to generate encrypted data"});
+        QVERIFY(!QFile::exists(file));
+        QVERIFY2(encryptor.LastLog().find(reason.toStdString()) != std::string::npos, encryptor.LastLog().c_str());
+    }
+
+    // A file that is not what its size said when reading began fails the export: no message
+    // is left, not even a part of one.
+    void inputChangingWhileRead_data()
+    {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("shrinks") << int(ChangingFile::Shrinks) << "the input ended after 1500000 of 3000000 bytes";
+        QTest::newRow("grows") << int(ChangingFile::Grows) << "the input grew past 3000000 bytes while it was read";
+        QTest::newRow("read error") << int(ChangingFile::FailsToRead) << "Input/output error";
+    }
+    void inputChangingWhileRead()
+    {
+        QFETCH(int, change);
+        QFETCH(QString, error);
+        const QString folder = pki.path("changing");
+        QDir().mkpath(folder);
+        const QString input = folder + "/input.csv";
+        QVERIFY(testpki::writeFile(input, QByteArray(3000000, 'r')));
+        ChangingFile file(input, ChangingFile::Change(change));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        Certificate certificate;
+        QVERIFY(certificate.LoadFromFile(other.toStdString()));
+        RecordingOperator op;
+        Encryptor encryptor;
+        configureExportEncryptor(encryptor);
+        QCOMPARE(encryptFileFor(op, encryptor, certificate, file, folder + "/out.enc"), ExportOutcome::Failed);
+        QCOMPARE(op.texts(), QStringList{QString("Read data file %1 failed with error: %2").arg(input, error)});
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"input.csv"});
+    }
+
     void plainExport()
     {
         RecordingOperator op;
@@ -128,9 +215,18 @@ private slots:
         QVERIFY(op.texts().first().startsWith(QString("Open data file %1 failed with error: ").arg(pki.dir())));
     }
 
+    // Any home folder name works, quotes and backslashes included.
+    void loadingCertificates_data()
+    {
+        QTest::addColumn<QString>("home");
+        QTest::newRow("plain") << "home";
+        QTest::newRow("single quote") << "O'Brien's home";
+        QTest::newRow("double quote and backslash") << "say \"home\" \\ there";
+    }
     void loadingCertificates()
     {
-        const QString home = pki.path("home");
+        QFETCH(QString, home);
+        home = pki.path(home);
         QVERIFY(pki.makeNssDb(home + "/.pki/nssdb", {{"b-court", other}, {"a-police", first}}));
         qputenv("HOME", home.toUtf8());
         RecordingOperator op;
@@ -138,7 +234,7 @@ private slots:
         QVERIFY(loadCertificates(op, certificates));
         QCOMPARE(certificateNames(certificates), (QStringList{"CN=Speed Unit, O=Police", "CN=Court, O=Justice"}));
 
-        const QString broken = pki.path("broken");
+        const QString broken = home + "-broken";
         QDir().mkpath(broken + "/.pki/nssdb");
         testpki::writeFile(broken + "/.pki/nssdb/cert9.db", QByteArray(4096, 'x'));
         qputenv("HOME", broken.toUtf8());

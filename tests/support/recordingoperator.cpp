@@ -11,9 +11,10 @@ bool RecordingOperator::ask(const QString &title, const QString &text)
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
-QString RecordingOperator::chooseSaveFile(const QString &, const QString &startDir, const QString &, bool)
+QString RecordingOperator::chooseSaveFile(const QString &, const QString &startDir, const QString &filter, bool)
 {
     lastStartDir = startDir;
+    lastFilter = filter;
     return fileNames.isEmpty() ? QString() : fileNames.dequeue();
 }
 

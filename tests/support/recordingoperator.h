@@ -38,6 +38,7 @@ public:
     qint64 progressBytes = -1;
     qint64 progressLines = -1;
     QString lastStartDir;          // start directory of the last file dialog
+    QString lastFilter;            // filter of the last save-file dialog
 
     QStringList texts() const;     // the texts of all messages, in order
 };

@@ -5,10 +5,15 @@ namespace velomark {
 void BinaryData::AppendData(const void *data, std::size_t size)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    if (size == 0)
-        return;
-    const auto *bytes = static_cast<const std::uint8_t *>(data);
-    m_bytes.insert(m_bytes.end(), bytes, bytes + size);
+    // Memory refused leaves the bytes as they were and the call failed.
+    guardedCall("AppendData", [&] {
+        if (size == 0)
+            return true;
+        checkAllocation(m_bytes.size() + size);
+        const auto *bytes = static_cast<const std::uint8_t *>(data);
+        m_bytes.insert(m_bytes.end(), bytes, bytes + size);
+        return true;
+    });
 }
 
 void BinaryData::Assign(Bytes &&bytes)

@@ -8,6 +8,7 @@ namespace velomark {
 class BinaryData : public ComponentObject
 {
 public:
+    // On failure (memory refused) the bytes stay as they were and LastMethodSuccess is false.
     void AppendData(const void *data, std::size_t size);
     // Moves bytes in without a copy (large inputs).
     void Assign(Bytes &&bytes);

@@ -156,6 +156,27 @@ std::string valueText(const ASN1_STRING *value)
     }
 }
 
+// Control characters (C0, DEL and C1) as \xNN: a name shown in a list or on a terminal stays
+// one line and sends no control sequence. Everything else is left as it is.
+std::string escapeControls(const std::string &text)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned code = static_cast<unsigned char>(text[i]);
+        if (code == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            code = static_cast<unsigned char>(text[++i]);  // U+0080 to U+009F in UTF-8
+        } else if (code >= 0x20 && code != 0x7F) {
+            out += text[i];
+            continue;
+        }
+        out += "\\x";
+        out += digits[code >> 4];
+        out += digits[code & 0x0F];
+    }
+    return out;
+}
+
 std::string renderName(const X509_NAME *name)
 {
     std::string text;
@@ -171,7 +192,7 @@ std::string renderName(const X509_NAME *name)
                 break;
             }
         }
-        std::string value = valueText(X509_NAME_ENTRY_get_data(entry));
+        std::string value = escapeControls(valueText(X509_NAME_ENTRY_get_data(entry)));
         // A quoted value keeps its comma from reading as a separator.
         if (value.find(',') != std::string::npos)
             value = '"' + value + '"';
@@ -363,51 +384,60 @@ std::shared_ptr<const CertificateData> Certificate::shared() const
 bool Certificate::LoadFromDer(const Bytes &der)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    beginCall("LoadFromDer");
-    std::string error;
-    std::shared_ptr<CertificateData> data = CertificateData::fromDer(der, &error);
-    if (!data) {
-        m_log.error(error);
-        return endCall(false);
-    }
-    m_data = std::move(data);
-    return endCall(true);
+    return guardedCall("LoadFromDer", [&] {
+        std::string error;
+        std::shared_ptr<CertificateData> data = CertificateData::fromDer(der, &error);
+        if (!data) {
+            m_log.error(error);
+            return false;
+        }
+        m_data = std::move(data);
+        return true;
+    });
 }
 
 bool Certificate::LoadFromFile(const std::string &path)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    beginCall("LoadFromFile");
-    m_log.value("path", path);
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        m_log.error("Cannot open the certificate file");
-        return endCall(false);
-    }
-    const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::string error;
-    std::shared_ptr<CertificateData> data = CertificateData::fromDer(certificateFileDer(content), &error);
-    if (!data) {
-        m_log.error(error.empty() ? "The certificate cannot be parsed" : error);
-        return endCall(false);
-    }
-    m_data = std::move(data);
-    return endCall(true);
+    return guardedCall("LoadFromFile", [&] {
+        m_log.value("path", path);
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            m_log.error("Cannot open the certificate file");
+            return false;
+        }
+        // A file of any size may be named: its room is asked for before it is read.
+        file.seekg(0, std::ios::end);
+        const std::streamoff size = file.tellg();
+        file.seekg(0, std::ios::beg);
+        if (size > 0)
+            checkAllocation(static_cast<std::size_t>(size));
+        const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::string error;
+        std::shared_ptr<CertificateData> data = CertificateData::fromDer(certificateFileDer(content), &error);
+        if (!data) {
+            m_log.error(error.empty() ? "The certificate cannot be parsed" : error);
+            return false;
+        }
+        m_data = std::move(data);
+        return true;
+    });
 }
 
 std::string Certificate::SubjectDN()
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    beginCall("SubjectDN");
-    if (!m_data) {
-        m_log.error("No certificate");
-        endCall(false);
-        return {};
-    }
-    const std::string text = m_data->subjectDN();
-    if (m_verbose)
-        m_log.value("subject", text);
-    endCall(true);
+    std::string text;
+    guardedCall("SubjectDN", [&] {
+        if (!m_data) {
+            m_log.error("No certificate");
+            return false;
+        }
+        text = m_data->subjectDN();
+        if (m_verbose)
+            m_log.value("subject", text);
+        return true;
+    });
     return text;
 }
 

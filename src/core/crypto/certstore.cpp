@@ -8,21 +8,22 @@ CertificateStore::~CertificateStore() = default;
 bool CertificateStore::OpenCurrentUserStore(bool readOnly)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    beginCall("OpenCurrentUserStore");
-    m_log.value("readOnly", readOnly ? "1" : "0");
-    std::unique_ptr<CertificateStoreBackend> store;
-    {
-        CallLog::Scope scope(m_log, "openCertStore");
-        std::string error;
-        store = openCurrentUserCertificateStore(readOnly, &error);
-        if (!store) {
-            m_log.error(error);
-            return endCall(false);
+    return guardedCall("OpenCurrentUserStore", [&] {
+        m_log.value("readOnly", readOnly ? "1" : "0");
+        std::unique_ptr<CertificateStoreBackend> store;
+        {
+            CallLog::Scope scope(m_log, "openCertStore");
+            std::string error;
+            store = openCurrentUserCertificateStore(readOnly, &error);
+            if (!store) {
+                m_log.error(error);
+                return false;
+            }
+            m_log.value("location", store->location());
         }
-        m_log.value("location", store->location());
-    }
-    m_store = std::move(store);
-    return endCall(true);
+        m_store = std::move(store);
+        return true;
+    });
 }
 
 int CertificateStore::CertificateCount()
@@ -39,29 +40,29 @@ std::unique_ptr<Certificate> CertificateStore::GetCertificate(int index)
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (!m_store)
         return nullptr;
-    beginCall("GetCertificate");
-    m_log.value("index", std::to_string(index));
-    if (index < 0) {
-        m_log.error("Index out of range");
-        endCall(false);
-        return nullptr;
-    }
-    std::vector<std::uint8_t> der;
-    std::shared_ptr<void> context;
-    std::string error;
-    if (!m_store->certificate(static_cast<std::size_t>(index), der, context, &error)) {
-        m_log.error(error.empty() ? "Index out of range" : error);
-        endCall(false);
-        return nullptr;
-    }
-    std::shared_ptr<CertificateData> data = CertificateData::fromDer(der, &error, std::move(context));
-    if (!data) {
-        m_log.error(error);
-        endCall(false);
-        return nullptr;
-    }
-    endCall(true);
-    return std::unique_ptr<Certificate>(new Certificate(std::move(data)));
+    std::unique_ptr<Certificate> certificate;
+    guardedCall("GetCertificate", [&] {
+        m_log.value("index", std::to_string(index));
+        if (index < 0) {
+            m_log.error("Index out of range");
+            return false;
+        }
+        std::vector<std::uint8_t> der;
+        std::shared_ptr<void> context;
+        std::string error;
+        if (!m_store->certificate(static_cast<std::size_t>(index), der, context, &error)) {
+            m_log.error(error.empty() ? "Index out of range" : error);
+            return false;
+        }
+        std::shared_ptr<CertificateData> data = CertificateData::fromDer(der, &error, std::move(context));
+        if (!data) {
+            m_log.error(error);
+            return false;
+        }
+        certificate.reset(new Certificate(std::move(data)));
+        return true;
+    });
+    return certificate;
 }
 
 std::string CertificateStore::Location() const

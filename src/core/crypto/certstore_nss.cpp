@@ -8,6 +8,11 @@
 #include <pk11pub.h>
 #include <prerror.h>
 #include <secmod.h>
+#include <secport.h>
+// This header declares its functions without C linkage of their own.
+extern "C" {
+#include <utilpars.h>
+}
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +64,16 @@ std::string nssError(const char *what)
     const PRErrorCode code = PR_GetError();
     const char *name = PR_ErrorToName(code);
     return std::string(what) + " (" + (name ? name : std::to_string(code)) + ")";
+}
+
+// A value for a module parameter in single quotes: NSS's own escaping, so a quote or
+// backslash in a home folder's name reaches the database as it is.
+std::string quotedParameter(const std::string &value)
+{
+    char *escaped = NSSUTIL_Escape(value.c_str(), '\'');
+    const std::string text = escaped ? escaped : value;
+    PORT_Free(escaped);
+    return text;
 }
 
 struct StoredCertificate
@@ -125,18 +140,12 @@ std::unique_ptr<CertificateStoreBackend> openCurrentUserCertificateStore(bool re
             *error = "The certificate database " + folder + " cannot be read: " + std::strerror(errno);
         return nullptr;
     }
-    // The module parameters quote the folder; a quote or backslash in it cannot be passed safely.
-    if (folder.find_first_of("'\"\\") != std::string::npos) {
-        if (error)
-            *error = "The certificate database folder " + folder + " holds a quote or backslash";
-        return nullptr;
-    }
 
     std::lock_guard<std::mutex> lock(nssLock());
     if (!ensureNss(error))
         return nullptr;
     static unsigned opened = 0;
-    const std::string moduleParams = "configdir='" + std::string(sql ? "sql:" : "dbm:") + folder
+    const std::string moduleParams = "configdir='" + quotedParameter((sql ? "sql:" : "dbm:") + folder)
                              + "' tokenDescription='Velomark user store " + std::to_string(++opened)
                              + "'" + (readOnly ? " flags=readOnly" : "");
     PK11SlotInfo *slot = SECMOD_OpenUserDB(moduleParams.c_str());

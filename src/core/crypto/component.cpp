@@ -1,8 +1,25 @@
 #include "crypto/component.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace velomark {
+
+namespace {
+std::atomic<std::size_t> allocationLimit{0};
+}  // namespace
+
+void checkAllocation(std::size_t size)
+{
+    const std::size_t limit = allocationLimit.load();
+    if (limit != 0 && size > limit)
+        throw std::bad_alloc();
+}
+
+void setAllocationLimitForTesting(std::size_t limit)
+{
+    allocationLimit.store(limit);
+}
 
 void CallLog::begin(const std::string &operation, bool verbose)
 {

@@ -3,7 +3,9 @@
 // the last operation that reports one, a verbose flag, and the per-call log. Qt-free, so the
 // Windows platform files can use it.
 #include <cstddef>
+#include <exception>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,11 @@ private:
     std::vector<std::string> m_errors;
 };
 
+// Every large buffer of the component is checked here before it is allocated. With a limit set
+// (tests only; 0 is none) a larger buffer fails as an allocation the system refuses does.
+void checkAllocation(std::size_t size);
+void setAllocationLimitForTesting(std::size_t limit);
+
 class ComponentObject
 {
 public:
@@ -75,6 +82,23 @@ protected:
     void beginCall(const std::string &operation);
     // Ends it: "Success." or "Failed.", stores and returns the result.
     bool endCall(bool success);
+    // Runs one reporting operation from begin to end. Whatever it throws (a failed allocation
+    // above all) ends in a failure result with the reason in the log: nothing leaves the
+    // component as an exception.
+    template <typename Operation>
+    bool guardedCall(const std::string &operation, Operation &&run)
+    {
+        beginCall(operation);
+        bool ok = false;
+        try {
+            ok = run();
+        } catch (const std::bad_alloc &) {
+            m_log.error("Out of memory");
+        } catch (const std::exception &e) {
+            m_log.error(std::string("Unexpected failure: ") + e.what());
+        }
+        return endCall(ok);
+    }
 
     mutable std::recursive_mutex m_lock;
     bool m_lastSuccess = true;

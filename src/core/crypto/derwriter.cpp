@@ -306,26 +306,42 @@ std::size_t DerWriter::measure(Node &node)
     return derHeaderSize(node.tag, node.cachedLength) + node.cachedLength;
 }
 
-void DerWriter::write(const Node &node, Bytes &out, std::size_t *reservedOffset)
+struct DerWriter::Output
 {
+    Bytes &out;
+    std::size_t *reservedOffset = nullptr;
+    bool headOnly = false;
+    bool reservedSeen = false;
+    bool afterReserved = false;
+};
+
+void DerWriter::write(const Node &node, Output &output)
+{
+    if (output.headOnly && output.reservedSeen) {
+        output.afterReserved = true;
+        return;
+    }
+    Bytes &out = output.out;
     if (node.encoded) {
         out.insert(out.end(), node.content.begin(), node.content.end());
         return;
     }
     appendDerHeader(out, node.cls, node.constructed, node.tag, node.cachedLength);
     if (node.reserved) {
-        if (reservedOffset)
-            *reservedOffset = out.size();
-        out.resize(out.size() + node.reservedLength);
+        if (output.reservedOffset)
+            *output.reservedOffset = out.size();
+        output.reservedSeen = true;
+        if (!output.headOnly)
+            out.resize(out.size() + node.reservedLength);
     } else if (!node.constructed) {
         out.insert(out.end(), node.content.begin(), node.content.end());
     } else {
         for (const auto &child : node.children)
-            write(*child, out, reservedOffset);
+            write(*child, output);
     }
 }
 
-bool DerWriter::finish(Bytes &out, std::size_t *reservedOffset)
+bool DerWriter::encode(Output &output)
 {
     if (m_stack.size() != 1)
         fail("finish() with an open constructed value");
@@ -334,10 +350,32 @@ bool DerWriter::finish(Bytes &out, std::size_t *reservedOffset)
     std::size_t total = 0;
     for (auto &child : m_root->children)
         total += measure(*child);
-    out.clear();
-    out.reserve(total);
+    output.out.clear();
+    if (!output.headOnly)
+        output.out.reserve(total);
     for (const auto &child : m_root->children)
-        write(*child, out, reservedOffset);
+        write(*child, output);
+    return true;
+}
+
+bool DerWriter::finish(Bytes &out, std::size_t *reservedOffset)
+{
+    Output output{out, reservedOffset};
+    return encode(output);
+}
+
+bool DerWriter::finishHead(Bytes &out)
+{
+    Output output{out, nullptr, true};
+    if (!m_hasReserved)
+        fail("finishHead() without a reserved value");
+    if (!encode(output))
+        return false;
+    if (output.afterReserved) {
+        fail("a value follows the reserved content");
+        out.clear();
+        return false;
+    }
     return true;
 }
 

@@ -53,6 +53,9 @@ public:
     // several values. With a reserved value, *reservedOffset is where its content starts
     // and those bytes are left zero.
     bool finish(Bytes &out, std::size_t *reservedOffset = nullptr);
+    // Encodes only what comes before the reserved content, which has to be the last byte of
+    // the encoding: a message whose content is written elsewhere, piece by piece.
+    bool finishHead(Bytes &out);
 
     // The encoded OBJECT IDENTIFIER content of a dotted text, or false.
     static bool encodeOid(const std::string &dotted, Bytes &content);
@@ -62,8 +65,10 @@ public:
     struct Node;
 
 private:
+    struct Output;
     static std::size_t measure(Node &node);
-    static void write(const Node &node, Bytes &out, std::size_t *reservedOffset);
+    static void write(const Node &node, Output &output);
+    bool encode(Output &output);
     void add(std::unique_ptr<Node> node);
     void fail(const std::string &text);
 

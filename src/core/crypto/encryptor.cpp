@@ -121,10 +121,11 @@ bool Encryptor::SetRecipientCert(const Certificate &certificate)
     if (!data)
         return false;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    beginCall("SetRecipientCert");
-    m_recipients.clear();
-    m_recipients.push_back(std::move(data));
-    return endCall(true);
+    return guardedCall("SetRecipientCert", [&] {
+        m_recipients.clear();
+        m_recipients.push_back(std::move(data));
+        return true;
+    });
 }
 
 void Encryptor::ClearRecipientCerts()
@@ -140,38 +141,42 @@ int Encryptor::RecipientCount() const
     return static_cast<int>(m_recipients.size());
 }
 
-bool Encryptor::encryptEnveloped(const Bytes &input, Bytes &output)
+bool Encryptor::envelopeReady()
 {
-    CallLog::Scope scope(m_log, "encryptEnveloped");
+    if (m_algorithm != 1) {
+        m_log.value("algorithm", m_algorithmName);
+        m_log.error("Encryption algorithm not supported.");
+        return false;
+    }
     m_log.value("algorithm", "pki");
     if (m_recipients.empty()) {
         m_log.error("No recipient certificate was given.");
         return false;
     }
-    return buildEnvelopedData(input.data(), input.size(), m_settings, m_recipients, output, m_log);
-}
-
-bool Encryptor::encryptBytes(const Bytes &input, Bytes &output)
-{
-    CallLog::Scope scope(m_log, "encryptBytes");
-    if (m_algorithm == 1)
-        return encryptEnveloped(input, output);
-    m_log.value("algorithm", m_algorithmName);
-    m_log.error("Encryption algorithm not supported.");
-    return false;
+    return true;
 }
 
 bool Encryptor::EncryptBinaryData(BinaryData &data)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     std::lock_guard<std::recursive_mutex> dataLock(data.m_lock);
-    beginCall("EncryptBinaryData");
-    Bytes output;
-    if (!encryptBytes(data.m_bytes, output))
-        return endCall(false);
-    // The message moves in; the plaintext's memory goes at once.
-    data.m_bytes = std::move(output);
-    return endCall(true);
+    return guardedCall("EncryptBinaryData", [&] {
+        Bytes output;
+        if (!envelopeReady()
+            || !buildEnvelopedData(data.m_bytes.data(), data.m_bytes.size(), m_settings, m_recipients, output, m_log))
+            return false;
+        // The message moves in; the plaintext's memory goes at once.
+        data.m_bytes = std::move(output);
+        return true;
+    });
+}
+
+bool Encryptor::EncryptStream(std::uint64_t size, const ContentReader &read, const MessageWriter &write)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return guardedCall("EncryptStream", [&] {
+        return envelopeReady() && streamEnvelopedData(size, read, write, m_settings, m_recipients, m_log);
+    });
 }
 
 }  // namespace velomark

@@ -38,19 +38,22 @@ public:
 
     // On success `data` holds the DER message instead of its bytes; on failure it is unchanged.
     bool EncryptBinaryData(BinaryData &data);
+    // Encrypts content of exactly `size` bytes, read and written piece by piece, so memory
+    // stays bounded whatever its size. On failure what was written is no message.
+    bool EncryptStream(std::uint64_t size, const ContentReader &read, const MessageWriter &write);
 
     // The code a name maps to: 1 pki, 2 aes, 5 none, 7 3des, 8 rc2, 9 rc4.
     static int algorithmCode(const std::string &name);
     static std::string normaliseAlgorithmName(const std::string &name);
 
 private:
-    bool encryptBytes(const Bytes &input, Bytes &output);
-    bool encryptEnveloped(const Bytes &input, Bytes &output);
+    // False, logged, unless the settings make enveloped data for at least one recipient.
+    bool envelopeReady();
 
     std::string m_algorithmName;
     int m_algorithm = 2;
     EnvelopeSettings m_settings;
-    std::vector<std::shared_ptr<const CertificateData>> m_recipients;
+    RecipientList m_recipients;
 };
 
 }  // namespace velomark

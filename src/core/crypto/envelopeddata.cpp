@@ -2,6 +2,8 @@
 
 #include "crypto/random.h"
 
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
@@ -20,6 +22,37 @@ constexpr const char *kOidMgf1 = "1.2.840.113549.1.1.8";
 using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
 using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
+using BignumPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
+
+// The smallest RSA modulus a content key is wrapped for.
+constexpr int kMinimumModulusBits = 1024;
+
+// A key that would not protect the content key is refused: a short modulus can be factored,
+// an exponent of 1 leaves the key block as it is, and an even exponent is no RSA key.
+bool acceptableRsaKey(EVP_PKEY *key, CallLog &log)
+{
+    const int bits = EVP_PKEY_get_bits(key);
+    log.value("modulusBits", std::to_string(bits));
+    if (bits < kMinimumModulusBits) {
+        log.error("The RSA modulus is shorter than " + std::to_string(kMinimumModulusBits) + " bits");
+        return false;
+    }
+    BIGNUM *raw = nullptr;
+    if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &raw) != 1 || !raw) {
+        log.error("The RSA public exponent cannot be read");
+        return false;
+    }
+    const BignumPtr exponent(raw, &BN_free);
+    if (BN_is_one(exponent.get())) {
+        log.error("The RSA public exponent is 1");
+        return false;
+    }
+    if (!BN_is_odd(exponent.get())) {
+        log.error("The RSA public exponent is even");
+        return false;
+    }
+    return true;
+}
 
 // Key material is wiped on every path out of the step that made it.
 struct SecretBytes
@@ -184,41 +217,6 @@ bool buildRecipientInfo(const CertificateData &certificate, const Bytes &key, co
     return true;
 }
 
-bool encryptContent(const std::uint8_t *input, std::size_t size, const EVP_CIPHER *cipher, const Bytes &key,
-                    const Bytes &iv, std::uint8_t *output, std::size_t outputSize, CallLog &log)
-{
-    CallLog::Scope scope(log, "encryptContent");
-    CipherCtxPtr ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
-    // OpenSSL's default padding is the one CMS prescribes: 1 to 16 bytes of the pad length.
-    if (!ctx || EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.data()) != 1) {
-        log.error("The content cipher cannot be set up");
-        return false;
-    }
-    std::size_t written = 0;
-    for (std::size_t done = 0; done < size;) {
-        const std::size_t chunk = size - done < kContentChunk ? size - done : kContentChunk;
-        int produced = 0;
-        if (EVP_EncryptUpdate(ctx.get(), output + written, &produced, input + done, static_cast<int>(chunk)) != 1) {
-            log.error("The content cipher failed");
-            return false;
-        }
-        written += static_cast<std::size_t>(produced);
-        done += chunk;
-    }
-    int produced = 0;
-    if (EVP_EncryptFinal_ex(ctx.get(), output + written, &produced) != 1) {
-        log.error("The content cipher failed");
-        return false;
-    }
-    written += static_cast<std::size_t>(produced);
-    log.value("encryptedContentSize", std::to_string(written));
-    if (written != outputSize) {
-        log.error("The ciphertext size differs from the padded size");
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool contentAlgorithm(int cipher, std::int32_t keyLength, std::string &oid, std::size_t &keyBytes)
@@ -253,6 +251,8 @@ bool wrapContentKey(const PublicKeyInfo &publicKey, const Bytes &key, const Enve
         log.error("Public key cannot be read");
         return false;
     }
+    if (!acceptableRsaKey(rsa.get(), log))
+        return false;
     const std::size_t k = (static_cast<std::size_t>(EVP_PKEY_get_bits(rsa.get())) + 7) / 8;
     log.value("modulusBytes", std::to_string(k));
     if (!settings.useVersion15)
@@ -281,50 +281,62 @@ bool wrapContentKey(const PublicKeyInfo &publicKey, const Bytes &key, const Enve
     return true;
 }
 
-bool buildEnvelopedData(const std::uint8_t *input, std::size_t size, const EnvelopeSettings &settings,
-                        const std::vector<std::shared_ptr<const CertificateData>> &recipients,
-                        Bytes &output, CallLog &log)
+std::uint64_t encryptedContentSize(std::uint64_t plainSize)
 {
-    CallLog::Scope scope(log, "buildEnvelopedData");
-    std::string oid;
+    return (plainSize / 16 + 1) * 16;
+}
+
+EnvelopeKeys::~EnvelopeKeys()
+{
+    if (!m_key.empty())
+        OPENSSL_cleanse(m_key.data(), m_key.size());
+}
+
+bool EnvelopeKeys::make(const EnvelopeSettings &settings, const RecipientList &recipients, CallLog &log)
+{
     std::size_t keyBytes = 0;
-    if (!contentAlgorithm(settings.contentCipher, settings.keyLength, oid, keyBytes)) {
+    if (!contentAlgorithm(settings.contentCipher, settings.keyLength, m_oid, keyBytes)) {
         log.error("Content cipher not supported for enveloped data.");
         log.error("Unsupported content-encryption algorithm");
         return false;
     }
-    log.value("contentAlgorithm", oid);
+    log.value("contentAlgorithm", m_oid);
     log.value("keyLength", std::to_string(keyBytes * 8));
     Bytes oidContent;
-    if (!DerWriter::encodeOid(oid, oidContent)) {
+    if (!DerWriter::encodeOid(m_oid, oidContent)) {
         log.error("Unsupported content-encryption algorithm identifier");
         return false;
     }
-    Bytes iv(16);
-    SecretBytes key(keyBytes);
-    if (!randomBytes(iv.data(), iv.size()) || !randomBytes(key.bytes.data(), key.bytes.size())) {
+    m_iv.assign(16, 0);
+    m_key.assign(keyBytes, 0);
+    if (!randomBytes(m_iv.data(), m_iv.size()) || !randomBytes(m_key.data(), m_key.size())) {
         log.error("Failed to generate random bytes.");
         return false;
     }
-
-    std::vector<Bytes> recipientInfos;
     bool allRecipients = true;
     for (const auto &certificate : recipients) {
         Bytes info;
-        if (!certificate || !buildRecipientInfo(*certificate, key.bytes, settings, info, log)) {
+        if (!certificate || !buildRecipientInfo(*certificate, m_key, settings, info, log)) {
             log.error("Cannot build RecipientInfo");
             allRecipients = false;
             continue;
         }
-        recipientInfos.push_back(std::move(info));
+        m_recipientInfos.push_back(std::move(info));
     }
     if (!allRecipients) {
         log.error("Cannot build the enveloped-data message");
         return false;
     }
+    return true;
+}
 
-    // CBC with CMS padding always adds 1 to 16 bytes.
-    const std::size_t encryptedSize = (size / 16 + 1) * 16;
+bool EnvelopeKeys::messageHead(std::uint64_t plainSize, Bytes &head, CallLog &log) const
+{
+    if (plainSize > kMaxContentSize) {
+        log.value("contentSize", std::to_string(plainSize));
+        log.error("The content is too large for one message");
+        return false;
+    }
     DerWriter der;
     der.startSequence();
     der.addOid(kOidEnvelopedData);
@@ -332,34 +344,172 @@ bool buildEnvelopedData(const std::uint8_t *input, std::size_t size, const Envel
     der.startSequence();
     der.addSmallUnsigned(0);
     der.startSet();
-    for (const Bytes &info : recipientInfos)
+    for (const Bytes &info : m_recipientInfos)
         der.addEncoded(info);
     der.end();
     der.startSequence();
     der.addOid(kOidData);
     der.startSequence();
-    der.addOid(oid);
-    der.addOctetString(iv);
+    der.addOid(m_oid);
+    der.addOctetString(m_iv);
     der.end();
-    der.addReserved(DerClass::Context, 0, encryptedSize);
-    der.end();
-    der.end();
+    der.addReserved(DerClass::Context, 0, static_cast<std::size_t>(encryptedContentSize(plainSize)));
     der.end();
     der.end();
-    std::size_t contentOffset = 0;
-    Bytes message;
-    if (!der.finish(message, &contentOffset)) {
+    der.end();
+    der.end();
+    if (!der.finishHead(head)) {
         log.error(der.error());
         log.error("Cannot build the enveloped-data message");
         return false;
     }
+    return true;
+}
+
+struct ContentCipher::Context
+{
+    CipherCtxPtr ctx{EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free};
+};
+
+ContentCipher::ContentCipher() : m_context(new Context) {}
+
+ContentCipher::~ContentCipher() = default;
+
+bool ContentCipher::start(const EnvelopeKeys &keys, CallLog &log)
+{
+    const EVP_CIPHER *cipher = aesCbc(keys.key().size());
+    // OpenSSL's default padding is the one CMS prescribes: 1 to 16 bytes of the pad length.
+    if (!cipher || !m_context->ctx
+        || EVP_EncryptInit_ex(m_context->ctx.get(), cipher, nullptr, keys.key().data(), keys.iv().data()) != 1) {
+        log.error("The content cipher cannot be set up");
+        return false;
+    }
+    return true;
+}
+
+bool ContentCipher::update(const std::uint8_t *input, std::size_t size, std::uint8_t *output, std::size_t &produced,
+                           CallLog &log)
+{
+    produced = 0;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t chunk = size - done < kContentChunk ? size - done : kContentChunk;
+        int n = 0;
+        if (EVP_EncryptUpdate(m_context->ctx.get(), output + produced, &n, input + done, static_cast<int>(chunk)) != 1) {
+            log.error("The content cipher failed");
+            return false;
+        }
+        produced += static_cast<std::size_t>(n);
+        done += chunk;
+    }
+    return true;
+}
+
+bool ContentCipher::finish(std::uint8_t *output, std::size_t &produced, CallLog &log)
+{
+    int n = 0;
+    if (EVP_EncryptFinal_ex(m_context->ctx.get(), output, &n) != 1) {
+        log.error("The content cipher failed");
+        return false;
+    }
+    produced = static_cast<std::size_t>(n);
+    return true;
+}
+
+bool buildEnvelopedData(const std::uint8_t *input, std::size_t size, const EnvelopeSettings &settings,
+                        const RecipientList &recipients, Bytes &output, CallLog &log)
+{
+    CallLog::Scope scope(log, "buildEnvelopedData");
+    EnvelopeKeys keys;
+    Bytes message;
+    if (!keys.make(settings, recipients, log) || !keys.messageHead(size, message, log))
+        return false;
     // The ciphertext goes straight into its place in the message: no second copy of the data.
-    if (!encryptContent(input, size, aesCbc(keyBytes), key.bytes, iv, message.data() + contentOffset,
-                        encryptedSize, log)) {
+    const std::size_t encryptedSize = static_cast<std::size_t>(encryptedContentSize(size));
+    const std::size_t contentOffset = message.size();
+    checkAllocation(contentOffset + encryptedSize);
+    message.resize(contentOffset + encryptedSize);
+    CallLog::Scope contentScope(log, "encryptContent");
+    ContentCipher cipher;
+    std::size_t written = 0, last = 0;
+    if (!cipher.start(keys, log) || !cipher.update(input, size, message.data() + contentOffset, written, log)
+        || !cipher.finish(message.data() + contentOffset + written, last, log)) {
         log.error("Content encryption failed");
         return false;
     }
+    log.value("encryptedContentSize", std::to_string(written + last));
+    if (written + last != encryptedSize) {
+        log.error("The ciphertext size differs from the padded size");
+        return false;
+    }
     output = std::move(message);
+    return true;
+}
+
+bool streamEnvelopedData(std::uint64_t size, const ContentReader &read, const MessageWriter &write,
+                         const EnvelopeSettings &settings, const RecipientList &recipients, CallLog &log)
+{
+    CallLog::Scope scope(log, "streamEnvelopedData");
+    log.value("contentSize", std::to_string(size));
+    EnvelopeKeys keys;
+    Bytes head;
+    if (!keys.make(settings, recipients, log) || !keys.messageHead(size, head, log))
+        return false;
+    if (!write(head.data(), head.size())) {
+        log.error("Writing the message failed");
+        return false;
+    }
+    ContentCipher cipher;
+    if (!cipher.start(keys, log))
+        return false;
+    checkAllocation(2 * kStreamChunk + 16);
+    Bytes plain(kStreamChunk);
+    Bytes encrypted(kStreamChunk + 16);
+    std::uint64_t done = 0, written = 0;
+    bool ok = true;
+    while (ok && done < size) {
+        const std::size_t want = size - done < kStreamChunk ? static_cast<std::size_t>(size - done) : kStreamChunk;
+        const std::int64_t got = read(plain.data(), want);
+        if (got < 0) {
+            log.error("Reading the content failed");
+            ok = false;
+        } else if (got == 0) {
+            log.value("contentRead", std::to_string(done));
+            log.error("The content ended before its announced size");
+            ok = false;
+        } else {
+            std::size_t produced = 0;
+            ok = cipher.update(plain.data(), static_cast<std::size_t>(got), encrypted.data(), produced, log);
+            if (ok && produced > 0 && !write(encrypted.data(), produced)) {
+                log.error("Writing the message failed");
+                ok = false;
+            }
+            done += static_cast<std::uint64_t>(got);
+            written += produced;
+        }
+    }
+    OPENSSL_cleanse(plain.data(), plain.size());
+    if (!ok)
+        return false;
+    // The input has to end where its size said: content that goes on would be cut silently.
+    std::uint8_t probe = 0;
+    const std::int64_t more = read(&probe, 1);
+    if (more != 0) {
+        log.error(more < 0 ? "Reading the content failed" : "The content goes on past its announced size");
+        return false;
+    }
+    std::size_t last = 0;
+    if (!cipher.finish(encrypted.data(), last, log))
+        return false;
+    if (!write(encrypted.data(), last)) {
+        log.error("Writing the message failed");
+        return false;
+    }
+    written += last;
+    log.value("encryptedContentSize", std::to_string(written));
+    if (written != encryptedContentSize(size)) {
+        log.error("The ciphertext size differs from the padded size");
+        return false;
+    }
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include "crypto/encryptor.h"
 
 #include <QByteArray>
+#include <QFileDevice>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +35,9 @@ QStringList certificateNames(const CertificateList &certificates);
 
 enum class ExportOutcome { Written, NothingToWrite, Failed };
 
+// The first certificate whose subject name equals `certificateName` exactly, or null.
+const Certificate *findCertificate(const CertificateList &certificates, const QString &certificateName);
+
 // Encrypts `data` for the first certificate whose subject name equals `certificateName`
 // exactly and writes the DER message to `fileName`. Empty data: nothing, silently.
 ExportOutcome encryptDataFile(OperatorInterface &op, Encryptor &encryptor, const CertificateList &certificates,
@@ -41,6 +46,17 @@ ExportOutcome encryptDataFile(OperatorInterface &op, Encryptor &encryptor, const
 // The same for a certificate already chosen.
 ExportOutcome encryptDataFileFor(OperatorInterface &op, Encryptor &encryptor, const Certificate &certificate,
                                  const QByteArray &data, const QString &fileName);
+
+// Encrypts `size` bytes of the open `input` (named `inputName` in messages) into `fileName`,
+// streamed in pieces: memory stays bounded whatever the size. A read error, input that ends
+// early or goes on, or a write error fails the export, and no output file is left.
+ExportOutcome encryptDeviceFor(OperatorInterface &op, Encryptor &encryptor, const Certificate &certificate,
+                               QIODevice &input, qint64 size, const QString &inputName, const QString &fileName);
+
+// Encrypts an open file. One of unknown size (a pipe, a terminal, a file that tells size 0)
+// is first copied to an unlinked temporary file beside the output, so it is never cut.
+ExportOutcome encryptFileFor(OperatorInterface &op, Encryptor &encryptor, const Certificate &certificate,
+                             QFileDevice &input, const QString &fileName);
 
 // Writes `data` as text (line feeds become the platform's line end). False, after telling the
 // operator, when the file cannot be written.
