@@ -37,6 +37,7 @@
 #include "delaymsgdlg.h"
 #include "messageboxoperator.h"
 #include "savedata.h"
+#include "speedchart.h"
 
 namespace {
 
@@ -334,6 +335,13 @@ void Vantrix::setupUi()
     ui.horizontalLayout_4->addLayout(ui.horizontalLayout_3);
     ui.verticalLayout_4->addLayout(ui.horizontalLayout_4);
     ui.tabWidgetData->addTab(ui.tabVantrix, QString());
+
+    // The chart tab: the rows of either list.
+    ui.speedChart = new velomark::SpeedChartPanel([this](velomark::ChartRows kind) {
+        return listRows(kind == velomark::ChartRows::Log ? ui.treeWidgetLoggedData : ui.treeWidgetLiveData);
+    });
+    ui.speedChart->setObjectName(QStringLiteral("tabSpeedChart"));
+    ui.tabWidgetData->addTab(ui.speedChart, QString());
     ui.horizontalLayout_5->addWidget(ui.tabWidgetData);
 
     // The right column: lidar list and the big buttons.
@@ -414,7 +422,57 @@ void Vantrix::setupUi()
     connect(ui.pushButtonLoadData, &QPushButton::clicked, this, &Vantrix::OnBtnLoadDataClicked);
     connect(ui.listWidgetLidars, &QListWidget::currentRowChanged, this,
             &Vantrix::OnListWidgetLidarsCurrentRowChanhed);
+    connectSpeedChart();
     QMetaObject::connectSlotsByName(this);
+}
+
+QVector<QStringList> Vantrix::listRows(const QTreeWidget *list)
+{
+    QVector<QStringList> rows;
+    const int count = list->topLevelItemCount();
+    const int columns = list->columnCount();
+    rows.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QTreeWidgetItem *item = list->topLevelItem(i);
+        QStringList row;
+        row.reserve(columns);
+        for (int column = 0; column < columns; ++column)
+            row.append(item->text(column));
+        rows.append(row);
+    }
+    return rows;
+}
+
+void Vantrix::connectSpeedChart()
+{
+    // The chart follows its list: filled, cleared, or a live row added at the end.
+    for (QTreeWidget *list : {ui.treeWidgetLoggedData, ui.treeWidgetLiveData}) {
+        const velomark::ChartRows kind =
+            list == ui.treeWidgetLoggedData ? velomark::ChartRows::Log : velomark::ChartRows::Live;
+        QAbstractItemModel *model = list->model();
+        connect(model, &QAbstractItemModel::modelReset, this, [this, kind] { ui.speedChart->listChanged(kind); });
+        connect(model, &QAbstractItemModel::rowsRemoved, this, [this, kind] { ui.speedChart->listChanged(kind); });
+        connect(model, &QAbstractItemModel::rowsInserted, this,
+                [this, kind, list](const QModelIndex &, int first, int last) {
+                    const bool atEnd = last == list->topLevelItemCount() - 1;
+                    if (kind != velomark::ChartRows::Live || first != last || !atEnd) {
+                        ui.speedChart->listChanged(kind);
+                        return;
+                    }
+                    const QTreeWidgetItem *item = list->topLevelItem(first);
+                    QStringList row;
+                    for (int column = 0; column < list->columnCount(); ++column)
+                        row.append(item->text(column));
+                    ui.speedChart->liveRowAdded(row);
+                });
+    }
+    connect(ui.speedChart, &velomark::SpeedChartPanel::rowClicked, this, [this](velomark::ChartRows kind, int row) {
+        QTreeWidget *list = kind == velomark::ChartRows::Log ? ui.treeWidgetLoggedData : ui.treeWidgetLiveData;
+        if (QTreeWidgetItem *item = list->topLevelItem(row)) {
+            list->setCurrentItem(item);
+            list->scrollToItem(item);
+        }
+    });
 }
 
 void Vantrix::retranslateUi()
@@ -434,6 +492,8 @@ void Vantrix::retranslateUi()
     ui.pushButtonStart->setText(QCoreApplication::translate("VantrixClass", "Start"));
     ui.tabWidgetData->setTabText(ui.tabWidgetData->indexOf(ui.tabVantrix),
                                  QCoreApplication::translate("VantrixClass", "Laser Live Data"));
+    ui.tabWidgetData->setTabText(ui.tabWidgetData->indexOf(ui.speedChart),
+                                 QCoreApplication::translate("VantrixClass", "Speed Chart"));
     ui.labelLaser->setText(QCoreApplication::translate("VantrixClass", "Lidar Selection"));
     ui.pushButtonRefresh->setText(QCoreApplication::translate("VantrixClass", "Refresh Lidars"));
     ui.pushButtonClear->setText(QCoreApplication::translate("VantrixClass", "Clear Display"));
@@ -679,17 +739,7 @@ void Vantrix::PrepareDataFile()
 
 void Vantrix::OnBtnSaveLogClicked()
 {
-    QVector<velomark::LogRow> rows;
-    const int count = ui.treeWidgetLoggedData->topLevelItemCount();
-    rows.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const QTreeWidgetItem *item = ui.treeWidgetLoggedData->topLevelItem(i);
-        velomark::LogRow row;
-        row.reserve(velomark::LogColumnCount);
-        for (int column = 0; column < velomark::LogColumnCount; ++column)
-            row.append(item->text(column));
-        rows.append(row);
-    }
+    const QVector<velomark::LogRow> rows = listRows(ui.treeWidgetLoggedData);
     if (velomark::saveLogRows(rows, ui.lineEditDataFile->text(), *op, &logText) == velomark::LogSaveOutcome::Saved)
         OfferEncryptedExport();
 }

@@ -1,0 +1,281 @@
+#include "speedchart.h"
+
+#include <QCategoryAxis>
+#include <QCursor>
+#include <QFileInfo>
+#include <QGraphicsScene>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPainter>
+#include <QRadioButton>
+#include <QSaveFile>
+#include <QScatterSeries>
+#include <QSpinBox>
+#include <QSvgGenerator>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <cmath>
+
+using namespace QtCharts;
+
+namespace velomark {
+
+namespace {
+
+QScatterSeries *scatter(const QString &name, const QColor &color)
+{
+    auto *series = new QScatterSeries;
+    series->setName(name);
+    series->setColor(color);
+    series->setBorderColor(color.darker(130));
+    series->setMarkerSize(7);
+    series->setUseOpenGL(false);
+    return series;
+}
+
+}  // namespace
+
+SpeedChart::SpeedChart(QGraphicsItem *parent)
+    : QChart(parent),
+      m_approaching(scatter(QStringLiteral("Approaching"), QColor(0x1f, 0x77, 0xb4))),
+      m_receding(scatter(QStringLiteral("Receding"), QColor(0xff, 0x7f, 0x0e))),
+      m_limitLine(new QLineSeries),
+      m_timeAxis(new QCategoryAxis),
+      m_speedAxis(new QValueAxis)
+{
+    setAnimationOptions(QChart::NoAnimation);
+    QPen limitPen(QColor(0xd6, 0x27, 0x28));
+    limitPen.setWidth(2);
+    limitPen.setStyle(Qt::DashLine);
+    m_limitLine->setPen(limitPen);
+    addSeries(m_approaching);
+    addSeries(m_receding);
+    addSeries(m_limitLine);
+    m_timeAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    m_timeAxis->setTitleText(QStringLiteral("Lidar time"));
+    m_speedAxis->setLabelFormat(QStringLiteral("%.0f"));
+    addAxis(m_timeAxis, Qt::AlignBottom);
+    addAxis(m_speedAxis, Qt::AlignLeft);
+    for (QXYSeries *series : {static_cast<QXYSeries *>(m_approaching), static_cast<QXYSeries *>(m_receding),
+                              static_cast<QXYSeries *>(m_limitLine)}) {
+        series->attachAxis(m_timeAxis);
+        series->attachAxis(m_speedAxis);
+    }
+    legend()->setAlignment(Qt::AlignBottom);
+}
+
+void SpeedChart::draw(const SpeedSeries &series)
+{
+    m_approaching->replace(series.thinned(series.approaching(), kDisplayColumns).points);
+    m_receding->replace(series.thinned(series.receding(), kDisplayColumns).points);
+    drawFrame(series);
+}
+
+void SpeedChart::drawAdded(const SpeedSeries &series, const QPointF *point, bool receding)
+{
+    if (point)
+        (receding ? m_receding : m_approaching)->append(*point);
+    drawFrame(series);
+}
+
+void SpeedChart::drawFrame(const SpeedSeries &series)
+{
+    setTitle(series.title());
+    m_limitLine->setName(QStringLiteral("Limit %1 %2").arg(series.limit()).arg(series.unit()));
+
+    // A minute either side keeps the first and last points off the frame.
+    double first = series.firstTime();
+    double last = series.lastTime();
+    if (series.measurements() == 0) {
+        first = 0;
+        last = 3600 * 1000.0;
+    }
+    const double margin = qMax((last - first) * 0.03, 60 * 1000.0);
+    first -= margin;
+    last += margin;
+    m_limitLine->replace(QVector<QPointF>{QPointF(first, series.limit()), QPointF(last, series.limit())});
+
+    for (const QString &label : m_timeAxis->categoriesLabels())
+        m_timeAxis->remove(label);
+    m_timeAxis->setStartValue(first);
+    if (series.measurements() > 0) {
+        for (const TimeTick &tick : timeTicks(first, last))
+            m_timeAxis->append(tick.text, tick.at);
+    }
+    m_timeAxis->setRange(first, last);
+
+    const double top = std::ceil(qMax(series.topSpeed(), double(series.limit())) * 1.1 / 10) * 10;
+    m_speedAxis->setRange(0, qMax(top, 10.0));
+    m_speedAxis->setTickCount(qMin(11, int(qMax(top, 10.0) / 10) + 1));
+    m_speedAxis->setTitleText(QStringLiteral("Speed (%1)").arg(series.unit()));
+}
+
+bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error)
+{
+    auto *chart = new SpeedChart;
+    QGraphicsScene scene;
+    scene.addItem(chart);  // the scene deletes the chart
+    chart->setGeometry(QRectF(QPointF(0, 0), size));
+    chart->draw(series);
+    const QRectF area(QPointF(0, 0), size);
+    scene.setSceneRect(area);
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    const bool svg = QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0;
+    if (svg) {
+        QSvgGenerator generator;
+        generator.setOutputDevice(&file);
+        generator.setSize(size);
+        generator.setViewBox(area);
+        generator.setTitle(series.title());
+        QPainter painter(&generator);
+        scene.render(&painter, area, area);
+    } else {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        scene.render(&painter, area, area);
+        painter.end();
+        if (!image.save(&file, "PNG")) {
+            *error = QStringLiteral("the image could not be encoded");
+            file.cancelWriting();
+            return false;
+        }
+    }
+    if (file.error() != QFileDevice::NoError || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> rowsOf, QWidget *parent)
+    : QWidget(parent),
+      m_rowsOf(std::move(rowsOf)),
+      m_series(ChartRows::Log, 50),
+      m_logChoice(new QRadioButton(QStringLiteral("Laser Data Log"), this)),
+      m_liveChoice(new QRadioButton(QStringLiteral("Laser Live Data"), this)),
+      m_limit(new QSpinBox(this)),
+      m_chart(new SpeedChart),
+      m_view(new QChartView(m_chart, this))
+{
+    m_logChoice->setObjectName(QStringLiteral("radioButtonChartLog"));
+    m_liveChoice->setObjectName(QStringLiteral("radioButtonChartLive"));
+    m_limit->setObjectName(QStringLiteral("spinBoxLimit"));
+    m_view->setObjectName(QStringLiteral("chartViewSpeed"));
+    m_logChoice->setChecked(true);
+    m_limit->setRange(0, 999);
+    m_limit->setValue(m_series.limit());
+    m_view->setRenderHint(QPainter::Antialiasing);
+
+    auto *limitLabel = new QLabel(QStringLiteral("Limit"), this);
+    limitLabel->setBuddy(m_limit);
+    auto *bar = new QHBoxLayout;
+    bar->setContentsMargins(3, 3, 3, 0);
+    bar->addWidget(m_logChoice);
+    bar->addWidget(m_liveChoice);
+    bar->addStretch();
+    bar->addWidget(limitLabel);
+    bar->addWidget(m_limit);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(bar);
+    layout->addWidget(m_view);
+
+    connect(m_liveChoice, &QRadioButton::toggled, this,
+            [this](bool live) { showRows(live ? ChartRows::Live : ChartRows::Log); });
+    connect(m_limit, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int limit) {
+        m_series.setLimit(limit);
+        m_chart->draw(m_series);
+    });
+    for (QScatterSeries *points : {m_chart->approaching(), m_chart->receding()}) {
+        connect(points, &QScatterSeries::hovered, this, &SpeedChartPanel::pointHovered);
+        connect(points, &QScatterSeries::clicked, this, &SpeedChartPanel::pointClicked);
+    }
+}
+
+void SpeedChartPanel::showRows(ChartRows kind)
+{
+    QSignalBlocker blocker(m_liveChoice);
+    (kind == ChartRows::Live ? m_liveChoice : m_logChoice)->setChecked(true);
+    m_series = SpeedSeries(kind, m_limit->value());
+    m_stale = true;
+    redraw();
+}
+
+void SpeedChartPanel::listChanged(ChartRows kind)
+{
+    if (kind != m_series.kind())
+        return;
+    m_stale = true;
+    if (isVisible())
+        redraw();
+}
+
+void SpeedChartPanel::liveRowAdded(const QStringList &row)
+{
+    if (m_series.kind() != ChartRows::Live || m_stale)
+        return;
+    if (!isVisible()) {
+        m_stale = true;
+        return;
+    }
+    m_rows.append(row);
+    if (!m_series.addRow(row)) {
+        m_chart->draw(m_series);
+        return;
+    }
+    // The newest row is the last point of one direction, or was left out.
+    const int newest = m_rows.size() - 1;
+    const SpeedPoints &approaching = m_series.approaching();
+    const SpeedPoints &receding = m_series.receding();
+    if (!receding.rows.isEmpty() && receding.rows.constLast() == newest)
+        m_chart->drawAdded(m_series, &receding.points.constLast(), true);
+    else if (!approaching.rows.isEmpty() && approaching.rows.constLast() == newest)
+        m_chart->drawAdded(m_series, &approaching.points.constLast(), false);
+    else
+        m_chart->drawAdded(m_series, nullptr, false);
+}
+
+void SpeedChartPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_stale)
+        redraw();
+}
+
+void SpeedChartPanel::redraw()
+{
+    m_rows = m_rowsOf(m_series.kind());
+    m_series.setRows(m_rows);
+    m_chart->draw(m_series);
+    m_stale = false;
+}
+
+void SpeedChartPanel::pointHovered(const QPointF &point, bool entered)
+{
+    const int row = entered ? m_series.rowAt(point) : -1;
+    m_hoverText = row >= 0 && row < m_rows.size() ? m_rows.at(row).join(QStringLiteral("  ")).simplified() : QString();
+    if (m_hoverText.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(QCursor::pos(), m_hoverText, m_view);
+}
+
+void SpeedChartPanel::pointClicked(const QPointF &point)
+{
+    const int row = m_series.rowAt(point);
+    if (row >= 0)
+        emit rowClicked(m_series.kind(), row);
+}
+
+}  // namespace velomark
