@@ -1,6 +1,7 @@
 #include "speedchart.h"
 
 #include <QCategoryAxis>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QFileInfo>
 #include <QGraphicsScene>
@@ -102,15 +103,25 @@ void SpeedChart::drawFrame(const SpeedSeries &series)
     for (const QString &label : m_timeAxis->categoriesLabels())
         m_timeAxis->remove(label);
     m_timeAxis->setStartValue(first);
+    // About one tick per 120 pixels, so that no label is cut.
+    const int maxTicks = qBound(2, int(plotArea().width() > 0 ? plotArea().width() : size().width()) / 120, 8);
     if (series.measurements() > 0) {
-        for (const TimeTick &tick : timeTicks(first, last))
+        for (const TimeTick &tick : timeTicks(first, last, maxTicks))
             m_timeAxis->append(tick.text, tick.at);
     }
     m_timeAxis->setRange(first, last);
 
-    const double top = std::ceil(qMax(series.topSpeed(), double(series.limit())) * 1.1 / 10) * 10;
-    m_speedAxis->setRange(0, qMax(top, 10.0));
-    m_speedAxis->setTickCount(qMin(11, int(qMax(top, 10.0) / 10) + 1));
+    // Round steps of speed, at most ten of them, with room above the fastest point.
+    const double wanted = qMax(qMax(series.topSpeed(), double(series.limit())) * 1.1, 10.0);
+    double step = 10;
+    for (const double candidate : {10.0, 20.0, 25.0, 50.0, 100.0, 200.0, 500.0}) {
+        step = candidate;
+        if (std::ceil(wanted / step) <= 10)
+            break;
+    }
+    const int steps = int(std::ceil(wanted / step));
+    m_speedAxis->setRange(0, steps * step);
+    m_speedAxis->setTickCount(steps + 1);
     m_speedAxis->setTitleText(QStringLiteral("Speed (%1)").arg(series.unit()));
 }
 
@@ -121,6 +132,8 @@ bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QStrin
     scene.addItem(chart);  // the scene deletes the chart
     chart->setGeometry(QRectF(QPointF(0, 0), size));
     chart->draw(series);
+    // The legend and the axis titles are laid out by posted events.
+    QCoreApplication::sendPostedEvents();
     const QRectF area(QPointF(0, 0), size);
     scene.setSceneRect(area);
 

@@ -37,13 +37,16 @@ bool readSpeed(const QString &text, int *speed, bool *metric)
     return ok && *speed >= 0;
 }
 
-QString dateTimeText(const QDateTime &when, bool withDate, bool withTime, bool withSeconds)
+// A tick's text: "hh:mm:ss", "hh:mm", "MM-dd hh:mm" or "yyyy-MM-dd" (a step of days).
+QString tickText(const QDateTime &when, bool withDate, bool withTime, bool withSeconds)
 {
     QString text;
     if (withDate) {
         const QDate date = when.date();
-        appendDigits(&text, date.year(), 4);
-        text += QLatin1Char('-');
+        if (!withTime) {
+            appendDigits(&text, date.year(), 4);
+            text += QLatin1Char('-');
+        }
         appendDigits(&text, date.month(), 2);
         text += QLatin1Char('-');
         appendDigits(&text, date.day(), 2);
@@ -219,7 +222,7 @@ QVector<TimeTick> timeTicks(double first, double last, int maxTicks)
     QVector<TimeTick> ticks;
     for (; at <= to; at += step) {
         const QDateTime when = QDateTime::fromMSecsSinceEpoch(at, Qt::UTC);
-        ticks.append({double(at), dateTimeText(when, !sameDay, step < kDay, step < kMinute)});
+        ticks.append({double(at), tickText(when, !sameDay, step < kDay, step < kMinute)});
     }
     return ticks;
 }

@@ -98,8 +98,9 @@ private:
 };
 
 // Ticks of the time axis from `first` to `last` (milliseconds of the lidar's wall clock): at
-// most about `maxTicks` round steps (seconds to days), labelled "hh:mm:ss", "hh:mm" or
-// "yyyy-MM-dd hh:mm" as the span needs, in ASCII digits whatever the locale.
+// most about `maxTicks` round steps (seconds to days), labelled "hh:mm:ss", "hh:mm",
+// "MM-dd hh:mm" (a span over midnight) or "yyyy-MM-dd" (steps of days) as the span needs, in
+// ASCII digits whatever the locale.
 QVector<TimeTick> timeTicks(double first, double last, int maxTicks = 8);
 
 }  // namespace velomark
