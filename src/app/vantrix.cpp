@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSpacerItem>
 #include <QTabWidget>
@@ -42,6 +43,11 @@
 namespace {
 
 const char kIconPrefix[] = ":/Vantrix/Icons/";
+
+// The size the window opens with when the screen has room for it.
+constexpr QSize kInitialSize(1000, 672);
+// What the window's frame (title bar, borders) takes of the screen's available area.
+constexpr QSize kFrameAllowance(16, 40);
 
 // Rows beyond the visible ones that the live list's header measures when it sizes its columns.
 constexpr int kLiveHeaderPrecisionRows = 32;
@@ -134,6 +140,23 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
     velomark::configureExportEncryptor(encryptor);
 
     UpdateControls();
+    fitTextsAndScreen();
+}
+
+void Vantrix::fitTextsAndScreen()
+{
+    // Widths given in the form are minimums: a button, label or date whose text needs more in
+    // the font in use gets that, so that the layout never cuts a text.
+    for (QWidget *widget : findChildren<QWidget *>()) {
+        if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLabel *>(widget)
+            || qobject_cast<QDateEdit *>(widget))
+            widget->setMinimumWidth(qMax(widget->minimumWidth(), widget->sizeHint().width()));
+    }
+    const QScreen *const shownOn = screen();
+    if (!shownOn)
+        return;
+    const QSize room = shownOn->availableGeometry().size() - kFrameAllowance;
+    resize(kInitialSize.boundedTo(room).expandedTo(minimumSizeHint()));
 }
 
 Vantrix::~Vantrix()
@@ -149,8 +172,9 @@ void Vantrix::setupUi()
 {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("VantrixClass"));
-    resize(1000, 672);
-    setMinimumSize(800, 600);
+    // The minimum size is the layout's, taken from the texts in the font in use; the initial
+    // size is bounded by the screen (fitToScreen).
+    resize(kInitialSize);
     setWindowIcon(formIcon("vantrix.ico"));
 
     QFont plainFont;
@@ -177,7 +201,8 @@ void Vantrix::setupUi()
     ui.treeWidgetLoggedData->setObjectName(QStringLiteral("treeWidgetLoggedData"));
     ui.treeWidgetLoggedData->setColumnCount(8);
     ui.treeWidgetLoggedData->setMinimumWidth(609);
-    ui.treeWidgetLoggedData->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A font wider than the form's leaves the last columns (the serial number) to be scrolled to.
+    ui.treeWidgetLoggedData->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ui.treeWidgetLoggedData->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui.treeWidgetLoggedData->setRootIsDecorated(false);
     ui.treeWidgetLoggedData->setUniformRowHeights(true);
@@ -205,14 +230,12 @@ void Vantrix::setupUi()
 
     ui.labelStartDate = new QLabel(ui.tabDataRetrieval);
     ui.labelStartDate->setObjectName(QStringLiteral("labelStartDate"));
-    ui.labelStartDate->setMaximumWidth(61);
     ui.labelStartDate->setFont(plainFont);
     ui.horizontalLayout_21->addWidget(ui.labelStartDate);
 
     ui.dateEditStart = new QDateEdit(ui.tabDataRetrieval);
     ui.dateEditStart->setObjectName(QStringLiteral("dateEditStart"));
     ui.dateEditStart->setMinimumWidth(101);
-    ui.dateEditStart->setMaximumSize(101, 101);
     ui.dateEditStart->setFont(plainFont);
     ui.dateEditStart->setDateTime(QDateTime(QDate(2015, 10, 15), QTime(0, 0)));
     ui.dateEditStart->setCalendarPopup(true);
@@ -225,14 +248,12 @@ void Vantrix::setupUi()
 
     ui.labelEndDate = new QLabel(ui.tabDataRetrieval);
     ui.labelEndDate->setObjectName(QStringLiteral("labelEndDate"));
-    ui.labelEndDate->setMaximumWidth(61);
     ui.labelEndDate->setFont(plainFont);
     ui.horizontalLayout_22->addWidget(ui.labelEndDate);
 
     ui.dateEditEnd = new QDateEdit(ui.tabDataRetrieval);
     ui.dateEditEnd->setObjectName(QStringLiteral("dateEditEnd"));
     ui.dateEditEnd->setMinimumWidth(101);
-    ui.dateEditEnd->setMaximumWidth(101);
     ui.dateEditEnd->setFont(plainFont);
     ui.dateEditEnd->setDateTime(QDateTime(QDate(2015, 10, 15), QTime(0, 0)));
     ui.dateEditEnd->setCalendarPopup(true);
@@ -280,7 +301,7 @@ void Vantrix::setupUi()
     ui.treeWidgetLiveData = new QTreeWidget(ui.tabVantrix);
     ui.treeWidgetLiveData->setObjectName(QStringLiteral("treeWidgetLiveData"));
     ui.treeWidgetLiveData->setColumnCount(7);
-    ui.treeWidgetLiveData->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui.treeWidgetLiveData->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ui.treeWidgetLiveData->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui.treeWidgetLiveData->setDropIndicatorShown(false);
     ui.treeWidgetLiveData->setTextElideMode(Qt::ElideNone);
@@ -360,7 +381,8 @@ void Vantrix::setupUi()
 
     ui.listWidgetLidars = new QListWidget(this);
     ui.listWidgetLidars->setObjectName(QStringLiteral("listWidgetLidars"));
-    ui.listWidgetLidars->setMinimumSize(141, 405);
+    // The list takes the height the buttons leave; a small screen shortens it.
+    ui.listWidgetLidars->setMinimumSize(141, 120);
     ui.listWidgetLidars->setMaximumWidth(201);
     ui.listWidgetLidars->setFont(pointFont(16));
     ui.listWidgetLidars->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -369,8 +391,7 @@ void Vantrix::setupUi()
     ui.listWidgetLidars->setTextElideMode(Qt::ElideNone);
     ui.listWidgetLidars->setSpacing(1);
     ui.verticalLayout_3->addWidget(ui.listWidgetLidars);
-    ui.verticalLayout_6->addLayout(ui.verticalLayout_3);
-    ui.verticalLayout_6->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    ui.verticalLayout_6->addLayout(ui.verticalLayout_3, 1);
 
     ui.verticalLayout_2 = new QVBoxLayout();
     ui.verticalLayout_2->setSpacing(6);
@@ -670,8 +691,12 @@ void Vantrix::OnBtnClearClicked()
     const int tab = ui.tabWidgetData->currentIndex();
     if (tab == ui.tabWidgetData->indexOf(ui.tabDataRetrieval)) {
         if (ui.treeWidgetLoggedData->topLevelItemCount() > 0
-            && op->ask(velomark::applicationTitle(), QStringLiteral("Do you want to clear the logged data ?")))
+            && op->ask(velomark::applicationTitle(), QStringLiteral("Do you want to clear the logged data ?"))) {
             ui.treeWidgetLoggedData->clear();
+            // An empty list has nothing to save and no record count.
+            setWindowTitle(velomark::titleWithoutRecordCount(windowTitle()));
+            UpdateControls();
+        }
     } else if (tab == ui.tabWidgetData->indexOf(ui.tabVantrix)) {
         if (ui.treeWidgetLiveData->topLevelItemCount() > 0
             && op->ask(messageTitle, QStringLiteral("Do you want to clear the display content ?")))

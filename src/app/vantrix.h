@@ -178,6 +178,9 @@ private:
     void setupUi();
     void retranslateUi();
     void connectSpeedChart();
+    // Minimum widths from the texts; the initial size bounded by the available area of the
+    // screen the window opens on.
+    void fitTextsAndScreen();
     // The texts of every row of a list, in list order.
     static QVector<QStringList> listRows(const QTreeWidget *list);
     void LoadCertificates();
