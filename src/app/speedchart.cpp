@@ -5,6 +5,10 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QGraphicsScene>
+#include <QGraphicsSceneHoverEvent>
+#include <QGraphicsSceneMouseEvent>
+#include <QPaintEngine>
+#include <QPixmap>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -27,18 +31,139 @@ namespace velomark {
 
 namespace {
 
+// How near the pointer must come to a point's centre to hover or click it, in pixels.
+constexpr double kReach = 6;
+
 QScatterSeries *scatter(const QString &name, const QColor &color)
 {
     auto *series = new QScatterSeries;
     series->setName(name);
     series->setColor(color);
     series->setBorderColor(color.darker(130));
-    series->setMarkerSize(7);
-    series->setUseOpenGL(false);
+    series->setMarkerSize(SpeedChart::kMarkerSize);
     return series;
 }
 
+// One marker, painted once and then copied to every point.
+QPixmap marker(const QColor &color)
+{
+    const int side = SpeedChart::kMarkerSize + 2;
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(color.darker(130), 1));
+    painter.setBrush(color);
+    painter.drawEllipse(QPointF(side / 2.0, side / 2.0), SpeedChart::kMarkerSize / 2.0, SpeedChart::kMarkerSize / 2.0);
+    return pixmap;
+}
+
 }  // namespace
+
+SpeedPointsItem::SpeedPointsItem(SpeedChart *chart) : QGraphicsObject(chart), m_chart(chart)
+{
+    setAcceptHoverEvents(true);
+    setZValue(10);
+    connect(chart, &QChart::plotAreaChanged, this, [this] { prepareGeometryChange(); });
+}
+
+void SpeedPointsItem::setSeries(const SpeedSeries *series)
+{
+    m_series = series;
+    update();
+}
+
+QRectF SpeedPointsItem::boundingRect() const
+{
+    const double half = SpeedChart::kMarkerSize;
+    return m_chart->plotArea().adjusted(-half, -half, half, half);
+}
+
+void SpeedPointsItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
+{
+    if (!m_series)
+        return;
+    const QRectF area = m_chart->plotArea();
+    const int width = qMax(1, int(area.width()) + 1);
+    const int height = qMax(1, int(area.height()) + 1);
+    // Vector output gets every point as a circle; pixels get a copy of one marker per pixel
+    // that holds a point (what more points there would not show).
+    const bool vector = painter->paintEngine() && painter->paintEngine()->type() == QPaintEngine::SVG;
+    painter->save();
+    painter->setClipRect(boundingRect());
+    painter->setRenderHint(QPainter::Antialiasing);
+    for (const bool receding : {false, true}) {
+        const QColor color = (receding ? m_chart->receding() : m_chart->approaching())->color();
+        const SpeedPoints &points = receding ? m_series->receding() : m_series->approaching();
+        const QPixmap stamp = marker(color);
+        const QPointF offset(stamp.width() / 2.0, stamp.height() / 2.0);
+        painter->setPen(QPen(color.darker(130), 1));
+        painter->setBrush(color);
+        QVector<bool> taken(vector ? 0 : width * height);
+        for (const QPointF &value : points.points) {
+            const QPointF at = m_chart->position(value);
+            if (!area.contains(at))
+                continue;
+            if (vector) {
+                painter->drawEllipse(at, SpeedChart::kMarkerSize / 2.0, SpeedChart::kMarkerSize / 2.0);
+                continue;
+            }
+            const int cell = qBound(0, int(at.y() - area.top()), height - 1) * width
+                             + qBound(0, int(at.x() - area.left()), width - 1);
+            if (taken[cell])
+                continue;
+            taken[cell] = true;
+            painter->drawPixmap(at - offset, stamp);
+        }
+    }
+    painter->restore();
+}
+
+int SpeedPointsItem::rowNear(const QPointF &position) const
+{
+    if (!m_series)
+        return -1;
+    int row = -1;
+    double nearest = kReach * kReach;
+    for (const SpeedPoints *points : {&m_series->approaching(), &m_series->receding()}) {
+        for (int i = 0; i < points->points.size(); ++i) {
+            const QPointF apart = m_chart->position(points->points.at(i)) - position;
+            const double distance = QPointF::dotProduct(apart, apart);
+            if (distance <= nearest) {
+                nearest = distance;
+                row = points->rows.at(i);
+            }
+        }
+    }
+    return row;
+}
+
+void SpeedPointsItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
+{
+    const int row = rowNear(event->pos());
+    if (row != m_hoveredRow) {
+        m_hoveredRow = row;
+        emit rowHovered(row);
+    }
+}
+
+void SpeedPointsItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *)
+{
+    if (m_hoveredRow != -1) {
+        m_hoveredRow = -1;
+        emit rowHovered(-1);
+    }
+}
+
+void SpeedPointsItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
+{
+    const int row = rowNear(event->pos());
+    if (row < 0) {
+        event->ignore();
+        return;
+    }
+    emit rowClicked(row);
+}
 
 SpeedChart::SpeedChart(QGraphicsItem *parent)
     : QChart(parent),
@@ -46,7 +171,8 @@ SpeedChart::SpeedChart(QGraphicsItem *parent)
       m_receding(scatter(QStringLiteral("Receding"), QColor(0xff, 0x7f, 0x0e))),
       m_limitLine(new QLineSeries),
       m_timeAxis(new QCategoryAxis),
-      m_speedAxis(new QValueAxis)
+      m_speedAxis(new QValueAxis),
+      m_points(new SpeedPointsItem(this))
 {
     setAnimationOptions(QChart::NoAnimation);
     QPen limitPen(QColor(0xd6, 0x27, 0x28));
@@ -71,16 +197,22 @@ SpeedChart::SpeedChart(QGraphicsItem *parent)
 
 void SpeedChart::draw(const SpeedSeries &series)
 {
-    m_approaching->replace(series.thinned(series.approaching(), kDisplayColumns).points);
-    m_receding->replace(series.thinned(series.receding(), kDisplayColumns).points);
+    drawFrame(series);
+    m_points->setSeries(&series);
+}
+
+void SpeedChart::drawAdded(const SpeedSeries &series)
+{
     drawFrame(series);
 }
 
-void SpeedChart::drawAdded(const SpeedSeries &series, const QPointF *point, bool receding)
+QPointF SpeedChart::position(const QPointF &value) const
 {
-    if (point)
-        (receding ? m_receding : m_approaching)->append(*point);
-    drawFrame(series);
+    const QRectF area = plotArea();
+    const double timeSpan = m_timeAxis->max() - m_timeAxis->min();
+    const double speedSpan = m_speedAxis->max() - m_speedAxis->min();
+    return QPointF(area.left() + (value.x() - m_timeAxis->min()) / (timeSpan > 0 ? timeSpan : 1) * area.width(),
+                   area.bottom() - (value.y() - m_speedAxis->min()) / (speedSpan > 0 ? speedSpan : 1) * area.height());
 }
 
 void SpeedChart::drawFrame(const SpeedSeries &series)
@@ -123,9 +255,10 @@ void SpeedChart::drawFrame(const SpeedSeries &series)
     m_speedAxis->setRange(0, steps * step);
     m_speedAxis->setTickCount(steps + 1);
     m_speedAxis->setTitleText(QStringLiteral("Speed (%1)").arg(series.unit()));
+    m_points->update();
 }
 
-bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error)
+void paintSpeedChart(const SpeedSeries &series, const QSize &size, QPainter *painter)
 {
     auto *chart = new SpeedChart;
     QGraphicsScene scene;
@@ -136,7 +269,11 @@ bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QStrin
     QCoreApplication::sendPostedEvents();
     const QRectF area(QPointF(0, 0), size);
     scene.setSceneRect(area);
+    scene.render(painter, area, area);
+}
 
+bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         *error = file.errorString();
@@ -147,16 +284,16 @@ bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QStrin
         QSvgGenerator generator;
         generator.setOutputDevice(&file);
         generator.setSize(size);
-        generator.setViewBox(area);
+        generator.setViewBox(QRect(QPoint(0, 0), size));
         generator.setTitle(series.title());
         QPainter painter(&generator);
-        scene.render(&painter, area, area);
+        paintSpeedChart(series, size, &painter);
     } else {
         QImage image(size, QImage::Format_RGB32);
         image.fill(Qt::white);
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
-        scene.render(&painter, area, area);
+        paintSpeedChart(series, size, &painter);
         painter.end();
         if (!image.save(&file, "PNG")) {
             *error = QStringLiteral("the image could not be encoded");
@@ -210,10 +347,9 @@ SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> 
         m_series.setLimit(limit);
         m_chart->draw(m_series);
     });
-    for (QScatterSeries *points : {m_chart->approaching(), m_chart->receding()}) {
-        connect(points, &QScatterSeries::hovered, this, &SpeedChartPanel::pointHovered);
-        connect(points, &QScatterSeries::clicked, this, &SpeedChartPanel::pointClicked);
-    }
+    connect(m_chart->points(), &SpeedPointsItem::rowHovered, this, &SpeedChartPanel::rowHovered);
+    connect(m_chart->points(), &SpeedPointsItem::rowClicked, this,
+            [this](int row) { emit rowClicked(m_series.kind(), row); });
 }
 
 void SpeedChartPanel::showRows(ChartRows kind)
@@ -243,20 +379,10 @@ void SpeedChartPanel::liveRowAdded(const QStringList &row)
         return;
     }
     m_rows.append(row);
-    if (!m_series.addRow(row)) {
-        m_chart->draw(m_series);
-        return;
-    }
-    // The newest row is the last point of one direction, or was left out.
-    const int newest = m_rows.size() - 1;
-    const SpeedPoints &approaching = m_series.approaching();
-    const SpeedPoints &receding = m_series.receding();
-    if (!receding.rows.isEmpty() && receding.rows.constLast() == newest)
-        m_chart->drawAdded(m_series, &receding.points.constLast(), true);
-    else if (!approaching.rows.isEmpty() && approaching.rows.constLast() == newest)
-        m_chart->drawAdded(m_series, &approaching.points.constLast(), false);
+    if (m_series.addRow(row))
+        m_chart->drawAdded(m_series);
     else
-        m_chart->drawAdded(m_series, nullptr, false);
+        m_chart->draw(m_series);  // the unit changed: every point moved
 }
 
 void SpeedChartPanel::showEvent(QShowEvent *event)
@@ -274,21 +400,13 @@ void SpeedChartPanel::redraw()
     m_stale = false;
 }
 
-void SpeedChartPanel::pointHovered(const QPointF &point, bool entered)
+void SpeedChartPanel::rowHovered(int row)
 {
-    const int row = entered ? m_series.rowAt(point) : -1;
     m_hoverText = row >= 0 && row < m_rows.size() ? m_rows.at(row).join(QStringLiteral("  ")).simplified() : QString();
     if (m_hoverText.isEmpty())
         QToolTip::hideText();
     else
         QToolTip::showText(QCursor::pos(), m_hoverText, m_view);
-}
-
-void SpeedChartPanel::pointClicked(const QPointF &point)
-{
-    const int row = m_series.rowAt(point);
-    if (row >= 0)
-        emit rowClicked(m_series.kind(), row);
 }
 
 }  // namespace velomark

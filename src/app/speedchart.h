@@ -3,6 +3,7 @@
 // the command line's plot) and the tab's panel with its switch, limit and hover texts.
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsObject>
 #include <QSize>
 #include <QWidget>
 
@@ -11,6 +12,7 @@
 #include "chart/speedseries.h"
 
 class QLabel;
+class QPainter;
 class QRadioButton;
 class QSpinBox;
 
@@ -23,24 +25,59 @@ class QValueAxis;
 
 namespace velomark {
 
+class SpeedChart;
+
+// The points of both directions, painted by one item: as chart series items (one marker item
+// per point) 10^5 points would take seconds to draw. Hovering and clicking find the nearest
+// point within a few pixels.
+class SpeedPointsItem : public QGraphicsObject
+{
+    Q_OBJECT
+public:
+    explicit SpeedPointsItem(SpeedChart *chart);
+    // The series whose points are painted; it must outlive its drawing (null: none).
+    void setSeries(const SpeedSeries *series);
+    QRectF boundingRect() const override;
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
+    // The list row of the point nearest to a position (chart coordinates) within reach; -1
+    // when no point is that near.
+    int rowNear(const QPointF &position) const;
+
+signals:
+    void rowHovered(int row);  // -1 when the pointer left the points
+    void rowClicked(int row);
+
+protected:
+    void hoverMoveEvent(QGraphicsSceneHoverEvent *event) override;
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent *event) override;
+    void mousePressEvent(QGraphicsSceneMouseEvent *event) override;
+
+private:
+    SpeedChart *m_chart;
+    const SpeedSeries *m_series = nullptr;
+    int m_hoveredRow = -1;
+};
+
 // Speed against the lidar's time: approaching and receding points in two colours with a
 // legend, the limit as a horizontal line, the count above it in the title.
 class SpeedChart : public QtCharts::QChart
 {
     Q_OBJECT
 public:
-    // Time columns of the thinning for display (SpeedSeries::thinned).
-    static constexpr int kDisplayColumns = 1500;
+    static constexpr int kMarkerSize = 7;
 
     explicit SpeedChart(QGraphicsItem *parent = nullptr);
-    // Draws the series afresh.
+    // Draws the series afresh; it must outlive its drawing.
     void draw(const SpeedSeries &series);
-    // Adds the newest point of a series drawn before (a live row; null when the row was left
-    // out) and updates axes and title.
-    void drawAdded(const SpeedSeries &series, const QPointF *point, bool receding);
+    // After a live row was added to the series drawn: axes, title and the new point.
+    void drawAdded(const SpeedSeries &series);
+    // Where a value (time, speed) stands in chart coordinates.
+    QPointF position(const QPointF &value) const;
 
+    // The two legend entries (their points are painted by points()), and their colours.
     QtCharts::QScatterSeries *approaching() const { return m_approaching; }
     QtCharts::QScatterSeries *receding() const { return m_receding; }
+    SpeedPointsItem *points() const { return m_points; }
     QtCharts::QLineSeries *limitLine() const { return m_limitLine; }
     QtCharts::QCategoryAxis *timeAxis() const { return m_timeAxis; }
     QtCharts::QValueAxis *speedAxis() const { return m_speedAxis; }
@@ -53,7 +90,11 @@ private:
     QtCharts::QLineSeries *m_limitLine;
     QtCharts::QCategoryAxis *m_timeAxis;
     QtCharts::QValueAxis *m_speedAxis;
+    SpeedPointsItem *m_points;
 };
+
+// Paints the chart of a series, `size` pixels from the painter's origin.
+void paintSpeedChart(const SpeedSeries &series, const QSize &size, QPainter *painter);
 
 // Renders the chart of a series into a PNG or SVG file (by the file's extension) of the given
 // size, without a display, written through QSaveFile. False with *error set when it failed.
@@ -93,8 +134,7 @@ protected:
 
 private:
     void redraw();
-    void pointHovered(const QPointF &point, bool entered);
-    void pointClicked(const QPointF &point);
+    void rowHovered(int row);
 
     std::function<QVector<QStringList>(ChartRows)> m_rowsOf;
     QVector<QStringList> m_rows;

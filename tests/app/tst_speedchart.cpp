@@ -28,12 +28,15 @@ QVector<SpeedRecord> logRecords()
             record(45, true, 0, QTime(10, 40)), SpeedRecord{}, record(90, true, 1, QTime(11, 0))};
 }
 
-// Clicks a point of the chart where the view draws it.
-void clickPoint(SpeedChartPanel *panel, QtCharts::QScatterSeries *series, const QPointF &point)
+// Where the view shows a point of the chart.
+QPoint viewPosition(SpeedChartPanel *panel, const QPointF &point)
 {
-    const QPointF scene = panel->chart()->mapToScene(panel->chart()->mapToPosition(point, series));
-    const QPoint at = panel->view()->mapFromScene(scene);
-    QTest::mouseClick(panel->view()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    return panel->view()->mapFromScene(panel->chart()->mapToScene(panel->chart()->position(point)));
+}
+
+int pointCount(const SpeedSeries &series)
+{
+    return series.approaching().points.size() + series.receding().points.size();
 }
 
 }  // namespace
@@ -58,8 +61,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
         QCOMPARE(dialog.form().tabWidgetData->tabText(2), QStringLiteral("Speed Chart"));
-        QCOMPARE(panel->chart()->approaching()->count(), 2);
-        QCOMPARE(panel->chart()->receding()->count(), 2);
+        QCOMPARE(panel->series().approaching().points.size(), 2);
+        QCOMPARE(panel->series().receding().points.size(), 2);
         QCOMPARE(panel->chart()->title(), QStringLiteral("3 of 4 measurements above 50 km/h"));
         QCOMPARE(panel->chart()->speedAxis()->titleText(), QStringLiteral("Speed (km/h)"));
         QStringList legend;
@@ -67,13 +70,20 @@ private slots:
             legend << marker->label();
         QCOMPARE(legend, (QStringList{"Approaching", "Receding", "Limit 50 km/h"}));
 
-        // The 40 mph row, row 1, is the first receding point.
-        const QPointF point = panel->chart()->receding()->at(0);
+        // The 40 mph row, row 1, is the first receding point: hovering shows its texts,
+        // clicking selects it; beside the points nothing happens.
+        const QPointF point = panel->series().receding().points.at(0);
         QCOMPARE(panel->series().rowAt(point), 1);
-        clickPoint(panel, panel->chart()->receding(), point);
+        QWidget *viewport = panel->view()->viewport();
+        QTest::mouseMove(viewport, viewPosition(panel, point) + QPoint(2, 1));
+        QTRY_COMPARE(panel->hoverText(), QStringLiteral("40 mph 50.0 ft Receding 2024-12-25 10:20:00 12345"));
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, viewPosition(panel, point) + QPoint(0, -4));
         QCOMPARE(dialog.form().treeWidgetLoggedData->currentIndex().row(), 1);
-        emit panel->chart()->receding()->hovered(point, true);
-        QCOMPARE(panel->hoverText(), QStringLiteral("40 mph 50.0 ft Receding 2024-12-25 10:20:00 12345"));
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, viewPosition(panel, point) + QPoint(0, 30));
+        QCOMPARE(dialog.form().treeWidgetLoggedData->currentIndex().row(), 1);
+        const QPointF fastest = panel->series().receding().points.at(1);
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, viewPosition(panel, fastest));
+        QCOMPARE(dialog.form().treeWidgetLoggedData->currentIndex().row(), 4);
 
         panel->limitBox()->setValue(70);
         QCOMPARE(panel->chart()->title(), QStringLiteral("1 of 4 measurements above 70 km/h"));
@@ -81,7 +91,7 @@ private slots:
 
         // A list filled again is drawn again; a cleared one leaves an empty chart.
         dialog.form().treeWidgetLoggedData->clear();
-        QCOMPARE(panel->chart()->approaching()->count() + panel->chart()->receding()->count(), 0);
+        QCOMPARE(pointCount(panel->series()), 0);
         QCOMPARE(panel->chart()->title(), QStringLiteral("0 of 0 measurements above 70 km/h"));
     }
 
@@ -97,14 +107,15 @@ private slots:
         QCOMPARE(panel->shownRows(), ChartRows::Live);
         dialog.AppendLiveRecord(record(70, true, 0, QTime(9, 0)));
         dialog.AppendLiveRecord(record(30, true, 1, QTime(9, 1)));
-        QCOMPARE(panel->chart()->approaching()->count(), 1);
-        QCOMPARE(panel->chart()->receding()->count(), 1);
+        QCOMPARE(panel->series().approaching().points.size(), 1);
+        QCOMPARE(panel->series().receding().points.size(), 1);
         QCOMPARE(panel->chart()->title(), QStringLiteral("1 of 2 measurements above 50 km/h"));
         // Log rows do not disturb the live chart.
         dialog.form().checkBoxAll->setChecked(true);
         dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
         QCOMPARE(panel->series().measurements(), 2);
-        clickPoint(panel, panel->chart()->receding(), panel->chart()->receding()->at(0));
+        QTest::mouseClick(panel->view()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          viewPosition(panel, panel->series().receding().points.at(0)));
         QCOMPARE(dialog.form().treeWidgetLiveData->currentIndex().row(), 1);
     }
 

@@ -112,27 +112,6 @@ private slots:
         QCOMPARE(series.aboveLimit(), 3);
     }
 
-    // Thinning for display keeps every point above the limit and one point per cell below it.
-    void thinnedKeepsEveryPointAboveTheLimit()
-    {
-        QVector<QStringList> rows;
-        for (int i = 0; i < 2000; ++i) {
-            const QTime time = QTime(8, 0).addSecs(i * 10);
-            rows.append(logRow(i % 10 == 0 ? "75 km/h" : "45 km/h", "Approaching", "2024-12-25",
-                               time.toString(QStringLiteral("hh:mm:ss")).toLatin1().constData()));
-        }
-        SpeedSeries series(ChartRows::Log, 70);
-        series.setRows(rows);
-        const SpeedPoints thin = series.thinned(series.approaching(), 100);
-        int above = 0;
-        for (const QPointF &point : thin.points)
-            above += point.y() > 70 ? 1 : 0;
-        QCOMPARE(above, 200);
-        QCOMPARE(thin.points.size(), 200 + 100);
-        for (int i = 0; i < thin.points.size(); ++i)
-            QCOMPARE(series.rowAt(thin.points.at(i)), thin.rows.at(i));
-    }
-
     void timeTicks_data()
     {
         QTest::addColumn<QDateTime>("first");

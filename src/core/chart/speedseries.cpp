@@ -1,8 +1,5 @@
 #include "chart/speedseries.h"
 
-#include <QHash>
-#include <QSet>
-
 #include <cmath>
 
 #include "common/text.h"
@@ -60,14 +57,44 @@ QString tickText(const QDateTime &when, bool withDate, bool withTime, bool withS
     return text;
 }
 
+// The number written by `count` ASCII digits from `from`; -1 when any of them is no digit.
+int digitsAt(const QString &text, int from, int count)
+{
+    int value = 0;
+    for (int i = from; i < from + count; ++i) {
+        const ushort c = text.at(i).unicode();
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// "yyyy-MM-dd" as the log list writes it, read without a format parser: a chart reads 10^5.
+QDate logDate(const QString &text)
+{
+    if (text.size() != 10 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-'))
+        return QDate();
+    const int year = digitsAt(text, 0, 4), month = digitsAt(text, 5, 2), day = digitsAt(text, 8, 2);
+    return year < 0 || month < 0 || day < 0 ? QDate() : QDate(year, month, day);
+}
+
+// "hh:mm:ss" as both lists write it.
+QTime clockTime(const QString &text)
+{
+    if (text.size() != 8 || text.at(2) != QLatin1Char(':') || text.at(5) != QLatin1Char(':'))
+        return QTime();
+    const int hour = digitsAt(text, 0, 2), minute = digitsAt(text, 3, 2), second = digitsAt(text, 6, 2);
+    return hour < 0 || minute < 0 || second < 0 ? QTime() : QTime(hour, minute, second);
+}
+
 }  // namespace
 
 QDateTime chartRowTime(const QStringList &row, ChartRows kind)
 {
     const QString dateText = row.value(LogDate);
-    const QDate date = kind == ChartRows::Log ? QDate::fromString(dateText, Qt::ISODate) : liveRowDate(dateText);
-    const QTime time = QTime::fromString(row.value(LogTime), QStringLiteral("hh:mm:ss"));
-    return lidarDateTime(date, time);
+    const QDate date = kind == ChartRows::Log ? logDate(dateText) : liveRowDate(dateText);
+    return lidarDateTime(date, clockTime(row.value(LogTime)));
 }
 
 SpeedSeries::SpeedSeries(ChartRows kind, int limit) : m_kind(kind), m_limit(limit) {}
@@ -175,28 +202,6 @@ int SpeedSeries::rowAt(const QPointF &point) const
             return points->rows.at(index);
     }
     return -1;
-}
-
-SpeedPoints SpeedSeries::thinned(const SpeedPoints &points, int columns) const
-{
-    if (points.points.size() <= columns)
-        return points;
-    const double span = qMax(m_lastTime - m_firstTime, 1.0);
-    SpeedPoints kept;
-    QSet<qint64> taken;
-    for (int i = 0; i < points.points.size(); ++i) {
-        const QPointF &point = points.points.at(i);
-        if (point.y() <= m_limit) {
-            const qint64 column = qMin(qint64((point.x() - m_firstTime) / span * columns), qint64(columns - 1));
-            const qint64 cell = column * 100000 + qint64(std::floor(point.y()));
-            if (taken.contains(cell))
-                continue;
-            taken.insert(cell);
-        }
-        kept.points.append(point);
-        kept.rows.append(points.rows.at(i));
-    }
-    return kept;
 }
 
 QVector<TimeTick> timeTicks(double first, double last, int maxTicks)

@@ -64,11 +64,6 @@ public:
     // The list row of a point as drawn; -1 when no point stands there.
     int rowAt(const QPointF &point) const;
 
-    // The points of one direction thinned for drawing: of the points at or below the limit
-    // one per cell of `columns` time columns and one speed unit is kept; every point above
-    // the limit is kept.
-    SpeedPoints thinned(const SpeedPoints &points, int columns) const;
-
 private:
     struct RowValue
     {
