@@ -120,6 +120,10 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
     ui.treeWidgetLoggedData->setUniformRowHeights(true);
     ui.treeWidgetLoggedData->setHeaderLabels(loggedHeaders());
     ui.treeWidgetLoggedData->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Every column as wide as its header and texts, the serial number's too: what does not fit
+    // is scrolled to rather than cut.
+    for (QTreeWidget *list : {ui.treeWidgetLoggedData, ui.treeWidgetLiveData})
+        list->header()->setStretchLastSection(false);
 
     ui.listWidgetLidars->setStyleSheet(QStringLiteral("QListWidget::item:hover {background-color:lightGray;}"));
 
@@ -157,6 +161,19 @@ void Vantrix::fitTextsAndScreen()
         return;
     const QSize room = shownOn->availableGeometry().size() - kFrameAllowance;
     resize(kInitialSize.boundedTo(room).expandedTo(minimumSizeHint()));
+}
+
+void Vantrix::keepOnScreen()
+{
+    const QScreen *const shownOn = screen();
+    if (!shownOn)
+        return;
+    const QRect available = shownOn->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int x = qMax(available.left(), qMin(frame.left(), available.right() + 1 - frame.width()));
+    const int y = qMax(available.top(), qMin(frame.top(), available.bottom() + 1 - frame.height()));
+    if (x != frame.left() || y != frame.top())
+        move(x, y);
 }
 
 Vantrix::~Vantrix()
@@ -542,6 +559,8 @@ void Vantrix::showEvent(QShowEvent *event)
     if (event->type() == QEvent::Show && !firstShowDone) {
         QTimer::singleShot(300, this, &Vantrix::EnumeratePorts);
         firstShowDone = true;
+        // Once the window system has placed the window: its frame inside the screen's area.
+        QTimer::singleShot(0, this, &Vantrix::keepOnScreen);
         LoadCertificates();
     }
     QDialog::showEvent(event);

@@ -181,6 +181,8 @@ private:
     // Minimum widths from the texts; the initial size bounded by the available area of the
     // screen the window opens on.
     void fitTextsAndScreen();
+    // Moves the window so that its frame lies inside the screen's available area where it fits.
+    void keepOnScreen();
     // The texts of every row of a list, in list order.
     static QVector<QStringList> listRows(const QTreeWidget *list);
     void LoadCertificates();

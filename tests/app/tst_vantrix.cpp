@@ -258,6 +258,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QTabWidget *tabs = dialog.form().tabWidgetData;
         QVERIFY(tabs->tabBar()->width() >= tabs->tabBar()->sizeHint().width());
+        // Every column of both lists is as wide as its header text; the lists scroll to the rest.
+        for (QTreeWidget *list : {dialog.form().treeWidgetLoggedData, dialog.form().treeWidgetLiveData}) {
+            tabs->setCurrentWidget(list->parentWidget());
+            QCoreApplication::processEvents();
+            QHeaderView *header = list->header();
+            for (int column = 0; column < header->count(); ++column)
+                QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
+                         qPrintable(list->objectName() + QString::number(column)));
+            QCOMPARE(list->horizontalScrollBar()->maximum() > 0, header->length() > list->viewport()->width());
+        }
         for (const bool minimum : {false, true}) {
             if (minimum)
                 dialog.resize(dialog.minimumSize());
