@@ -190,7 +190,7 @@ void Vantrix::setupUi()
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("VantrixClass"));
     // The minimum size is the layout's, taken from the texts in the font in use; the initial
-    // size is bounded by the screen (fitToScreen).
+    // size is bounded by the screen (fitTextsAndScreen).
     resize(kInitialSize);
     setWindowIcon(formIcon("vantrix.ico"));
 
