@@ -183,6 +183,11 @@ Vantrix::~Vantrix()
     liveReader = nullptr;
     delete delayDialog;
     delayDialog = nullptr;
+    // The lists and the chart are deleted with the widgets, after this dialog has stopped
+    // being one: the chart no longer follows them.
+    for (QTreeWidget *list : {ui.treeWidgetLoggedData, ui.treeWidgetLiveData})
+        list->model()->disconnect(this);
+    ui.speedChart->disconnect(this);
 }
 
 void Vantrix::setupUi()
