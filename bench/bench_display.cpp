@@ -1,15 +1,24 @@
 // Showing the log: filling the window's log list (offscreen) with 10^4 and 10^5 records,
-// date filter off and on, including the view's first layout and paint.
+// date filter off and on, including the view's first layout and paint. Then the speed chart of
+// those rows: the "Speed Chart" tab brought to the front (rows read from the list, series
+// built, chart drawn and painted by the view), and the chart painted offscreen as plot does
+// it; with a limit most points are above and one few are.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QTreeWidget>
 
 #include <cstdio>
 
 #include "common/operatorinterface.h"
 #include "live/speedrecord.h"
+#include "log/logrows.h"
+#include "speedchart.h"
 #include "vantrix.h"
 
 namespace {
@@ -34,6 +43,54 @@ QVector<velomark::SpeedRecord> makeRecords(int count)
         records.append(record);
     }
     return records;
+}
+
+template <typename Step>
+double bestOf3(Step step)
+{
+    double best = 1e300;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        step();
+        best = std::min(best, timer.nsecsElapsed() / 1e6);
+    }
+    return best;
+}
+
+void benchChart(Vantrix &dialog)
+{
+    QTabWidget *tabs = dialog.form().tabWidgetData;
+    velomark::SpeedChartPanel *panel = dialog.form().speedChart;
+    std::printf("\n%-10s %-7s %12s %12s %14s %14s\n", "records", "limit", "points", "above", "chart tab ms",
+                "plot ms");
+    for (int count : {10000, 100000}) {
+        const QVector<velomark::SpeedRecord> records = makeRecords(count);
+        tabs->setCurrentIndex(0);
+        dialog.form().checkBoxAll->setChecked(true);
+        dialog.form().treeWidgetLoggedData->clear();
+        dialog.ShowLoggedRecords(records, QStringLiteral("54321"));
+        QCoreApplication::processEvents();
+        for (int limit : {30, 150}) {
+            panel->limitBox()->setValue(limit);
+            const double tab = bestOf3([&] {
+                tabs->setCurrentIndex(0);
+                panel->listChanged(velomark::ChartRows::Log);
+                tabs->setCurrentWidget(panel);
+                QCoreApplication::processEvents();
+                panel->view()->grab();
+            });
+            const double plot = bestOf3([&] {
+                velomark::SpeedSeries built(velomark::ChartRows::Log, limit);
+                built.setRows(velomark::logRows(records, velomark::LogDateFilter::all(), QString()));
+                QImage image(800, 500, QImage::Format_RGB32);
+                QPainter painter(&image);
+                velomark::paintSpeedChart(built, image.size(), &painter);
+            });
+            std::printf("%-10d %-7d %12d %12d %14.1f %14.1f\n", count, limit, panel->series().measurements(),
+                        panel->series().aboveLimit(), tab, plot);
+        }
+    }
 }
 
 }  // namespace
@@ -77,5 +134,6 @@ int main(int argc, char *argv[])
                         rows / (best / 1000.0));
         }
     }
+    benchChart(dialog);
     return 0;
 }

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include "delaymsgdlg.h"
 
@@ -38,7 +40,15 @@ QString MessageBoxOperator::chooseSaveFile(const QString &caption, const QString
 {
     const QFileDialog::Options options =
         confirmOverwrite ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite;
-    return QFileDialog::getSaveFileName(m_parent, caption, startDir, filter, nullptr, options);
+    QString selectedFilter;
+    QString path = QFileDialog::getSaveFileName(m_parent, caption, startDir, filter, &selectedFilter, options);
+    // A name typed without an extension takes the one of the chosen file type ("*.gpx"), as
+    // the dialog of Windows gives it.
+    const QRegularExpression single(QStringLiteral("\\(\\*(\\.[A-Za-z0-9]+)\\)$"));
+    const QRegularExpressionMatch match = single.match(selectedFilter);
+    if (!path.isEmpty() && match.hasMatch() && QFileInfo(path).suffix().isEmpty())
+        path += match.captured(1);
+    return path;
 }
 
 QString MessageBoxOperator::chooseOpenFile(const QString &caption, const QString &startDir,

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSpacerItem>
 #include <QTabWidget>
@@ -37,10 +38,16 @@
 #include "delaymsgdlg.h"
 #include "messageboxoperator.h"
 #include "savedata.h"
+#include "speedchart.h"
 
 namespace {
 
 const char kIconPrefix[] = ":/Vantrix/Icons/";
+
+// The size the window opens with when the screen has room for it.
+constexpr QSize kInitialSize(1000, 672);
+// What the window's frame (title bar, borders) takes of the screen's available area.
+constexpr QSize kFrameAllowance(16, 40);
 
 // Rows beyond the visible ones that the live list's header measures when it sizes its columns.
 constexpr int kLiveHeaderPrecisionRows = 32;
@@ -113,6 +120,10 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
     ui.treeWidgetLoggedData->setUniformRowHeights(true);
     ui.treeWidgetLoggedData->setHeaderLabels(loggedHeaders());
     ui.treeWidgetLoggedData->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Every column as wide as its header and texts, the serial number's too: what does not fit
+    // is scrolled to rather than cut.
+    for (QTreeWidget *list : {ui.treeWidgetLoggedData, ui.treeWidgetLiveData})
+        list->header()->setStretchLastSection(false);
 
     ui.listWidgetLidars->setStyleSheet(QStringLiteral("QListWidget::item:hover {background-color:lightGray;}"));
 
@@ -133,6 +144,36 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
     velomark::configureExportEncryptor(encryptor);
 
     UpdateControls();
+    fitTextsAndScreen();
+}
+
+void Vantrix::fitTextsAndScreen()
+{
+    // Widths given in the form are minimums: a button, label or date whose text needs more in
+    // the font in use gets that, so that the layout never cuts a text.
+    for (QWidget *widget : findChildren<QWidget *>()) {
+        if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLabel *>(widget)
+            || qobject_cast<QDateEdit *>(widget))
+            widget->setMinimumWidth(qMax(widget->minimumWidth(), widget->sizeHint().width()));
+    }
+    const QScreen *const shownOn = screen();
+    if (!shownOn)
+        return;
+    const QSize room = shownOn->availableGeometry().size() - kFrameAllowance;
+    resize(kInitialSize.boundedTo(room).expandedTo(minimumSizeHint()));
+}
+
+void Vantrix::keepOnScreen()
+{
+    const QScreen *const shownOn = screen();
+    if (!shownOn)
+        return;
+    const QRect available = shownOn->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int x = qMax(available.left(), qMin(frame.left(), available.right() + 1 - frame.width()));
+    const int y = qMax(available.top(), qMin(frame.top(), available.bottom() + 1 - frame.height()));
+    if (x != frame.left() || y != frame.top())
+        move(x, y);
 }
 
 Vantrix::~Vantrix()
@@ -142,14 +183,20 @@ Vantrix::~Vantrix()
     liveReader = nullptr;
     delete delayDialog;
     delayDialog = nullptr;
+    // The lists and the chart are deleted with the widgets, after this dialog has stopped
+    // being one: the chart no longer follows them.
+    for (QTreeWidget *list : {ui.treeWidgetLoggedData, ui.treeWidgetLiveData})
+        list->model()->disconnect(this);
+    ui.speedChart->disconnect(this);
 }
 
 void Vantrix::setupUi()
 {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("VantrixClass"));
-    resize(1000, 672);
-    setMinimumSize(800, 600);
+    // The minimum size is the layout's, taken from the texts in the font in use; the initial
+    // size is bounded by the screen (fitTextsAndScreen).
+    resize(kInitialSize);
     setWindowIcon(formIcon("vantrix.ico"));
 
     QFont plainFont;
@@ -176,7 +223,8 @@ void Vantrix::setupUi()
     ui.treeWidgetLoggedData->setObjectName(QStringLiteral("treeWidgetLoggedData"));
     ui.treeWidgetLoggedData->setColumnCount(8);
     ui.treeWidgetLoggedData->setMinimumWidth(609);
-    ui.treeWidgetLoggedData->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A font wider than the form's leaves the last columns (the serial number) to be scrolled to.
+    ui.treeWidgetLoggedData->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ui.treeWidgetLoggedData->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui.treeWidgetLoggedData->setRootIsDecorated(false);
     ui.treeWidgetLoggedData->setUniformRowHeights(true);
@@ -204,14 +252,12 @@ void Vantrix::setupUi()
 
     ui.labelStartDate = new QLabel(ui.tabDataRetrieval);
     ui.labelStartDate->setObjectName(QStringLiteral("labelStartDate"));
-    ui.labelStartDate->setMaximumWidth(61);
     ui.labelStartDate->setFont(plainFont);
     ui.horizontalLayout_21->addWidget(ui.labelStartDate);
 
     ui.dateEditStart = new QDateEdit(ui.tabDataRetrieval);
     ui.dateEditStart->setObjectName(QStringLiteral("dateEditStart"));
     ui.dateEditStart->setMinimumWidth(101);
-    ui.dateEditStart->setMaximumSize(101, 101);
     ui.dateEditStart->setFont(plainFont);
     ui.dateEditStart->setDateTime(QDateTime(QDate(2015, 10, 15), QTime(0, 0)));
     ui.dateEditStart->setCalendarPopup(true);
@@ -224,14 +270,12 @@ void Vantrix::setupUi()
 
     ui.labelEndDate = new QLabel(ui.tabDataRetrieval);
     ui.labelEndDate->setObjectName(QStringLiteral("labelEndDate"));
-    ui.labelEndDate->setMaximumWidth(61);
     ui.labelEndDate->setFont(plainFont);
     ui.horizontalLayout_22->addWidget(ui.labelEndDate);
 
     ui.dateEditEnd = new QDateEdit(ui.tabDataRetrieval);
     ui.dateEditEnd->setObjectName(QStringLiteral("dateEditEnd"));
     ui.dateEditEnd->setMinimumWidth(101);
-    ui.dateEditEnd->setMaximumWidth(101);
     ui.dateEditEnd->setFont(plainFont);
     ui.dateEditEnd->setDateTime(QDateTime(QDate(2015, 10, 15), QTime(0, 0)));
     ui.dateEditEnd->setCalendarPopup(true);
@@ -279,7 +323,7 @@ void Vantrix::setupUi()
     ui.treeWidgetLiveData = new QTreeWidget(ui.tabVantrix);
     ui.treeWidgetLiveData->setObjectName(QStringLiteral("treeWidgetLiveData"));
     ui.treeWidgetLiveData->setColumnCount(7);
-    ui.treeWidgetLiveData->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui.treeWidgetLiveData->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ui.treeWidgetLiveData->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui.treeWidgetLiveData->setDropIndicatorShown(false);
     ui.treeWidgetLiveData->setTextElideMode(Qt::ElideNone);
@@ -334,6 +378,13 @@ void Vantrix::setupUi()
     ui.horizontalLayout_4->addLayout(ui.horizontalLayout_3);
     ui.verticalLayout_4->addLayout(ui.horizontalLayout_4);
     ui.tabWidgetData->addTab(ui.tabVantrix, QString());
+
+    // The chart tab: the rows of either list.
+    ui.speedChart = new velomark::SpeedChartPanel([this](velomark::ChartRows kind) {
+        return listRows(kind == velomark::ChartRows::Log ? ui.treeWidgetLoggedData : ui.treeWidgetLiveData);
+    });
+    ui.speedChart->setObjectName(QStringLiteral("tabSpeedChart"));
+    ui.tabWidgetData->addTab(ui.speedChart, QString());
     ui.horizontalLayout_5->addWidget(ui.tabWidgetData);
 
     // The right column: lidar list and the big buttons.
@@ -352,7 +403,8 @@ void Vantrix::setupUi()
 
     ui.listWidgetLidars = new QListWidget(this);
     ui.listWidgetLidars->setObjectName(QStringLiteral("listWidgetLidars"));
-    ui.listWidgetLidars->setMinimumSize(141, 405);
+    // The list takes the height the buttons leave; a small screen shortens it.
+    ui.listWidgetLidars->setMinimumSize(141, 120);
     ui.listWidgetLidars->setMaximumWidth(201);
     ui.listWidgetLidars->setFont(pointFont(16));
     ui.listWidgetLidars->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -361,8 +413,7 @@ void Vantrix::setupUi()
     ui.listWidgetLidars->setTextElideMode(Qt::ElideNone);
     ui.listWidgetLidars->setSpacing(1);
     ui.verticalLayout_3->addWidget(ui.listWidgetLidars);
-    ui.verticalLayout_6->addLayout(ui.verticalLayout_3);
-    ui.verticalLayout_6->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    ui.verticalLayout_6->addLayout(ui.verticalLayout_3, 1);
 
     ui.verticalLayout_2 = new QVBoxLayout();
     ui.verticalLayout_2->setSpacing(6);
@@ -414,7 +465,57 @@ void Vantrix::setupUi()
     connect(ui.pushButtonLoadData, &QPushButton::clicked, this, &Vantrix::OnBtnLoadDataClicked);
     connect(ui.listWidgetLidars, &QListWidget::currentRowChanged, this,
             &Vantrix::OnListWidgetLidarsCurrentRowChanhed);
+    connectSpeedChart();
     QMetaObject::connectSlotsByName(this);
+}
+
+QVector<QStringList> Vantrix::listRows(const QTreeWidget *list)
+{
+    QVector<QStringList> rows;
+    const int count = list->topLevelItemCount();
+    const int columns = list->columnCount();
+    rows.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QTreeWidgetItem *item = list->topLevelItem(i);
+        QStringList row;
+        row.reserve(columns);
+        for (int column = 0; column < columns; ++column)
+            row.append(item->text(column));
+        rows.append(row);
+    }
+    return rows;
+}
+
+void Vantrix::connectSpeedChart()
+{
+    // The chart follows its list: filled, cleared, or a live row added at the end.
+    for (QTreeWidget *list : {ui.treeWidgetLoggedData, ui.treeWidgetLiveData}) {
+        const velomark::ChartRows kind =
+            list == ui.treeWidgetLoggedData ? velomark::ChartRows::Log : velomark::ChartRows::Live;
+        QAbstractItemModel *model = list->model();
+        connect(model, &QAbstractItemModel::modelReset, this, [this, kind] { ui.speedChart->listChanged(kind); });
+        connect(model, &QAbstractItemModel::rowsRemoved, this, [this, kind] { ui.speedChart->listChanged(kind); });
+        connect(model, &QAbstractItemModel::rowsInserted, this,
+                [this, kind, list](const QModelIndex &, int first, int last) {
+                    const bool atEnd = last == list->topLevelItemCount() - 1;
+                    if (kind != velomark::ChartRows::Live || first != last || !atEnd) {
+                        ui.speedChart->listChanged(kind);
+                        return;
+                    }
+                    const QTreeWidgetItem *item = list->topLevelItem(first);
+                    QStringList row;
+                    for (int column = 0; column < list->columnCount(); ++column)
+                        row.append(item->text(column));
+                    ui.speedChart->liveRowAdded(row);
+                });
+    }
+    connect(ui.speedChart, &velomark::SpeedChartPanel::rowClicked, this, [this](velomark::ChartRows kind, int row) {
+        QTreeWidget *list = kind == velomark::ChartRows::Log ? ui.treeWidgetLoggedData : ui.treeWidgetLiveData;
+        if (QTreeWidgetItem *item = list->topLevelItem(row)) {
+            list->setCurrentItem(item);
+            list->scrollToItem(item);
+        }
+    });
 }
 
 void Vantrix::retranslateUi()
@@ -434,6 +535,8 @@ void Vantrix::retranslateUi()
     ui.pushButtonStart->setText(QCoreApplication::translate("VantrixClass", "Start"));
     ui.tabWidgetData->setTabText(ui.tabWidgetData->indexOf(ui.tabVantrix),
                                  QCoreApplication::translate("VantrixClass", "Laser Live Data"));
+    ui.tabWidgetData->setTabText(ui.tabWidgetData->indexOf(ui.speedChart),
+                                 QCoreApplication::translate("VantrixClass", "Speed Chart"));
     ui.labelLaser->setText(QCoreApplication::translate("VantrixClass", "Lidar Selection"));
     ui.pushButtonRefresh->setText(QCoreApplication::translate("VantrixClass", "Refresh Lidars"));
     ui.pushButtonClear->setText(QCoreApplication::translate("VantrixClass", "Clear Display"));
@@ -461,6 +564,8 @@ void Vantrix::showEvent(QShowEvent *event)
     if (event->type() == QEvent::Show && !firstShowDone) {
         QTimer::singleShot(300, this, &Vantrix::EnumeratePorts);
         firstShowDone = true;
+        // Once the window system has placed the window: its frame inside the screen's area.
+        QTimer::singleShot(0, this, &Vantrix::keepOnScreen);
         LoadCertificates();
     }
     QDialog::showEvent(event);
@@ -612,8 +717,12 @@ void Vantrix::OnBtnClearClicked()
     const int tab = ui.tabWidgetData->currentIndex();
     if (tab == ui.tabWidgetData->indexOf(ui.tabDataRetrieval)) {
         if (ui.treeWidgetLoggedData->topLevelItemCount() > 0
-            && op->ask(velomark::applicationTitle(), QStringLiteral("Do you want to clear the logged data ?")))
+            && op->ask(velomark::applicationTitle(), QStringLiteral("Do you want to clear the logged data ?"))) {
             ui.treeWidgetLoggedData->clear();
+            // An empty list has nothing to save and no record count.
+            setWindowTitle(velomark::titleWithoutRecordCount(windowTitle()));
+            UpdateControls();
+        }
     } else if (tab == ui.tabWidgetData->indexOf(ui.tabVantrix)) {
         if (ui.treeWidgetLiveData->topLevelItemCount() > 0
             && op->ask(messageTitle, QStringLiteral("Do you want to clear the display content ?")))
@@ -681,17 +790,7 @@ void Vantrix::PrepareDataFile()
 
 void Vantrix::OnBtnSaveLogClicked()
 {
-    QVector<velomark::LogRow> rows;
-    const int count = ui.treeWidgetLoggedData->topLevelItemCount();
-    rows.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const QTreeWidgetItem *item = ui.treeWidgetLoggedData->topLevelItem(i);
-        velomark::LogRow row;
-        row.reserve(velomark::LogColumnCount);
-        for (int column = 0; column < velomark::LogColumnCount; ++column)
-            row.append(item->text(column));
-        rows.append(row);
-    }
+    const QVector<velomark::LogRow> rows = listRows(ui.treeWidgetLoggedData);
     if (velomark::saveLogRows(rows, ui.lineEditDataFile->text(), *op, &logText) == velomark::LogSaveOutcome::Saved)
         OfferEncryptedExport();
 }

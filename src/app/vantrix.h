@@ -29,6 +29,7 @@ class delayMsgDlg;
 class MessageBoxOperator;
 namespace velomark {
 class rThread;
+class SpeedChartPanel;
 }
 
 namespace velomark {
@@ -70,6 +71,8 @@ struct VantrixForm
     QPushButton *pushButtonDataFile = nullptr;
     QHBoxLayout *horizontalLayout_3 = nullptr;
     QPushButton *pushButtonStart = nullptr;
+    // The "Speed Chart" tab.
+    velomark::SpeedChartPanel *speedChart = nullptr;
     QVBoxLayout *verticalLayout_6 = nullptr;
     QVBoxLayout *verticalLayout_3 = nullptr;
     QLabel *labelLaser = nullptr;
@@ -174,6 +177,14 @@ private:
     QString selectedLidarText() const;
     void setupUi();
     void retranslateUi();
+    void connectSpeedChart();
+    // Minimum widths from the texts; the initial size bounded by the available area of the
+    // screen the window opens on.
+    void fitTextsAndScreen();
+    // Moves the window so that its frame lies inside the screen's available area where it fits.
+    void keepOnScreen();
+    // The texts of every row of a list, in list order.
+    static QVector<QStringList> listRows(const QTreeWidget *list);
     void LoadCertificates();
 public:
     // Encrypts `data` for the certificate whose subject is `certificateName` into `fileName`.

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <limits>
 
 #include "lidar/discovery.h"
 
@@ -191,6 +192,19 @@ std::optional<velomark::LogDateFilter> DateFilterOptions::filter(const QCommandL
         return std::nullopt;
     }
     return velomark::LogDateFilter::between(start, end);
+}
+
+bool DumpFile::open(const QString &path, int *exitCode)
+{
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *exitCode = usageError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    const qint64 size = file.size();
+    uchar *mapped = size > 0 && size < std::numeric_limits<int>::max() ? file.map(0, size) : nullptr;
+    bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size)) : file.readAll();
+    return true;
 }
 
 int usageError(const QString &text)

@@ -2,6 +2,7 @@
 // Shared pieces of the command-line front end: the operator that speaks on standard error,
 // argument parsing with the exit codes of the command line, and the command table.
 #include <QCommandLineParser>
+#include <QFile>
 #include <QStringList>
 #include <QTextStream>
 
@@ -94,6 +95,16 @@ struct DateFilterOptions
 
     QCommandLineOption from;
     QCommandLineOption to;
+};
+
+// A dump file's bytes: a mapping of the file, so that a dump of millions of lines is not
+// copied; what cannot be mapped (a pipe, say) is read.
+struct DumpFile
+{
+    // False when the file cannot be read (printed here, *exitCode set to 2).
+    bool open(const QString &path, int *exitCode);
+    QFile file;
+    QByteArray bytes;
 };
 
 struct Command

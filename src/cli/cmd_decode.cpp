@@ -1,13 +1,14 @@
-// velomark-cli decode: a dump file as the log CSV that Save on the log tab writes.
+// velomark-cli decode: a dump file as the log CSV that Save on the log tab writes, or as the
+// GPX of its positions.
 #include <QCommandLineParser>
-#include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
-#include <limits>
 
 #include "cli.h"
+#include "log/logdecoder.h"
 #include "log/logfiles.h"
+#include "log/loggpx.h"
 #include "log/logrows.h"
 
 namespace cli {
@@ -18,8 +19,13 @@ int runDecode(const QStringList &args)
     const QCommandLineOption lidarId(QStringLiteral("lidar-id"),
                                      QStringLiteral("Lidar_Id of every row (its last five characters)."),
                                      QStringLiteral("TEXT"));
+    const QCommandLineOption format(QStringLiteral("format"),
+                                    QStringLiteral("csv (the log CSV, the default) or gpx (GPX 1.1 waypoints of "
+                                                   "the records that carry a position)."),
+                                    QStringLiteral("FORMAT"), QStringLiteral("csv"));
     const DateFilterOptions dates;
     parser.addOption(lidarId);
+    parser.addOption(format);
     dates.addTo(parser);
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The dump file (logDump.txt)."));
     int exitCode = Success;
@@ -33,19 +39,30 @@ int runDecode(const QStringList &args)
     const std::optional<velomark::LogDateFilter> filter = dates.filter(parser, &exitCode);
     if (!filter)
         return exitCode;
+    const QString formatName = parser.value(format);
+    if (formatName != QLatin1String("csv") && formatName != QLatin1String("gpx"))
+        return usageError(QStringLiteral("--format is csv or gpx, not '%1'").arg(formatName));
 
-    const QString path = parser.positionalArguments().constFirst();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return usageError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    // A dump of millions of lines is read through a mapping of the file rather than copied;
-    // what cannot be mapped (a pipe, say) is read.
-    const qint64 size = file.size();
-    uchar *mapped = size > 0 && size < std::numeric_limits<int>::max() ? file.map(0, size) : nullptr;
-    const QByteArray dump = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size))
-                                   : file.readAll();
+    DumpFile dumpFile;
+    if (!dumpFile.open(parser.positionalArguments().constFirst(), &exitCode))
+        return exitCode;
+    const QByteArray &dump = dumpFile.bytes;
 
     out().flush();
+    if (formatName == QLatin1String("gpx")) {
+        const velomark::LogGpx gpx = velomark::logGpx(
+            velomark::logRows(velomark::decodeLogDump(dump), *filter, velomark::lidarIdOf(parser.value(lidarId))));
+        const bool gpxWritten =
+            std::fwrite(gpx.text.constData(), 1, size_t(gpx.text.size()), stdout) == size_t(gpx.text.size());
+        if (!gpxWritten || std::fflush(stdout) != 0) {
+            err() << "velomark-cli: writing the GPX failed" << Qt::endl;
+            return Failed;
+        }
+        if (gpx.withoutPosition > 0)
+            err() << gpx.withoutPosition << " of " << gpx.withoutPosition + gpx.waypoints
+                  << " records have no position and were left out" << Qt::endl;
+        return Success;
+    }
     // The CSV bytes go out as they are, the same bytes Save writes.
     const bool written = velomark::writeDumpCsv(
         dump, *filter, velomark::lidarIdOf(parser.value(lidarId)), [](const QByteArray &csv) {

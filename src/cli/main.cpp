@@ -1,5 +1,9 @@
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLoggingCategory>
+
+#include <cstring>
+#include <memory>
 
 #include "cli.h"
 #include "common/operatorinterface.h"
@@ -14,6 +18,7 @@ int runErase(const QStringList &args);     // cmd_erase.cpp
 int runDecode(const QStringList &args);    // cmd_decode.cpp
 int runCerts(const QStringList &args);     // cmd_certs.cpp
 int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
+int runPlot(const QStringList &args);      // cmd_plot.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -24,7 +29,8 @@ const QList<Command> &commands()
         {"live", "Live acquisition into a live data file, each line printed as written.", runLive},
         {"retrieve", "Retrieves the log stored in a lidar and prints the log CSV.", runRetrieve},
         {"erase", "Erases the log stored in a lidar.", runErase},
-        {"decode", "Decodes a log dump file and prints the log CSV.", runDecode},
+        {"decode", "Decodes a log dump file and prints the log CSV (or GPX).", runDecode},
+        {"plot", "Draws the speed chart of a log dump file into a PNG or SVG.", runPlot},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
         {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
     };
@@ -57,9 +63,24 @@ static int printHelp()
     return cli::Success;
 }
 
+// Whether the command draws (plot): it needs the widgets' application, which then renders
+// offscreen unless a platform is asked for.
+static bool commandDraws(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--trace") != 0)
+            return std::strcmp(argv[i], "plot") == 0;
+    }
+    return false;
+}
+
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const bool draws = commandDraws(argc, argv);
+    if (draws && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> app(draws ? new QApplication(argc, argv)
+                                                      : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral(VELOMARK_PRODUCT_NAME));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELOMARK_PRODUCT_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral(VELOMARK_COMPANY_NAME));

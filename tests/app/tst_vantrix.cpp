@@ -5,6 +5,7 @@
 #include "lidarsim.h"
 #include "messageboxoperator.h"
 #include "recordingoperator.h"
+#include "log/logrows.h"
 #include "vantrix.h"
 #include "windowtest.h"
 
@@ -83,7 +84,9 @@ private slots:
         QCOMPARE(order, tabOrder);
         QCOMPARE(tabOrder.size(), 18);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Velomark 1.3 Build 96"));
-        QCOMPARE(dialog.size(), QSize(1000, 672));
+        // 1000x672 where the screen has room for it (with a frame), never below what the layout needs.
+        const QSize room = dialog.screen()->availableGeometry().size() - QSize(16, 40);
+        QCOMPARE(dialog.size(), QSize(1000, 672).boundedTo(room).expandedTo(dialog.minimumSizeHint()));
         QCOMPARE(dialog.form().tabWidgetData->tabText(0), QStringLiteral("Laser Data Log"));
         QCOMPARE(dialog.form().tabWidgetData->tabText(1), QStringLiteral("Laser Live Data"));
         QVERIFY(dialog.form().lineEditDataFile->isReadOnly());
@@ -227,6 +230,10 @@ private slots:
         addRows(trees[tab], rows);
         addRows(trees[1 - tab], 2);
         dialog.form().tabWidgetData->setCurrentIndex(tab);
+        dialog.UpdateControls();
+        const QString title = dialog.windowTitle();
+        dialog.setWindowTitle(velomark::titleWithRecordCount(title, trees[0]->topLevelItemCount()));
+        const QString countedTitle = dialog.windowTitle();
         QTest::mouseClick(dialog.form().pushButtonClear, Qt::LeftButton);
 
         QStringList asked;
@@ -235,6 +242,58 @@ private slots:
         QCOMPARE(asked, question);
         QCOMPARE(trees[tab]->topLevelItemCount(), rowsAfter);
         QCOMPARE(trees[1 - tab]->topLevelItemCount(), 2);
+        // A cleared log list has nothing to save and no count in the title.
+        const bool logEmpty = trees[0]->topLevelItemCount() == 0;
+        QCOMPARE(dialog.form().pushButtonSaveLog->isEnabled(), !logEmpty);
+        QCOMPARE(dialog.windowTitle(), tab == 0 && rows > 0 && logEmpty ? title : countedTitle);
+    }
+
+    // At the initial size every button, label, check box and date shows its whole text, the
+    // tabs included; at the minimum size no two widgets overlap.
+    void textsFit()
+    {
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTabWidget *tabs = dialog.form().tabWidgetData;
+        QVERIFY(tabs->tabBar()->width() >= tabs->tabBar()->sizeHint().width());
+        // Every column of both lists is as wide as its header text; the lists scroll to the rest.
+        for (QTreeWidget *list : {dialog.form().treeWidgetLoggedData, dialog.form().treeWidgetLiveData}) {
+            tabs->setCurrentWidget(list->parentWidget());
+            QCoreApplication::processEvents();
+            QHeaderView *header = list->header();
+            for (int column = 0; column < header->count(); ++column)
+                QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
+                         qPrintable(list->objectName() + QString::number(column)));
+            QCOMPARE(list->horizontalScrollBar()->maximum() > 0, header->length() > list->viewport()->width());
+        }
+        for (const bool minimum : {false, true}) {
+            if (minimum)
+                dialog.resize(dialog.minimumSize());
+            for (int tab = 0; tab < tabs->count(); ++tab) {
+                tabs->setCurrentIndex(tab);
+                QCoreApplication::processEvents();
+                for (QWidget *widget : dialog.findChildren<QWidget *>()) {
+                    if (!widget->isVisibleTo(&dialog) || widget->objectName().startsWith(QLatin1String("qt_")))
+                        continue;
+                    const QString where = widget->objectName() + QLatin1Char(' ') + widget->metaObject()->className();
+                    if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLabel *>(widget)
+                        || qobject_cast<QDateEdit *>(widget) || qobject_cast<QSpinBox *>(widget)) {
+                        const QSize need = widget->sizeHint();
+                        QVERIFY2(widget->width() >= need.width() && widget->height() >= widget->minimumSizeHint().height(),
+                                 qPrintable(QStringLiteral("%1: %2x%3 for %4x%5").arg(where).arg(widget->width())
+                                                .arg(widget->height()).arg(need.width()).arg(need.height())));
+                    }
+                    for (QWidget *sibling : widget->parentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+                        if (sibling != widget && sibling->isVisibleTo(&dialog) && !sibling->isWindow() && !widget->isWindow()
+                            && !sibling->objectName().startsWith(QLatin1String("qt_")))
+                            QVERIFY2(!widget->geometry().intersects(sibling->geometry()),
+                                     qPrintable(where + QStringLiteral(" overlaps ") + sibling->objectName()));
+                    }
+                }
+            }
+        }
     }
 
     // Acceptance of a data file is the core's (tst_liverow); here the window's use of it.

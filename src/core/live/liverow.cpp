@@ -80,6 +80,24 @@ QStringList liveRowTexts(const SpeedRecord &record, const QString &lidarName)
     };
 }
 
+QDate liveRowDate(const QString &text)
+{
+    if (text.size() < 7)
+        return QDate();
+    bool yearOk = false, dayOk = false;
+    const int year = text.leftRef(4).toInt(&yearOk);
+    const int day = text.rightRef(2).toInt(&dayOk);
+    const QStringRef month = text.midRef(4, text.size() - 6);
+    if (!yearOk || !dayOk)
+        return QDate();
+    const QLocale locale = QLocale::system();
+    for (int m = 1; m <= 12; ++m) {
+        if (month == locale.monthName(m, QLocale::ShortFormat))
+            return QDate(year, m, day);
+    }
+    return QDate();
+}
+
 Qt::Alignment liveColumnAlignment(int column)
 {
     return column == kLiveColumnCount - 1 ? Qt::AlignHCenter : Qt::AlignRight;

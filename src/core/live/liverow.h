@@ -1,4 +1,5 @@
 #pragma once
+#include <QDate>
 #include <QString>
 #include <QStringList>
 #include <Qt>
@@ -21,6 +22,10 @@ QString liveDataFileName(const QString &dataFilePath);
 // The eight column texts of a live row: speed and range with their units, direction, date,
 // time, latitude, longitude, Lidar_Id.
 QStringList liveRowTexts(const SpeedRecord &record, const QString &lidarName);
+
+// The date of a live row's date text ("2019Oct15", month in the workstation's language);
+// invalid for any other text.
+QDate liveRowDate(const QString &text);
 
 // How a live row's column is aligned: numbers and positions to the right, the Lidar_Id centred.
 Qt::Alignment liveColumnAlignment(int column);

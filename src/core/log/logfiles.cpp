@@ -9,6 +9,7 @@
 
 #include "common/operatorinterface.h"
 #include "log/logdecoder.h"
+#include "log/loggpx.h"
 
 namespace velomark {
 
@@ -34,6 +35,11 @@ FileWriteResult writeWhole(const QByteArray &bytes, const QString &path, QIODevi
 FileWriteResult writeLogDump(const QByteArray &dump, const QString &path)
 {
     return writeWhole(dump, path, QIODevice::WriteOnly);
+}
+
+FileWriteResult writeBinaryFile(const QByteArray &bytes, const QString &path)
+{
+    return writeWhole(bytes, path, QIODevice::WriteOnly);
 }
 
 FileWriteResult writeLogCsv(const QByteArray &csvText, const QString &path)
@@ -85,19 +91,27 @@ LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath
     *logText = logCsvText(rows);
 
     const QString path = QDir::toNativeSeparators(op.chooseSaveFile(
-        applicationTitle(), startPath, QStringLiteral("Text files (*.txt);;All files (*.*)"), true));
+        applicationTitle(), startPath,
+        QStringLiteral("Text files (*.txt);;GPS Exchange (*.gpx);;All files (*.*)"), true));
     if (path.isEmpty())
         return LogSaveOutcome::Cancelled;
 
-    const FileWriteResult written = writeLogCsv(*logText, path);
+    const bool positions = path.endsWith(QLatin1String(".gpx"), Qt::CaseInsensitive);
+    const LogGpx gpx = positions ? logGpx(rows) : LogGpx();
+    const FileWriteResult written = positions ? writeBinaryFile(gpx.text, path) : writeLogCsv(*logText, path);
     if (!written.ok) {
         op.inform(applicationTitle(),
                   QCoreApplication::translate("Vantrix", "Open data file %1 failed with error: %2")
                       .arg(path, written.errorString));
         return LogSaveOutcome::Failed;
     }
-    op.inform(applicationTitle(), QStringLiteral("Data was saved to file %1").arg(path));
-    return LogSaveOutcome::Saved;
+    QString saved = QStringLiteral("Data was saved to file %1").arg(path);
+    if (positions && gpx.withoutPosition > 0)
+        saved += QStringLiteral("\n%1 of %2 records have no position and were left out.")
+                     .arg(gpx.withoutPosition)
+                     .arg(rows.size());
+    op.inform(applicationTitle(), saved);
+    return positions ? LogSaveOutcome::SavedPositions : LogSaveOutcome::Saved;
 }
 
 QString chooseDataFileToLoad(OperatorInterface &op)

@@ -38,12 +38,17 @@ FileWriteResult writeLogCsv(const QByteArray &csvText, const QString &path);
 bool writeDumpCsv(const QByteArray &dump, const LogDateFilter &filter, const QString &lidarId,
                   const std::function<bool(const QByteArray &)> &write);
 
-enum class LogSaveOutcome { NoRows, Cancelled, Saved, Failed };
+// Replaces the file with the bytes as they are (a GPX file, say).
+FileWriteResult writeBinaryFile(const QByteArray &bytes, const QString &path);
+
+// Saved: the log CSV; SavedPositions: the GPX of the rows' positions (a name ending in ".gpx").
+enum class LogSaveOutcome { NoRows, Cancelled, Saved, SavedPositions, Failed };
 
 // Save on the log tab: builds the log text buffer from the shown rows, asks for the file
 // (starting at `startPath`, the live data file's path) and writes it, telling the operator
 // how it went. The buffer keeps the new text even when the choice is cancelled or the write
-// fails; with no rows it is left untouched.
+// fails; with no rows it is left untouched. A file name ending in ".gpx" gets the GPX of the
+// rows that carry a position instead, and the operator hears how many were left out.
 LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath,
                            OperatorInterface &op, QByteArray *logText);
 

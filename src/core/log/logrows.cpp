@@ -208,7 +208,7 @@ QVector<LogRow> logRows(const QVector<SpeedRecord> &records, const LogDateFilter
     return rows;
 }
 
-QString titleWithRecordCount(const QString &title, int rowCount, bool incomplete)
+QString titleWithoutRecordCount(const QString &title)
 {
     QString base = title;
     for (const QLatin1String tail : {QLatin1String(" Records)"), QLatin1String(" Records, incomplete)")}) {
@@ -222,7 +222,12 @@ QString titleWithRecordCount(const QString &title, int rowCount, bool incomplete
         if (digitsOnly)
             base.truncate(open);
     }
-    return base + (incomplete ? QStringLiteral(" (%1 Records, incomplete)") : QStringLiteral(" (%1 Records)")).arg(rowCount);
+    return base;
+}
+
+QString titleWithRecordCount(const QString &title, int rowCount, bool incomplete)
+{
+    return titleWithoutRecordCount(title) + (incomplete ? QStringLiteral(" (%1 Records, incomplete)") : QStringLiteral(" (%1 Records)")).arg(rowCount);
 }
 
 QString logCsvLine(const LogRow &row)

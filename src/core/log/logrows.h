@@ -59,6 +59,10 @@ QVector<LogRow> logRows(const QVector<SpeedRecord> &records, const LogDateFilter
 // for the rows of a cut download, replaces a count suffix that the title already ends with.
 QString titleWithRecordCount(const QString &title, int rowCount, bool incomplete = false);
 
+// The title without the count suffix titleWithRecordCount adds (the title as it stands when it
+// ends in none).
+QString titleWithoutRecordCount(const QString &title);
+
 // First line of the log CSV.
 extern const char kLogCsvHeader[];
 

@@ -1,0 +1,412 @@
+#include "speedchart.h"
+
+#include <QCategoryAxis>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFileInfo>
+#include <QGraphicsScene>
+#include <QGraphicsSceneHoverEvent>
+#include <QGraphicsSceneMouseEvent>
+#include <QPaintEngine>
+#include <QPixmap>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPainter>
+#include <QRadioButton>
+#include <QSaveFile>
+#include <QScatterSeries>
+#include <QSpinBox>
+#include <QSvgGenerator>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <cmath>
+
+using namespace QtCharts;
+
+namespace velomark {
+
+namespace {
+
+// How near the pointer must come to a point's centre to hover or click it, in pixels.
+constexpr double kReach = 6;
+
+QScatterSeries *scatter(const QString &name, const QColor &color)
+{
+    auto *series = new QScatterSeries;
+    series->setName(name);
+    series->setColor(color);
+    series->setBorderColor(color.darker(130));
+    series->setMarkerSize(SpeedChart::kMarkerSize);
+    return series;
+}
+
+// One marker, painted once and then copied to every point.
+QPixmap marker(const QColor &color)
+{
+    const int side = SpeedChart::kMarkerSize + 2;
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(color.darker(130), 1));
+    painter.setBrush(color);
+    painter.drawEllipse(QPointF(side / 2.0, side / 2.0), SpeedChart::kMarkerSize / 2.0, SpeedChart::kMarkerSize / 2.0);
+    return pixmap;
+}
+
+}  // namespace
+
+SpeedPointsItem::SpeedPointsItem(SpeedChart *chart) : QGraphicsObject(chart), m_chart(chart)
+{
+    setAcceptHoverEvents(true);
+    setZValue(10);
+    connect(chart, &QChart::plotAreaChanged, this, [this] { prepareGeometryChange(); });
+}
+
+void SpeedPointsItem::setSeries(const SpeedSeries *series)
+{
+    m_series = series;
+    update();
+}
+
+QRectF SpeedPointsItem::boundingRect() const
+{
+    const double half = SpeedChart::kMarkerSize;
+    return m_chart->plotArea().adjusted(-half, -half, half, half);
+}
+
+void SpeedPointsItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
+{
+    if (!m_series)
+        return;
+    const QRectF area = m_chart->plotArea();
+    const int width = qMax(1, int(area.width()) + 1);
+    const int height = qMax(1, int(area.height()) + 1);
+    // Vector output gets every point as a circle; pixels get a copy of one marker per pixel
+    // that holds a point (what more points there would not show).
+    const bool vector = painter->paintEngine() && painter->paintEngine()->type() == QPaintEngine::SVG;
+    painter->save();
+    painter->setClipRect(boundingRect());
+    painter->setRenderHint(QPainter::Antialiasing);
+    for (const bool receding : {false, true}) {
+        const QColor color = (receding ? m_chart->receding() : m_chart->approaching())->color();
+        const SpeedPoints &points = receding ? m_series->receding() : m_series->approaching();
+        const QPixmap stamp = marker(color);
+        const QPointF offset(stamp.width() / 2.0, stamp.height() / 2.0);
+        painter->setPen(QPen(color.darker(130), 1));
+        painter->setBrush(color);
+        QVector<bool> taken(vector ? 0 : width * height);
+        for (const QPointF &value : points.points) {
+            const QPointF at = m_chart->position(value);
+            if (!area.contains(at))
+                continue;
+            if (vector) {
+                painter->drawEllipse(at, SpeedChart::kMarkerSize / 2.0, SpeedChart::kMarkerSize / 2.0);
+                continue;
+            }
+            const int cell = qBound(0, int(at.y() - area.top()), height - 1) * width
+                             + qBound(0, int(at.x() - area.left()), width - 1);
+            if (taken[cell])
+                continue;
+            taken[cell] = true;
+            painter->drawPixmap(at - offset, stamp);
+        }
+    }
+    painter->restore();
+}
+
+int SpeedPointsItem::rowNear(const QPointF &position) const
+{
+    if (!m_series)
+        return -1;
+    int row = -1;
+    double nearest = kReach * kReach;
+    for (const SpeedPoints *points : {&m_series->approaching(), &m_series->receding()}) {
+        for (int i = 0; i < points->points.size(); ++i) {
+            const QPointF apart = m_chart->position(points->points.at(i)) - position;
+            const double distance = QPointF::dotProduct(apart, apart);
+            if (distance <= nearest) {
+                nearest = distance;
+                row = points->rows.at(i);
+            }
+        }
+    }
+    return row;
+}
+
+void SpeedPointsItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
+{
+    const int row = rowNear(event->pos());
+    if (row != m_hoveredRow) {
+        m_hoveredRow = row;
+        emit rowHovered(row);
+    }
+}
+
+void SpeedPointsItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *)
+{
+    if (m_hoveredRow != -1) {
+        m_hoveredRow = -1;
+        emit rowHovered(-1);
+    }
+}
+
+void SpeedPointsItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
+{
+    const int row = rowNear(event->pos());
+    if (row < 0) {
+        event->ignore();
+        return;
+    }
+    emit rowClicked(row);
+}
+
+SpeedChart::SpeedChart(QGraphicsItem *parent)
+    : QChart(parent),
+      m_approaching(scatter(QStringLiteral("Approaching"), QColor(0x1f, 0x77, 0xb4))),
+      m_receding(scatter(QStringLiteral("Receding"), QColor(0xff, 0x7f, 0x0e))),
+      m_limitLine(new QLineSeries),
+      m_timeAxis(new QCategoryAxis),
+      m_speedAxis(new QValueAxis),
+      m_points(new SpeedPointsItem(this))
+{
+    setAnimationOptions(QChart::NoAnimation);
+    QPen limitPen(QColor(0xd6, 0x27, 0x28));
+    limitPen.setWidth(2);
+    limitPen.setStyle(Qt::DashLine);
+    m_limitLine->setPen(limitPen);
+    addSeries(m_approaching);
+    addSeries(m_receding);
+    addSeries(m_limitLine);
+    m_timeAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    m_timeAxis->setTitleText(QStringLiteral("Lidar time"));
+    m_speedAxis->setLabelFormat(QStringLiteral("%.0f"));
+    addAxis(m_timeAxis, Qt::AlignBottom);
+    addAxis(m_speedAxis, Qt::AlignLeft);
+    for (QXYSeries *series : {static_cast<QXYSeries *>(m_approaching), static_cast<QXYSeries *>(m_receding),
+                              static_cast<QXYSeries *>(m_limitLine)}) {
+        series->attachAxis(m_timeAxis);
+        series->attachAxis(m_speedAxis);
+    }
+    legend()->setAlignment(Qt::AlignBottom);
+}
+
+void SpeedChart::draw(const SpeedSeries &series)
+{
+    drawFrame(series);
+    m_points->setSeries(&series);
+}
+
+void SpeedChart::drawAdded(const SpeedSeries &series)
+{
+    drawFrame(series);
+}
+
+QPointF SpeedChart::position(const QPointF &value) const
+{
+    const QRectF area = plotArea();
+    const double timeSpan = m_timeAxis->max() - m_timeAxis->min();
+    const double speedSpan = m_speedAxis->max() - m_speedAxis->min();
+    return QPointF(area.left() + (value.x() - m_timeAxis->min()) / (timeSpan > 0 ? timeSpan : 1) * area.width(),
+                   area.bottom() - (value.y() - m_speedAxis->min()) / (speedSpan > 0 ? speedSpan : 1) * area.height());
+}
+
+void SpeedChart::drawFrame(const SpeedSeries &series)
+{
+    setTitle(series.title());
+    m_limitLine->setName(QStringLiteral("Limit %1 %2").arg(series.limit()).arg(series.unit()));
+
+    // A minute either side keeps the first and last points off the frame.
+    double first = series.firstTime();
+    double last = series.lastTime();
+    if (series.measurements() == 0) {
+        first = 0;
+        last = 3600 * 1000.0;
+    }
+    const double margin = qMax((last - first) * 0.03, 60 * 1000.0);
+    first -= margin;
+    last += margin;
+    m_limitLine->replace(QVector<QPointF>{QPointF(first, series.limit()), QPointF(last, series.limit())});
+
+    for (const QString &label : m_timeAxis->categoriesLabels())
+        m_timeAxis->remove(label);
+    m_timeAxis->setStartValue(first);
+    // About one tick per 120 pixels, so that no label is cut.
+    const int maxTicks = qBound(2, int(plotArea().width() > 0 ? plotArea().width() : size().width()) / 120, 8);
+    if (series.measurements() > 0) {
+        for (const TimeTick &tick : timeTicks(first, last, maxTicks))
+            m_timeAxis->append(tick.text, tick.at);
+    }
+    m_timeAxis->setRange(first, last);
+
+    // Round steps of speed, at most ten of them, with room above the fastest point.
+    const double wanted = qMax(qMax(series.topSpeed(), double(series.limit())) * 1.1, 10.0);
+    double step = 10;
+    for (const double candidate : {10.0, 20.0, 25.0, 50.0, 100.0, 200.0, 500.0}) {
+        step = candidate;
+        if (std::ceil(wanted / step) <= 10)
+            break;
+    }
+    const int steps = int(std::ceil(wanted / step));
+    m_speedAxis->setRange(0, steps * step);
+    m_speedAxis->setTickCount(steps + 1);
+    m_speedAxis->setTitleText(QStringLiteral("Speed (%1)").arg(series.unit()));
+    m_points->update();
+}
+
+void paintSpeedChart(const SpeedSeries &series, const QSize &size, QPainter *painter)
+{
+    auto *chart = new SpeedChart;
+    QGraphicsScene scene;
+    scene.addItem(chart);  // the scene deletes the chart
+    chart->setGeometry(QRectF(QPointF(0, 0), size));
+    chart->draw(series);
+    // The legend and the axis titles are laid out by posted events.
+    QCoreApplication::sendPostedEvents();
+    const QRectF area(QPointF(0, 0), size);
+    scene.setSceneRect(area);
+    scene.render(painter, area, area);
+}
+
+bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    const bool svg = QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0;
+    if (svg) {
+        QSvgGenerator generator;
+        generator.setOutputDevice(&file);
+        generator.setSize(size);
+        generator.setViewBox(QRect(QPoint(0, 0), size));
+        generator.setTitle(series.title());
+        QPainter painter(&generator);
+        paintSpeedChart(series, size, &painter);
+    } else {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        paintSpeedChart(series, size, &painter);
+        painter.end();
+        if (!image.save(&file, "PNG")) {
+            *error = QStringLiteral("the image could not be encoded");
+            file.cancelWriting();
+            return false;
+        }
+    }
+    if (file.error() != QFileDevice::NoError || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> rowsOf, QWidget *parent)
+    : QWidget(parent),
+      m_rowsOf(std::move(rowsOf)),
+      m_series(ChartRows::Log, 50),
+      m_logChoice(new QRadioButton(QStringLiteral("Laser Data Log"), this)),
+      m_liveChoice(new QRadioButton(QStringLiteral("Laser Live Data"), this)),
+      m_limit(new QSpinBox(this)),
+      m_chart(new SpeedChart),
+      m_view(new QChartView(m_chart, this))
+{
+    m_logChoice->setObjectName(QStringLiteral("radioButtonChartLog"));
+    m_liveChoice->setObjectName(QStringLiteral("radioButtonChartLive"));
+    m_limit->setObjectName(QStringLiteral("spinBoxLimit"));
+    m_view->setObjectName(QStringLiteral("chartViewSpeed"));
+    m_logChoice->setChecked(true);
+    m_limit->setRange(0, 999);
+    m_limit->setValue(m_series.limit());
+    m_view->setRenderHint(QPainter::Antialiasing);
+
+    auto *limitLabel = new QLabel(QStringLiteral("Limit"), this);
+    limitLabel->setBuddy(m_limit);
+    auto *bar = new QHBoxLayout;
+    bar->setContentsMargins(3, 3, 3, 0);
+    bar->addWidget(m_logChoice);
+    bar->addWidget(m_liveChoice);
+    bar->addStretch();
+    bar->addWidget(limitLabel);
+    bar->addWidget(m_limit);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(bar);
+    layout->addWidget(m_view);
+
+    connect(m_liveChoice, &QRadioButton::toggled, this,
+            [this](bool live) { showRows(live ? ChartRows::Live : ChartRows::Log); });
+    connect(m_limit, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int limit) {
+        m_series.setLimit(limit);
+        m_chart->draw(m_series);
+    });
+    connect(m_chart->points(), &SpeedPointsItem::rowHovered, this, &SpeedChartPanel::rowHovered);
+    connect(m_chart->points(), &SpeedPointsItem::rowClicked, this,
+            [this](int row) { emit rowClicked(m_series.kind(), row); });
+}
+
+void SpeedChartPanel::showRows(ChartRows kind)
+{
+    QSignalBlocker blocker(m_liveChoice);
+    (kind == ChartRows::Live ? m_liveChoice : m_logChoice)->setChecked(true);
+    m_series = SpeedSeries(kind, m_limit->value());
+    m_stale = true;
+    redraw();
+}
+
+void SpeedChartPanel::listChanged(ChartRows kind)
+{
+    if (kind != m_series.kind())
+        return;
+    m_stale = true;
+    if (isVisible())
+        redraw();
+}
+
+void SpeedChartPanel::liveRowAdded(const QStringList &row)
+{
+    if (m_series.kind() != ChartRows::Live || m_stale)
+        return;
+    if (!isVisible()) {
+        m_stale = true;
+        return;
+    }
+    m_rows.append(row);
+    if (m_series.addRow(row))
+        m_chart->drawAdded(m_series);
+    else
+        m_chart->draw(m_series);  // the unit changed: every point moved
+}
+
+void SpeedChartPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_stale)
+        redraw();
+}
+
+void SpeedChartPanel::redraw()
+{
+    m_rows = m_rowsOf(m_series.kind());
+    m_series.setRows(m_rows);
+    m_chart->draw(m_series);
+    m_stale = false;
+}
+
+void SpeedChartPanel::rowHovered(int row)
+{
+    m_hoverText = row >= 0 && row < m_rows.size() ? m_rows.at(row).join(QStringLiteral("  ")).simplified() : QString();
+    if (m_hoverText.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(QCursor::pos(), m_hoverText, m_view);
+}
+
+}  // namespace velomark

@@ -1,0 +1,151 @@
+#include <QtTest>
+#include <QtWidgets>
+
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QScatterSeries>
+#include <QValueAxis>
+
+#include "clirun.h"
+#include "recordingoperator.h"
+#include "speedchart.h"
+#include "vantrix.h"
+
+using namespace velomark;
+
+namespace {
+
+SpeedRecord record(int speed, bool metric, int direction, const QTime &time)
+{
+    return SpeedRecord{QString(), QString(), QDateTime(QDate(2024, 12, 25), time, Qt::UTC), direction, speed, 500, 0,
+                       metric};
+}
+
+// A receding mph record among km/h ones, one without a date.
+QVector<SpeedRecord> logRecords()
+{
+    return {record(65, true, 0, QTime(10, 0)), record(40, false, 1, QTime(10, 20)),
+            record(45, true, 0, QTime(10, 40)), SpeedRecord{}, record(90, true, 1, QTime(11, 0))};
+}
+
+// Where the view shows a point of the chart.
+QPoint viewPosition(SpeedChartPanel *panel, const QPointF &point)
+{
+    return panel->view()->mapFromScene(panel->chart()->mapToScene(panel->chart()->position(point)));
+}
+
+int pointCount(const SpeedSeries &series)
+{
+    return series.approaching().points.size() + series.receding().points.size();
+}
+
+}  // namespace
+
+class TestSpeedChart : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    // The chart tab draws the log list; a click on a point selects its row; the limit recounts.
+    void logListChart()
+    {
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.resize(1000, 672);
+        dialog.show();
+        dialog.form().checkBoxAll->setChecked(true);
+        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
+        SpeedChartPanel *panel = dialog.form().speedChart;
+        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+        QCOMPARE(dialog.form().tabWidgetData->tabText(2), QStringLiteral("Speed Chart"));
+        QCOMPARE(panel->series().approaching().points.size(), 2);
+        QCOMPARE(panel->series().receding().points.size(), 2);
+        QCOMPARE(panel->chart()->title(), QStringLiteral("3 of 4 measurements above 50 km/h"));
+        QCOMPARE(panel->chart()->speedAxis()->titleText(), QStringLiteral("Speed (km/h)"));
+        QStringList legend;
+        for (QtCharts::QLegendMarker *marker : panel->chart()->legend()->markers())
+            legend << marker->label();
+        QCOMPARE(legend, (QStringList{"Approaching", "Receding", "Limit 50 km/h"}));
+
+        // The 40 mph row, row 1, is the first receding point: hovering shows its texts,
+        // clicking selects it; beside the points nothing happens.
+        const QPointF point = panel->series().receding().points.at(0);
+        QCOMPARE(panel->series().rowAt(point), 1);
+        QWidget *viewport = panel->view()->viewport();
+        QTest::mouseMove(viewport, viewPosition(panel, point) + QPoint(2, 1));
+        QTRY_COMPARE(panel->hoverText(), QStringLiteral("40 mph 50.0 ft Receding 2024-12-25 10:20:00 12345"));
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, viewPosition(panel, point) + QPoint(0, -4));
+        QCOMPARE(dialog.form().treeWidgetLoggedData->currentIndex().row(), 1);
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, viewPosition(panel, point) + QPoint(0, 30));
+        QCOMPARE(dialog.form().treeWidgetLoggedData->currentIndex().row(), 1);
+        const QPointF fastest = panel->series().receding().points.at(1);
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, viewPosition(panel, fastest));
+        QCOMPARE(dialog.form().treeWidgetLoggedData->currentIndex().row(), 4);
+
+        panel->limitBox()->setValue(70);
+        QCOMPARE(panel->chart()->title(), QStringLiteral("1 of 4 measurements above 70 km/h"));
+        QCOMPARE(panel->chart()->limitLine()->at(0).y(), 70.0);
+
+        // A list filled again is drawn again; a cleared one leaves an empty chart.
+        dialog.form().treeWidgetLoggedData->clear();
+        QCOMPARE(pointCount(panel->series()), 0);
+        QCOMPARE(panel->chart()->title(), QStringLiteral("0 of 0 measurements above 70 km/h"));
+    }
+
+    // With the live list chosen, a live row added while the chart shows is drawn at once.
+    void liveRowAddedToAShownChart()
+    {
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.show();
+        SpeedChartPanel *panel = dialog.form().speedChart;
+        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        panel->liveChoice()->click();
+        QCOMPARE(panel->shownRows(), ChartRows::Live);
+        dialog.AppendLiveRecord(record(70, true, 0, QTime(9, 0)));
+        dialog.AppendLiveRecord(record(30, true, 1, QTime(9, 1)));
+        QCOMPARE(panel->series().approaching().points.size(), 1);
+        QCOMPARE(panel->series().receding().points.size(), 1);
+        QCOMPARE(panel->chart()->title(), QStringLiteral("1 of 2 measurements above 50 km/h"));
+        // Log rows do not disturb the live chart.
+        dialog.form().checkBoxAll->setChecked(true);
+        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
+        QCOMPARE(panel->series().measurements(), 2);
+        QTest::mouseClick(panel->view()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          viewPosition(panel, panel->series().receding().points.at(0)));
+        QCOMPARE(dialog.form().treeWidgetLiveData->currentIndex().row(), 1);
+    }
+
+    // plot: a PNG of the asked size, an SVG, and usage errors.
+    void plot()
+    {
+        const QString dump = m_dir.filePath(QStringLiteral("dump.txt"));
+        QVERIFY(writeFileBytes(dump, "01 12 25 24 10 30 45 41 00 41 01 F4 01 83\n"
+                                     "03 12 25 24 10 30 45 49 16 45 12 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00 C0\n"));
+        const QString png = m_dir.filePath(QStringLiteral("chart.png"));
+        CliRun run = runCli({"plot", "--width", "900", "--height", "600", "--limit", "100", "--output", png, dump});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QByteArray("1 of 2 measurements above 100 km/h\n"));
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(900, 600));
+
+        const QString svg = m_dir.filePath(QStringLiteral("chart.svg"));
+        QCOMPARE(runCli({"plot", "--output", svg, dump}).exitCode, 0);
+        const QByteArray svgText = fileBytes(svg);
+        QVERIFY(svgText.contains("<svg") && svgText.contains("viewBox=\"0 0 800 500\""));
+        QVERIFY(svgText.contains("measurements above 50 km/h"));
+
+        QCOMPARE(runCli({"plot", "--output", m_dir.filePath(QStringLiteral("chart.pdf")), dump}).exitCode, 2);
+        QCOMPARE(runCli({"plot", "--width", "10", "--output", png, dump}).exitCode, 2);
+        QCOMPARE(runCli({"plot", "--output", m_dir.filePath(QStringLiteral("no-dir/chart.png")), dump}).exitCode, 1);
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QTEST_MAIN(TestSpeedChart)
+#include "tst_speedchart.moc"

@@ -1,0 +1,146 @@
+#include <QtTest>
+
+#include "clirun.h"
+#include "log/logfiles.h"
+#include "log/loggpx.h"
+#include "log/logrows.h"
+#include "recordingoperator.h"
+
+using namespace velomark;
+
+namespace {
+
+// A receding imperial record in the north-west, one without a position, a metric one in the
+// south-east.
+const QByteArray kDump = "03 12 25 24 10 30 45 49 16 45 12 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00 C0\n"
+                         "01 12 25 24 10 30 45 41 00 41 01 F4 01 83\n"
+                         "0B 12 25 24 10 30 45 49 16 45 12 53 01 23 07 12 34 45 41 52 00 41 00 13 88 01 A8\n";
+
+const QByteArray kGpx =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<gpx version=\"1.1\" creator=\"Velomark\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
+    "  <wpt lat=\"49.27418667\" lon=\"-123.11872333\">\n"
+    "    <time>2024-12-25T10:30:45</time>\n"
+    "    <name>65 mph</name>\n"
+    "    <desc>Receding, 50.0 ft</desc>\n"
+    "    <src>54321</src>\n"
+    "  </wpt>\n"
+    "  <wpt lat=\"-49.27418667\" lon=\"123.11872333\">\n"
+    "    <time>2024-12-25T10:30:45</time>\n"
+    "    <name>65 km/h</name>\n"
+    "    <desc>Receding, 500.0 m</desc>\n"
+    "    <src>54321</src>\n"
+    "  </wpt>\n"
+    "</gpx>\n";
+
+LogRow row(const QString &latitude, const QString &longitude, const QString &lidarId = QStringLiteral("12345"))
+{
+    return {QStringLiteral("65 km/h"), QStringLiteral("50.0 m"), QStringLiteral("Approaching"), QString(), QString(),
+            latitude, longitude, lidarId};
+}
+
+}  // namespace
+
+class TestLogGpx : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    // decode --format gpx of a hand-made dump, byte for byte, and the count left out.
+    void decodeWritesGpx()
+    {
+        const QString dump = m_dir.filePath(QStringLiteral("dump.txt"));
+        QVERIFY(writeFileBytes(dump, kDump));
+        const CliRun run = runCli({"decode", "--format", "gpx", "--lidar-id", "VZQ Sim 54321", dump});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, kGpx);
+        QCOMPARE(run.err, QByteArray("1 of 3 records have no position and were left out\n"));
+        QCOMPARE(runCli({"decode", "--format", "kml", dump}).exitCode, 2);
+    }
+
+    // GPSBabel reads the file back: as many waypoints, the same coordinates.
+    void gpsbabelReadsTheFile()
+    {
+        const QString gpsbabel = QStandardPaths::findExecutable(QStringLiteral("gpsbabel"));
+        if (gpsbabel.isEmpty())
+            QSKIP("gpsbabel is not installed (make deps installs it)");
+        QVector<LogRow> rows;
+        const QStringList latitudes = {"N49.27418667", "S33.86785000", "N0.5", "S89.99999999"};
+        const QStringList longitudes = {"W123.11872333", "E151.20732000", "W0.25", "E179.99999999"};
+        for (int i = 0; i < latitudes.size(); ++i)
+            rows << row(latitudes[i], longitudes[i]);
+        rows.insert(2, row(QString(), QString()));
+        const QString gpx = m_dir.filePath(QStringLiteral("babel.gpx"));
+        QVERIFY(writeFileBytes(gpx, logGpx(rows).text));
+
+        QProcess babel;
+        babel.start(gpsbabel, {"-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
+        QVERIFY(babel.waitForFinished(30000));
+        QCOMPARE(babel.exitCode(), 0);
+        QList<QByteArray> lines = babel.readAllStandardOutput().trimmed().split('\n');
+        QVERIFY2(lines.size() == latitudes.size() + 1, lines.join('|').constData());
+        const QList<QByteArray> header = lines.takeFirst().trimmed().split(',');
+        const int latColumn = header.indexOf("Latitude");
+        const int lonColumn = header.indexOf("Longitude");
+        QVERIFY(latColumn >= 0 && lonColumn >= 0);
+        for (int i = 0; i < lines.size(); ++i) {
+            const QList<QByteArray> fields = lines[i].trimmed().split(',');
+            const double lat = (latitudes[i].startsWith('S') ? -1 : 1) * latitudes[i].mid(1).toDouble();
+            const double lon = (longitudes[i].startsWith('W') ? -1 : 1) * longitudes[i].mid(1).toDouble();
+            QVERIFY2(qAbs(fields.value(latColumn).toDouble() - lat) < 1e-6, lines[i].constData());
+            QVERIFY2(qAbs(fields.value(lonColumn).toDouble() - lon) < 1e-6, lines[i].constData());
+        }
+    }
+
+    // Only texts that are a hemisphere letter and a number of degrees in range make a waypoint;
+    // texts in the elements are escaped.
+    void positionsAndTexts_data()
+    {
+        QTest::addColumn<QStringList>("row");
+        QTest::addColumn<QByteArray>("waypoint");
+        QTest::newRow("north-east") << row("N1.5", "E2") << QByteArray("lat=\"1.5\" lon=\"2\"");
+        QTest::newRow("south-west") << row("S0.00000001", "W180.0") << QByteArray("lat=\"-0.00000001\" lon=\"-180.0\"");
+        QTest::newRow("latitude beyond 90") << row("N90.5", "E2") << QByteArray();
+        QTest::newRow("longitude letter as latitude") << row("E1", "E2") << QByteArray();
+        QTest::newRow("two points") << row("N1.2.3", "E2") << QByteArray();
+        QTest::newRow("exponent") << row("N1e1", "E2") << QByteArray();
+        QTest::newRow("quote in the text") << row("N1\"", "E2") << QByteArray();
+        QTest::newRow("letter alone") << row("N", "E2") << QByteArray();
+        QTest::newRow("markup in the lidar id") << row("N1", "E2", "<&\x01>")
+                                               << QByteArray("<src>&lt;&amp;&gt;</src>");
+    }
+    void positionsAndTexts()
+    {
+        QFETCH(QStringList, row);
+        QFETCH(QByteArray, waypoint);
+        const LogGpx gpx = logGpx({row});
+        QCOMPARE(gpx.waypoints, waypoint.isEmpty() ? 0 : 1);
+        QCOMPARE(gpx.withoutPosition, waypoint.isEmpty() ? 1 : 0);
+        if (!waypoint.isEmpty())
+            QVERIFY2(gpx.text.contains(waypoint), gpx.text.constData());
+    }
+
+    // Save with a ".gpx" name writes the GPX and says how many rows had no position.
+    void saveWritesGpx()
+    {
+        const QVector<LogRow> rows = {row("N1", "E2"), row(QString(), QString())};
+        const QString path = m_dir.filePath(QStringLiteral("saved.GPX"));
+        RecordingOperator op;
+        op.fileNames.enqueue(path);
+        QByteArray buffer;
+        QCOMPARE(saveLogRows(rows, QString(), op, &buffer), LogSaveOutcome::SavedPositions);
+        QCOMPARE(fileBytes(path), logGpx(rows).text);
+        QCOMPARE(op.texts(), QStringList{"Data was saved to file " + path
+                                         + "\n1 of 2 records have no position and were left out."});
+        QCOMPARE(buffer, logCsvText(rows));
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+
+
+QTEST_GUILESS_MAIN(TestLogGpx)
+#include "tst_loggpx.moc"
