@@ -12,12 +12,13 @@ const QByteArray kLogText = "Speed,Speed_Unit\n57,KPH\n";
 // The export dialog, shown, with what it handed to the encryption.
 struct Fixture
 {
+    explicit Fixture(const QStringList &certificates = {"CN=A", "CN=B"}) : certificates(certificates) { dialog.show(); }
+    const QStringList certificates;
     RecordingOperator op;
     QStringList calls;  // data, certificate and file name of each encryption
-    SaveData dialog{nullptr, &op, kLogText, {"CN=A", "CN=B"},
+    SaveData dialog{nullptr, &op, kLogText, certificates,
                     [this](const QByteArray &d, const QString &n, const QString &f) { calls << d << n << f; }};
     QLineEdit *fileName = dialog.findChild<QLineEdit *>("lineEditFileName");
-    Fixture() { dialog.show(); }
 };
 
 }  // namespace
@@ -30,34 +31,42 @@ class TestSaveData : public QObject
 private slots:
     void initTestCase() { QCoreApplication::setApplicationName("Velomark"); }
 
+    // The selection is the dialog's own where "select" is -2: none of two certificates, a sole one.
     void saveOutcomes_data()
     {
+        QTest::addColumn<QStringList>("certificates");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<bool>("plain");
-        QTest::addColumn<int>("select");  // row to make current, -1 none
+        QTest::addColumn<int>("select");  // row to make current, -1 none, -2 as the dialog chose
         QTest::addColumn<QString>("message");  // its start
         QTest::addColumn<bool>("closes");
-        QTest::addColumn<bool>("encrypts");
-        QTest::newRow("no file name") << "" << false << 0 << "Please specify the file name for the data" << false << false;
-        QTest::newRow("no certificate selected") << "out.enc" << false << -1 << "Digital certificate is not selected" << false << false;
-        QTest::newRow("encrypt for the selection") << "out.enc" << false << 1 << "" << true << true;
-        QTest::newRow("plain written") << "plain.csv" << true << 1 << "" << true << false;
-        QTest::newRow("plain unwritable") << "missing/plain.csv" << true << -1
-                                          << "Open data file %1 failed with error: " << false << false;
+        QTest::addColumn<QString>("recipient");  // empty: nothing encrypted
+        const QStringList two{"CN=A", "CN=B"};
+        QTest::newRow("no file name") << two << "" << false << 0 << "Please specify the file name for the data" << false << "";
+        QTest::newRow("no certificate selected") << two << "out.enc" << false << -2 << "Digital certificate is not selected"
+                                                 << false << "";
+        QTest::newRow("encrypt for the selection") << two << "out.enc" << false << 1 << "" << true << "CN=B";
+        QTest::newRow("sole certificate selected") << QStringList{"CN=Only"} << "out.enc" << false << -2 << "" << true
+                                                   << "CN=Only";
+        QTest::newRow("plain written") << two << "plain.csv" << true << 1 << "" << true << "";
+        QTest::newRow("plain unwritable") << two << "missing/plain.csv" << true << -1
+                                          << "Open data file %1 failed with error: " << false << "";
     }
     void saveOutcomes()
     {
+        QFETCH(QStringList, certificates);
         QFETCH(QString, fileName);
         QFETCH(bool, plain);
         QFETCH(int, select);
         QFETCH(QString, message);
         QFETCH(bool, closes);
-        QFETCH(bool, encrypts);
-        Fixture f;
+        QFETCH(QString, recipient);
+        Fixture f(certificates);
         const QString path = fileName.isEmpty() ? QString() : dir.filePath(fileName);
         f.fileName->setText(path);
         f.dialog.findChild<QCheckBox *>("checkBoxPlain")->setChecked(plain);
-        f.dialog.findChild<QListWidget *>("listWidgetCertificates")->setCurrentRow(select);
+        if (select != -2)
+            f.dialog.findChild<QListWidget *>("listWidgetCertificates")->setCurrentRow(select);
         QTest::mouseClick(f.dialog.findChild<QPushButton *>("pushButtonSave"), Qt::LeftButton);
 
         QCOMPARE(f.op.messages.size(), message.isEmpty() ? 0 : 1);
@@ -66,7 +75,7 @@ private slots:
             QVERIFY2(f.op.messages.first().text.startsWith(message.replace("%1", path)), qPrintable(f.op.messages.first().text));
         }
         QCOMPARE(!f.dialog.isVisible() && f.dialog.result() == QDialog::Accepted, closes);
-        QCOMPARE(f.calls, encrypts ? (QStringList{kLogText, "CN=B", path}) : QStringList());
+        QCOMPARE(f.calls, recipient.isEmpty() ? QStringList() : (QStringList{kLogText, recipient, path}));
         // What was typed stays for the next attempt.
         QCOMPARE(f.fileName->text(), path);
         if (plain && closes)
@@ -89,7 +98,6 @@ private slots:
     {
         QFETCH(bool, plain);
         QFETCH(QString, chosen);
-        QFETCH(QString, shown);
         Fixture f;
         f.fileName->setText("/start/here.txt");
         f.dialog.findChild<QCheckBox *>("checkBoxPlain")->setChecked(plain);
@@ -98,37 +106,11 @@ private slots:
         QTest::mouseClick(f.dialog.findChild<QPushButton *>("pushButtonBrowse"), Qt::LeftButton);
         QCOMPARE(f.op.lastStartDir, QString("/start/here.txt"));
         QVERIFY(f.op.lastFilter.startsWith("Encrypted data (*.p7m);;"));
-        QCOMPARE(f.fileName->text(), shown);
-    }
-
-    // Escape closes the dialog as its close button does.
-    void escapeCloses()
-    {
-        Fixture f;
-        QTest::keyClick(&f.dialog, Qt::Key_Escape);
-        QVERIFY(!f.dialog.isVisible());
-        QCOMPARE(f.dialog.result(), int(QDialog::Rejected));
-        QVERIFY(f.calls.isEmpty());
-    }
-
-    void soleCertificateIsSelected_data()
-    {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<int>("selected");
-        QTest::newRow("one") << QStringList{"CN=Only"} << 0;
-        QTest::newRow("two") << QStringList{"CN=A", "CN=B"} << -1;
-    }
-    void soleCertificateIsSelected()
-    {
-        QFETCH(QStringList, names);
-        QFETCH(int, selected);
-        RecordingOperator op;
-        SaveData dialog(nullptr, &op, kLogText, names, {});
-        QCOMPARE(dialog.findChild<QListWidget *>("listWidgetCertificates")->currentRow(), selected);
+        QTEST(f.fileName->text(), "shown");
     }
 
     // Without an operator of its own the dialog's message boxes belong to it, not to the
-    // window behind it.
+    // window behind it; Escape closes it as its close button does.
     void messagesParentedToTheDialog()
     {
         QWidget window;
@@ -147,6 +129,9 @@ private slots:
         QTest::mouseClick(dialog.findChild<QPushButton *>("pushButtonSave"), Qt::LeftButton);
         QCOMPARE(text, QString("Please specify the file name for the data"));
         QCOMPARE(parent, &dialog);
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
 };
 

@@ -34,11 +34,6 @@ QPoint viewPosition(SpeedChartPanel *panel, const QPointF &point)
     return panel->view()->mapFromScene(panel->chart()->mapToScene(panel->chart()->position(point)));
 }
 
-int pointCount(const SpeedSeries &series)
-{
-    return series.approaching().points.size() + series.receding().points.size();
-}
-
 }  // namespace
 
 class TestSpeedChart : public QObject
@@ -47,7 +42,8 @@ class TestSpeedChart : public QObject
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    // The chart tab draws the log list; a click on a point selects its row; the limit recounts.
+    // The chart tab draws the log list (the title counts its points; the series' own tests
+    // check how they split); a click on a point selects its row; the limit recounts.
     void logListChart()
     {
         RecordingOperator op;
@@ -61,8 +57,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
         QCOMPARE(dialog.form().tabWidgetData->tabText(2), QStringLiteral("Speed Chart"));
-        QCOMPARE(panel->series().approaching().points.size(), 2);
-        QCOMPARE(panel->series().receding().points.size(), 2);
         QCOMPARE(panel->chart()->title(), QStringLiteral("3 of 4 measurements above 50 km/h"));
         QCOMPARE(panel->chart()->speedAxis()->titleText(), QStringLiteral("Speed (km/h)"));
         QStringList legend;
@@ -91,7 +85,6 @@ private slots:
 
         // A list filled again is drawn again; a cleared one leaves an empty chart.
         dialog.form().treeWidgetLoggedData->clear();
-        QCOMPARE(pointCount(panel->series()), 0);
         QCOMPARE(panel->chart()->title(), QStringLiteral("0 of 0 measurements above 70 km/h"));
     }
 
@@ -107,8 +100,6 @@ private slots:
         QCOMPARE(panel->shownRows(), ChartRows::Live);
         dialog.AppendLiveRecord(record(70, true, 0, QTime(9, 0)));
         dialog.AppendLiveRecord(record(30, true, 1, QTime(9, 1)));
-        QCOMPARE(panel->series().approaching().points.size(), 1);
-        QCOMPARE(panel->series().receding().points.size(), 1);
         QCOMPARE(panel->chart()->title(), QStringLiteral("1 of 2 measurements above 50 km/h"));
         // Log rows do not disturb the live chart.
         dialog.form().checkBoxAll->setChecked(true);
@@ -129,14 +120,13 @@ private slots:
         CliRun run = runCli({"plot", "--width", "900", "--height", "600", "--limit", "100", "--output", png, dump});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QByteArray("1 of 2 measurements above 100 km/h\n"));
-        const QImage image(png);
-        QCOMPARE(image.size(), QSize(900, 600));
+        QCOMPARE(QImage(png).size(), QSize(900, 600));
 
         const QString svg = m_dir.filePath(QStringLiteral("chart.svg"));
         QCOMPARE(runCli({"plot", "--output", svg, dump}).exitCode, 0);
         const QByteArray svgText = fileBytes(svg);
-        QVERIFY(svgText.contains("<svg") && svgText.contains("viewBox=\"0 0 800 500\""));
-        QVERIFY(svgText.contains("measurements above 50 km/h"));
+        QVERIFY(svgText.contains("<svg") && svgText.contains("viewBox=\"0 0 800 500\"")
+                && svgText.contains("measurements above 50 km/h"));
 
         QCOMPARE(runCli({"plot", "--output", m_dir.filePath(QStringLiteral("chart.pdf")), dump}).exitCode, 2);
         QCOMPARE(runCli({"plot", "--width", "10", "--output", png, dump}).exitCode, 2);

@@ -57,17 +57,6 @@ QStringList cyclingBinaryRecords()
     return args;
 }
 
-// The live records among the chunks the simulator sent, in order.
-QList<QByteArray> liveRecordsSent(const LidarSim &sim)
-{
-    QList<QByteArray> records;
-    for (const QByteArray &chunk : sim.sent()) {
-        if (chunk.startsWith("$VMSPD") || chunk.startsWith(QByteArray::fromHex("0215")))
-            records << chunk;
-    }
-    return records;
-}
-
 // "speed,range,direction" as a data file line begins for a record the simulator sent: the
 // binary records above, or its generated "$" text records.
 QByteArray expectedLineStart(const QByteArray &record)
@@ -277,7 +266,10 @@ private slots:
 
         // The rows are the records from one on, without a gap: from the first for a lidar
         // that starts with the acquisition, else from wherever the checks left off.
-        const QList<QByteArray> sent = liveRecordsSent(sim);
+        QList<QByteArray> sent;  // the live records among the chunks the simulator sent
+        for (const QByteArray &chunk : sim.sent())
+            if (chunk.startsWith("$VMSPD") || chunk.startsWith(QByteArray::fromHex("0215")))
+                sent << chunk;
         const QList<QByteArray> lines = dataLines(w.path);
         QCOMPARE(lines.size(), w.rows());
         int first = 0;
