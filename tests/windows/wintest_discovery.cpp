@@ -47,7 +47,7 @@ bool writeInstance(const InstanceRow &row)
         return false;
     const DWORD number = 4;
     const bool text = row.kind != PortValue::Number;
-    const auto *data = text ? reinterpret_cast<const BYTE *>(row.stored.c_str()) : reinterpret_cast<const BYTE *>(&number);
+    const auto *data = reinterpret_cast<const BYTE *>(text ? static_cast<const void *>(row.stored.c_str()) : &number);
     const DWORD size = text ? static_cast<DWORD>((row.stored.size() + (row.kind == PortValue::Text)) * sizeof(wchar_t))
                             : sizeof number;
     const LONG written = row.kind == PortValue::None
