@@ -234,16 +234,13 @@ constexpr BTH_ADDR kUnwritableAddress = 0xFFFFFFFFFFFFULL;
 
 struct Script
 {
-    int startupError = 0;
-    int beginError = 0;
+    int startupError = 0, beginError = 0;
     std::vector<Fetch> fetches;
 
     // What the look-up did.
     std::size_t fetched = 0;
     int lastError = 0;
-    int begins = 0;
-    int ends = 0;
-    int cleanups = 0;
+    int begins = 0, ends = 0, cleanups = 0;
     bool overrun = false;
     bool askedAsWindowsExpects = true;
     std::vector<DWORD> offeredBytes;
