@@ -356,8 +356,7 @@ struct LookupRow
     int startupError;
     int beginError;
     std::vector<Fetch> fetches;
-    DeviceLookupResult::Failure failure;
-    int textCode;  // the error whose system text the result carries, 0 for none
+    DeviceLookupResult::Failure failure;  // carrying the system text of the error that stopped the look-up
     std::vector<std::wstring> devices;  // "name address"
     std::vector<int> fetchErrors;
     std::vector<DWORD> offeredBytes;
@@ -370,31 +369,29 @@ void testScriptedDeviceLookup()
     const BTH_ADDR first = 0x001A2B3C4D5EULL;
     const BTH_ADDR second = 0x00A0B1C2D3E4ULL;
     const LookupRow rows[] = {
-        {"socket library does not start", WSASYSNOTREADY, 0, {}, DeviceLookupResult::SocketLibrary,
-         WSASYSNOTREADY, {}, {}, {}},
-        {"no Bluetooth service", 0, WSASERVICE_NOT_FOUND, {}, DeviceLookupResult::NoService, WSASERVICE_NOT_FOUND,
-         {}, {}, {}},
-        {"other begin error", 0, WSAEINVAL, {}, DeviceLookupResult::LookupBegin, WSAEINVAL, {}, {}, {}},
-        {"no device", 0, 0, {kNoMore}, DeviceLookupResult::None, 0, {}, {}, {120}},
+        {"socket library does not start", WSASYSNOTREADY, 0, {}, DeviceLookupResult::SocketLibrary, {}, {}, {}},
+        {"no Bluetooth service", 0, WSASERVICE_NOT_FOUND, {}, DeviceLookupResult::NoService, {}, {}, {}},
+        {"other begin error", 0, WSAEINVAL, {}, DeviceLookupResult::LookupBegin, {}, {}, {}},
+        {"no device", 0, 0, {kNoMore}, DeviceLookupResult::None, {}, {}, {120}},
         {"buffer grows on 10014", 0, 0, {device(L"VZQ 2100", first, 400), device(L"Phone", second), kNoMore},
-         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E", L"Phone 00A0B1C2D3E4"}, {}, {120, 400, 400, 400}},
+         DeviceLookupResult::None, {L"VZQ 2100 001A2B3C4D5E", L"Phone 00A0B1C2D3E4"}, {}, {120, 400, 400, 400}},
         {"three errors in a row end it", 0, 0,
          {failure(WSAETIMEDOUT), failure(WSAETIMEDOUT), failure(WSAENETDOWN), device(L"VZQ 2100", first)},
-         DeviceLookupResult::None, 0, {}, {WSAETIMEDOUT, WSAETIMEDOUT, WSAENETDOWN}, {120, 120, 120}},
+         DeviceLookupResult::None, {}, {WSAETIMEDOUT, WSAETIMEDOUT, WSAENETDOWN}, {120, 120, 120}},
         {"errors apart do not end it", 0, 0,
          {failure(WSAETIMEDOUT), failure(WSAETIMEDOUT), device(L"VZQ 2100", first), failure(WSAETIMEDOUT),
           failure(WSAETIMEDOUT), device(L"VZQ 2200", second), kNoMore},
-         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E", L"VZQ 2200 00A0B1C2D3E4"},
+         DeviceLookupResult::None, {L"VZQ 2100 001A2B3C4D5E", L"VZQ 2200 00A0B1C2D3E4"},
          {WSAETIMEDOUT, WSAETIMEDOUT, WSAETIMEDOUT, WSAETIMEDOUT}, {}},
         {"10014 that does not grow the buffer", 0, 0,
          {failure(WSAEFAULT, 120), failure(WSAEFAULT, 0), device(L"VZQ 2100", first), kNoMore},
-         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E"}, {WSAEFAULT, WSAEFAULT}, {120, 120, 120, 300, 300}},
+         DeviceLookupResult::None, {L"VZQ 2100 001A2B3C4D5E"}, {WSAEFAULT, WSAEFAULT}, {120, 120, 120, 300, 300}},
         {"devices without a readable address are kept", 0, 0,
          {device(L"VZQ 2100", kNoAddress), device(L"VZQ 2200", kUnwritableAddress), kNoMore},
-         DeviceLookupResult::None, 0, {L"VZQ 2100 ", L"VZQ 2200 "}, {}, {}},
+         DeviceLookupResult::None, {L"VZQ 2100 ", L"VZQ 2200 "}, {}, {}},
         {"10014 that never grows the buffer ends it", 0, 0,
          {failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), kNoMore},
-         DeviceLookupResult::None, 0, {}, {WSAEFAULT, WSAEFAULT, WSAEFAULT}, {}},
+         DeviceLookupResult::None, {}, {WSAEFAULT, WSAEFAULT, WSAEFAULT}, {}},
     };
 
     for (const LookupRow &row : rows) {
@@ -410,8 +407,8 @@ void testScriptedDeviceLookup()
         g_script = nullptr;
 
         checkEqual(int(found.failure), int(row.failure), where, "failure");
-        checkEqual(found.systemText,
-                   row.textCode != 0 ? win::systemErrorText(static_cast<unsigned long>(row.textCode)) : std::wstring(),
+        const int stoppedBy = row.startupError != 0 ? row.startupError : row.beginError;
+        checkEqual(found.systemText, stoppedBy != 0 ? win::systemErrorText(static_cast<unsigned long>(stoppedBy)) : L"",
                    where, "system text");
         std::vector<std::wstring> devices;
         for (const win::Device &d : found.devices)
