@@ -22,31 +22,15 @@ const QByteArray kIdentify = QByteArray::fromHex("021E1E03");
 const QByteArray kTextRecord40("$SPD,1,101519,143015,,,,,V,R,55,12.3,1\r\n");
 const QByteArray kTextRecord39("$SPD,1,101519,143015,,,,,V,R,5,12.3,1\r\n");
 
-// A binary record of the given speed, escaped as the lidar sends it.
+// A binary record of the given speed (40 to 44: no byte of it needs an escape).
 QByteArray binaryRecord(int speed)
 {
-    const QByteArray body = QByteArray::fromHex("1504") + char(speed >> 8) + char(speed & 0xFF) + QByteArray::fromHex("04D201");
-    char checksum = 0;
-    for (char byte : body)
-        checksum ^= byte;
-    QByteArray frame = body.left(1);
-    for (char byte : body.mid(1) + checksum) {
-        if (byte == 0x02 || byte == 0x03 || byte == 0x10)
-            frame += '\x10';
-        frame += byte;
-    }
-    return '\x02' + frame + '\x03';
+    return QByteArray::fromHex("02150400") + char(speed) + QByteArray::fromHex("04D201") + char(0xC6 ^ speed) + '\x03';
 }
 
 QString hexArg(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex());
-}
-
-QStringList binaryStream(int intervalMs)
-{
-    return {"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart", "--live-interval",
-            QString::number(intervalMs)};
 }
 
 const QString kLidarName = QStringLiteral("VZQ Demo 4711");
@@ -260,7 +244,7 @@ private slots:
     // without a stop request, and the reader says so once.
     void restartThenPortVanishes()
     {
-        LidarSim sim(binaryStream(200));
+        LidarSim sim({"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart", "--live-interval", "200"});
         rThread reader;
         QVERIFY(open(sim, reader));
         QVERIFY(enterRemoteMode(sim));
@@ -304,42 +288,31 @@ private slots:
         StartBench bench(options);
         QVERIFY2(bench.prepare(), qPrintable(bench.sim.errorString()));
         const LiveStartResult result = bench.start();
-        RecordingOperator &op = bench.op;
-        LidarConnection &connection = bench.connection;
-        rThread &reader = bench.reader;
-
         QCOMPARE(result.started, started);
         QTEST(result.outputFormat.value_or(-1), "outputFormat");
         QCOMPARE(bench.readerRequests, started ? 1 : 0);
-        QCOMPARE(reader.isRunning(), started);
-        QCOMPARE(op.waitTexts, QStringList{"Preparing lidar target acquisition, please wait ..."});
+        QCOMPARE(bench.reader.isRunning(), started);
+        QCOMPARE(bench.op.waitTexts, QStringList{"Preparing lidar target acquisition, please wait ..."});
         // Success leaves the window open for the caller, which closes it once it runs.
-        QCOMPARE(op.waitOpen, started);
-        QVERIFY(connection.port().isOpen());
-        QCOMPARE(connection.connectedLidarName, kLidarName);
-        QCOMPARE(op.messages.isEmpty() ? QString() : op.messages.last().text, message);
+        QCOMPARE(bench.op.waitOpen, started);
+        QVERIFY(bench.connection.port().isOpen());
+        QCOMPARE(bench.connection.connectedLidarName, kLidarName);
+        QCOMPARE(bench.op.messages.isEmpty() ? QString() : bench.op.messages.last().text, message);
         if (!started)
-            QCOMPARE(op.messages.last().title, QStringLiteral("Veltrazon Data Logger"));
+            QCOMPARE(bench.op.messages.last().title, QStringLiteral("Veltrazon Data Logger"));
         QVERIFY(bench.dataFile.isOpen());
-
-        stopLiveReader(&reader);
-        QVERIFY(!reader.isRunning());
-        QCOMPARE(connection.port().thread(), QThread::currentThread());
+        stopLiveReader(&bench.reader);
+        QVERIFY(!bench.reader.isRunning());
+        QCOMPARE(bench.connection.port().thread(), QThread::currentThread());
     }
 
     void unknownLidarIsNotStarted()
     {
-        RecordingOperator op;
-        QTemporaryDir dir;
-        LiveDataFile dataFile;
-        QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
-        LidarConnection connection(op);
-        bool readerAsked = false;
-        const LiveStartResult result = startLiveAcquisition(connection, kLidarName, dataFile, [&] {
-            readerAsked = true;
-            return nullptr;
-        });
-        QVERIFY(!result.started && !result.outputFormat && !readerAsked && !op.waitOpen && !connection.port().isOpen());
+        StartBench bench({});  // its lidar is never listed
+        QVERIFY(bench.dataFile.prepare(bench.dir.filePath(QStringLiteral("live.txt")), bench.op));
+        const LiveStartResult result = bench.start();
+        QVERIFY(!result.started && !result.outputFormat && bench.readerRequests == 0 && !bench.op.waitOpen
+                && !bench.connection.port().isOpen());
     }
 };
 
