@@ -74,15 +74,20 @@ private:
     QStringList m_losses;
     QSerialPort m_port;
 
-    // Opens the simulated lidar's port and a reader whose buffers and losses are queued to
-    // this thread, as the window receives them.
-    bool open(LidarSim &sim, rThread &reader)
+    // The reader's buffers and losses are queued to this thread, as the window receives them.
+    void collect(rThread &reader)
     {
         m_buffers.clear();
         m_losses.clear();
-        m_port.close();
         connect(&reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
         connect(&reader, &rThread::portLost, this, [this](const QString &error) { m_losses << error; });
+    }
+
+    // Opens the simulated lidar's port and collects what its reader hands on.
+    bool open(LidarSim &sim, rThread &reader)
+    {
+        collect(reader);
+        m_port.close();
         if (!sim.start())
             return false;
         m_port.setPortName(sim.portPath());
@@ -107,72 +112,50 @@ private:
     }
 
 private slots:
-    // What the reader hands on, through the port: one buffer per record, notification frames
-    // stripped (the rule itself: tst_liverecordparser) and counted out of the shortest length.
-    void buffersHandedOn_data()
+    // What the reader hands on, through the port, however closely records follow: a buffer per
+    // record, in order, none lost or merged, from the first (which may come in with the format
+    // reply) to the last; notification frames stripped (the rule itself: tst_liverecordparser)
+    // and counted out of the shortest length, so a record too short is dropped.
+    void recordsHandedOn_data()
     {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::addColumn<QByteArray>("dropped");  // sent by the lidar, never handed on
+        QTest::addColumn<QStringList>("options");          // lidar-sim's
+        QTest::addColumn<QList<QByteArray>>("buffers");    // handed on in turn, cycling
+        QTest::addColumn<int>("count");                    // buffers handed on in all
+        QTest::addColumn<QByteArray>("dropped");           // sent by the lidar, never handed on
+        const auto stream = [](int format, int intervalMs, int sent, const QList<QByteArray> &records) {
+            QStringList options{"--live-format", QString::number(format), "--output-format-byte", QString::number(30 + format),
+                                "--live-interval", QString::number(intervalMs), "--live-count", QString::number(sent)};
+            for (const QByteArray &record : records)
+                options << "--live-record" << hexArg(record);
+            return options;
+        };
+        QList<QByteArray> binary, text;
+        for (int speed = 40; speed < 45; ++speed) {
+            binary << binaryRecord(speed);
+            text << QStringLiteral("$SPD,1,101519,143015,,,,,V,R,%1,12.3,1\r\n").arg(speed).toLatin1();
+        }
+        QTest::newRow("300 ms apart") << stream(1, 300, 4, binary) << binary << 4 << QByteArray();
+        QTest::newRow("5 ms apart") << stream(1, 5, 300, binary) << binary << 300 << QByteArray();
+        QTest::newRow("1 ms apart") << stream(1, 1, 300, binary) << binary << 300 << QByteArray();
+        QTest::newRow("text records 1 ms apart") << stream(3, 1, 300, text) << text << 300 << QByteArray();
         const QByteArray inside = kBinaryRecord + kFirstNotification + kBinaryRecord;
         const QByteArray short9 = kFirstNotification + kBinaryRecord.left(9) + kSecondNotification;
         QTest::newRow("notification frame between two records: a buffer each")
-            << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(inside)} << kBinaryRecord << QByteArray();
+            << stream(1, 250, 2, {inside}) + QStringList{"--live-notify"} << QList<QByteArray>{kBinaryRecord} << 4 << QByteArray();
         QTest::newRow("format 1: notification frames do not count")
-            << QStringList{"--live-format", "1", "--live-record", hexArg(short9), "--live-record", hexArg(kBinaryRecord)}
-            << kBinaryRecord << short9;
+            << stream(1, 250, 4, {short9, kBinaryRecord}) << QList<QByteArray>{kBinaryRecord} << 2 << short9;
         QTest::newRow("format 3: 39 bytes dropped, 40 handed on")
-            << QStringList{"--live-format", "3", "--live-record", hexArg(kTextRecord39), "--live-record", hexArg(kTextRecord40)}
-            << kTextRecord40 << kTextRecord39;
+            << stream(3, 250, 4, {kTextRecord39, kTextRecord40}) << QList<QByteArray>{kTextRecord40} << 2 << kTextRecord39;
     }
-    void buffersHandedOn()
+    void recordsHandedOn()
     {
         QFETCH(QStringList, options);
-        QFETCH(QByteArray, expected);
+        QFETCH(QList<QByteArray>, buffers);
+        QFETCH(int, count);
         QFETCH(QByteArray, dropped);
-        LidarSim sim(options + QStringList{"--live-autostart", "--live-interval", "250"});
-        rThread reader;
-        QVERIFY(open(sim, reader));
-        QVERIFY(enterRemoteMode(sim));
-        QVERIFY(reader.startReading(&m_port, options.at(1).toInt()));
-        QTRY_VERIFY_WITH_TIMEOUT(m_buffers.size() >= 3, 10000);
-        QVERIFY(stopReader(reader));
-        QCoreApplication::processEvents();
-        for (const QByteArray &buffer : qAsConst(m_buffers))
-            QCOMPARE(buffer.toHex(' '), expected.toHex(' '));
-        if (!dropped.isEmpty())
-            QVERIFY(sim.sent().contains(dropped));
-        QVERIFY(m_losses.isEmpty());
-    }
-
-    // Records one after the other, however closely: each becomes a buffer of its own, in order,
-    // none lost or merged, from the first (which may come in with the format reply) to the last.
-    void everyRecordInOrder_data()
-    {
-        QTest::addColumn<int>("intervalMs");
-        QTest::addColumn<int>("format");
-        QTest::newRow("300 ms apart") << 300 << 1;
-        QTest::newRow("5 ms apart") << 5 << 1;
-        QTest::newRow("1 ms apart") << 1 << 1;
-        QTest::newRow("text records 1 ms apart") << 1 << 3;
-    }
-    void everyRecordInOrder()
-    {
-        QFETCH(int, intervalMs);
-        QFETCH(int, format);
-        QList<QByteArray> records;
-        QStringList options{"--live-format", QString::number(format), "--output-format-byte", format == 1 ? "31" : "33",
-                            "--live-interval", QString::number(intervalMs)};
-        for (int speed = 40; speed < 45; ++speed) {
-            records << (format == 1 ? binaryRecord(speed)
-                                    : QStringLiteral("$SPD,1,101519,143015,,,,,V,R,%1,12.3,1\r\n").arg(speed).toLatin1());
-            options << "--live-record" << hexArg(records.last());
-        }
-        const int count = intervalMs >= 300 ? 4 : 300;
-        StartBench bench(options << "--live-count" << QString::number(count));
+        StartBench bench(options);
         QVERIFY2(bench.prepare(), qPrintable(bench.sim.errorString()));
-        m_buffers.clear();
-        connect(&bench.reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
+        collect(bench.reader);
         QVERIFY(bench.start().started);
         QVERIFY(bench.sim.waitForState(QStringLiteral("live stop"), 10000));
         QTRY_COMPARE_WITH_TIMEOUT(m_buffers.size(), count, 5000);
@@ -180,7 +163,9 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(m_buffers.size(), count);
         for (int i = 0; i < count; ++i)
-            QCOMPARE(m_buffers.at(i), records.at(i % records.size()));
+            QCOMPARE(m_buffers.at(i).toHex(' '), buffers.at(i % buffers.size()).toHex(' '));
+        QVERIFY(dropped.isEmpty() || bench.sim.sent().contains(dropped));
+        QVERIFY(m_losses.isEmpty());
         QCOMPARE(bench.op.texts(), QStringList());
     }
 
