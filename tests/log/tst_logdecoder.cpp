@@ -63,24 +63,20 @@ QByteArray withFillerBefore(const QByteArray &line, int index)
 // Collects the texts of the decoder's trace lines, time stamp removed, while it lives.
 struct TraceCapture
 {
-    static inline QStringList *lines_ = nullptr;
-    QStringList lines;
-    QtMessageHandler previous;
-    TraceCapture() : previous(qInstallMessageHandler(capture))
+    static inline QStringList lines;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
+        if (qstrcmp(context.category, "velomark.log") == 0)
+            lines.append(text.mid(13));  // after "hh:mm:ss.zzz "
+    });
+    TraceCapture()
     {
+        lines.clear();
         QLoggingCategory::setFilterRules(QStringLiteral("velomark.log.debug=true"));
-        lines_ = &lines;
     }
     ~TraceCapture()
     {
         qInstallMessageHandler(previous);
         QLoggingCategory::setFilterRules(QStringLiteral("velomark.log.debug=false"));
-        lines_ = nullptr;
-    }
-    static void capture(QtMsgType, const QMessageLogContext &context, const QString &text)
-    {
-        if (lines_ && qstrcmp(context.category, "velomark.log") == 0)
-            lines_->append(text.mid(13));  // after "hh:mm:ss.zzz "
     }
 };
 
