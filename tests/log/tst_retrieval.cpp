@@ -35,22 +35,6 @@ QByteArray withoutProgress(const QByteArray &err, QList<QByteArray> *progress)
     return rest;
 }
 
-// A lidar in DIAG mode, about to dump a demo log, on a connection of this thread.
-struct DumpingLidar
-{
-    LidarSim sim;
-    RecordingOperator op;
-    LidarConnection connection{op};
-    explicit DumpingLidar(const char *baud) : sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", baud}) {}
-    bool prepare()
-    {
-        if (!sim.start())
-            return false;
-        connection.lidars.append({QString(), kLidarName, sim.portPath()});
-        return prepareRetrieval(connection, kLidarName, op) == PrepareOutcome::Ready;
-    }
-};
-
 }  // namespace
 
 class TestRetrieval : public QObject
@@ -211,26 +195,31 @@ private slots:
     void dumpEnds()
     {
         QFETCH(bool, vanish);
-        DumpingLidar lidar(vanish ? "3000" : "20000");
-        QVERIFY(lidar.prepare());
+        // A lidar in DIAG mode, about to dump a demo log, on a connection of this thread.
+        LidarSim sim({"--firmware", "10.0", "--demo-log", "50", "--dump-baud", vanish ? "3000" : "20000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        RecordingOperator op;
+        LidarConnection connection(op);
+        connection.lidars.append({QString(), kLidarName, sim.portPath()});
+        QCOMPARE(prepareRetrieval(connection, kLidarName, op), PrepareOutcome::Ready);
         QByteArray dump;
         QString pending;
-        ThreadReadDataDump reader(lidar.connection.port(), dump, pending);
+        ThreadReadDataDump reader(connection.port(), dump, pending);
         reader.startDump();
         if (vanish)
             QTRY_VERIFY(reader.bytesReceived() > 0);
         QElapsedTimer timer;
         timer.start();
-        vanish ? lidar.sim.vanish() : reader.requestStop();
+        vanish ? sim.vanish() : reader.requestStop();
         QVERIFY(reader.wait(10000));
         QVERIFY2(timer.elapsed() < (vanish ? 2000 : 1000), qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(lidar.connection.port().thread(), QThread::currentThread());
+        QCOMPARE(connection.port().thread(), QThread::currentThread());
         QVERIFY(pending.isEmpty());
         if (vanish) {
             QVERIFY(!dump.isEmpty());
         } else {
-            QVERIFY(restoreFromDiagMode(lidar.connection, lidar.op));
-            QVERIFY2(lidar.op.messages.isEmpty(), qPrintable(lidar.op.texts().join(QLatin1Char('|'))));
+            QVERIFY(restoreFromDiagMode(connection, op));
+            QVERIFY2(op.messages.isEmpty(), qPrintable(op.texts().join(QLatin1Char('|'))));
         }
     }
 
