@@ -6,9 +6,10 @@
 //
 // Input: a first byte; when odd, the rest is armoured as a PEM certificate (the fuzzer then
 // reaches the DER through the PEM reader), else the rest is the file as it stands.
+#include <QByteArray>
+#include <QString>
+
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "crypto/certificate.h"
@@ -19,57 +20,13 @@ using namespace velomark;
 
 namespace {
 
+// Qt's decoder replaces every ill-formed sequence (overlong forms, surrogates, code points
+// beyond U+10FFFF, cut sequences), so only well-formed UTF-8 comes back unchanged. The blank
+// in front keeps a leading byte order mark, which the decoder would drop, in the text.
 bool wellFormedUtf8(const std::string &text)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        std::uint32_t cp = 0;
-        if (lead < 0x80) {
-            cp = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            cp = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            cp = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            cp = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size())
-            return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            cp = cp << 6 | (next & 0x3F);
-        }
-        static const std::uint32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < smallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::string base64(const std::uint8_t *data, std::size_t size)
-{
-    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < size; i += 3) {
-        const std::uint32_t group = std::uint32_t(data[i]) << 16 | (i + 1 < size ? std::uint32_t(data[i + 1]) << 8 : 0)
-            | (i + 2 < size ? data[i + 2] : 0);
-        text += digits[group >> 18 & 63];
-        text += digits[group >> 12 & 63];
-        text += i + 1 < size ? digits[group >> 6 & 63] : '=';
-        text += i + 2 < size ? digits[group & 63] : '=';
-        if ((i / 3 + 1) % 16 == 0)
-            text += '\n';
-    }
-    return text;
+    const std::string marked = ' ' + text;
+    return QString::fromStdString(marked).toStdString() == marked;
 }
 
 }  // namespace
@@ -78,9 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    const std::string content = (data[0] & 1)
-        ? "-----BEGIN CERTIFICATE-----\n" + base64(data + 1, size - 1) + "\n-----END CERTIFICATE-----\n"
-        : std::string(reinterpret_cast<const char *>(data + 1), size - 1);
+    std::string content(reinterpret_cast<const char *>(data + 1), size - 1);
+    if (data[0] & 1) {
+        QByteArray text = QByteArray::fromStdString(content).toBase64();
+        for (int at = 64; at < text.size(); at += 65)
+            text.insert(at, '\n');
+        content = "-----BEGIN CERTIFICATE-----\n" + text.toStdString() + "\n-----END CERTIFICATE-----\n";
+    }
 
     bool named = false;
     const std::string name = renderDistinguishedName(Bytes(content.begin(), content.end()), &named);

@@ -5,12 +5,13 @@
 #include <QString>
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "common/trace.h"
 #include "log/dumptokens.h"
 #include "log/logdecoder.h"
 #include "log/logrows.h"
+
+#include "check.h"
 
 using namespace velomark;
 
@@ -18,28 +19,17 @@ namespace {
 
 void discard(QtMsgType, const QMessageLogContext &, const QString &) {}
 
-void check(bool condition)
+bool wellFormedPosition(const QString &text, char first, char second)
 {
-    if (!condition)
-        std::abort();
-}
-
-bool wellFormedPosition(const QString &text, QChar first, QChar second)
-{
-    if (text.isEmpty())
-        return true;
-    return text.size() <= 15 && (text.at(0) == first || text.at(0) == second);
+    return text.isEmpty() || (text.size() <= 15 && (text.at(0) == QLatin1Char(first) || text.at(0) == QLatin1Char(second)));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool installed = [] {
-        qInstallMessageHandler(discard);
-        return true;
-    }();
-    (void)installed;
+    static const QtMessageHandler previous = qInstallMessageHandler(discard);
+    (void)previous;
 
     const QByteArray dump(reinterpret_cast<const char *>(data), int(size));
     // The trace path builds texts of its own; exercise it for half of the inputs.
@@ -48,13 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QVector<SpeedRecord> records;
     DecodeLogDump(dump, records);
     for (const SpeedRecord &record : records) {
-        check(wellFormedPosition(record.latitude, QLatin1Char('N'), QLatin1Char('S')));
-        check(wellFormedPosition(record.longitude, QLatin1Char('E'), QLatin1Char('W')));
+        check(wellFormedPosition(record.latitude, 'N', 'S') && wellFormedPosition(record.longitude, 'E', 'W'));
         check(record.latitude.isEmpty() == record.longitude.isEmpty());
         check(record.direction == 0 || record.direction == 1);
-        check(record.speed >= 0 && record.speed <= 0xFFFF * 256 + 0xFFFF);
-        check(record.range >= 0);
-        check(record.statusBits == 0);
+        check(record.speed >= 0 && record.speed <= 0xFFFF * 256 + 0xFFFF && record.range >= 0 && record.statusBits == 0);
     }
 
     const QVector<LogRow> rows = logRows(records, LogDateFilter::all(), QStringLiteral("12345"));

@@ -4,8 +4,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #include "lidar/discovery.h"
 

@@ -10,8 +10,6 @@
 #include <QDateTime>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #include "live/livebuffer.h"
 #include "live/liverecordparser.h"
@@ -34,43 +32,31 @@ bool hasNotificationEnd(const QByteArray &buffer)
 void checkRecord(const SpeedRecord &record, bool binary)
 {
     check(record.direction == 0 || record.direction == 1);
-    check(record.statusBits >= 0 && record.statusBits <= 3);
-    check(record.latitude.size() <= 15 && record.longitude.size() <= 15);
+    check(record.statusBits >= 0 && record.statusBits <= 3 && record.latitude.size() <= 15 && record.longitude.size() <= 15);
     if (binary) {
         check(record.speed > 0 && record.speed <= 0xFFFF && record.speed != SpeedRecord::kMissing);
         check(record.range > 0 && record.range <= 0xFFFFFF && record.range != 0xFFFF);
         check(record.latitude.isEmpty() && record.longitude.isEmpty());
     } else {
-        check((record.speed >= 0 && record.speed <= 0xFFFF) || record.speed == SpeedRecord::kMissing);
-        check(record.statusBits == 0);
+        check(((record.speed >= 0 && record.speed <= 0xFFFF) || record.speed == SpeedRecord::kMissing) && record.statusBits == 0);
         check(!record.dateTime.isValid() || record.dateTime.timeSpec() == Qt::UTC);
     }
 }
 
-class Stream
+// Every buffer handed on stands in the stream after the one before it (*cursor), whole.
+void checkHandedOn(const QList<QByteArray> &buffers, int outputFormat, const QByteArray &fed, int consumed, int *cursor)
 {
-public:
-    explicit Stream(int outputFormat) : m_outputFormat(outputFormat) {}
-
-    // Every buffer handed on stands in the stream after the one before it, whole.
-    void handedOn(const QList<QByteArray> &buffers, const QByteArray &fed, int consumed)
-    {
-        static const QDateTime now(QDate(2024, 3, 9), QTime(7, 5, 3), Qt::UTC);
-        for (const QByteArray &buffer : buffers) {
-            check(!buffer.isEmpty() && buffer.size() >= minimumLiveBufferLength(m_outputFormat));
-            check(!hasNotificationEnd(buffer));
-            const int at = fed.indexOf(buffer, m_cursor);
-            check(at >= 0 && at + buffer.size() <= consumed);
-            m_cursor = at + buffer.size();
-            if (const std::optional<SpeedRecord> record = parseLiveRecord(buffer, now))
-                checkRecord(*record, buffer.at(0) == 0x02);
-        }
+    static const QDateTime now(QDate(2024, 3, 9), QTime(7, 5, 3), Qt::UTC);
+    for (const QByteArray &buffer : buffers) {
+        check(!buffer.isEmpty() && buffer.size() >= minimumLiveBufferLength(outputFormat));
+        check(!hasNotificationEnd(buffer));
+        const int at = fed.indexOf(buffer, *cursor);
+        check(at >= 0 && at + buffer.size() <= consumed);
+        *cursor = at + buffer.size();
+        if (const std::optional<SpeedRecord> record = parseLiveRecord(buffer, now))
+            checkRecord(*record, buffer.at(0) == 0x02);
     }
-
-private:
-    int m_outputFormat;
-    int m_cursor = 0;
-};
+}
 
 }  // namespace
 
@@ -80,9 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const int outputFormat = (data[0] & 1) ? 1 : 3;
     LiveBufferCutter cutter(outputFormat);
-    Stream stream(outputFormat);
     QByteArray fed;
-    int consumed = 0;
+    int consumed = 0, cursor = 0;
     size_t at = 1;
     while (at < size) {
         const uint8_t header = data[at++];
@@ -107,10 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             check(!cutter.hasPending());
         else
             check(cutter.pendingSize() < kMaxLiveBufferBytes);
-        stream.handedOn(cutter.takeBuffers(), fed, consumed);
+        checkHandedOn(cutter.takeBuffers(), outputFormat, fed, consumed, &cursor);
     }
     cutter.cutAll();
     check(!cutter.hasPending());
-    stream.handedOn(cutter.takeBuffers(), fed, fed.size());
+    checkHandedOn(cutter.takeBuffers(), outputFormat, fed, fed.size(), &cursor);
     return 0;
 }

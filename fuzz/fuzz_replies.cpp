@@ -9,8 +9,6 @@
 #include <QByteArray>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #include "lidar/identification.h"
 #include "lidar/replies.h"
@@ -40,65 +38,43 @@ QByteArray readReply(const ReplyEnd &replyEnd, const QByteArray &bytes, int chun
     }
 }
 
-void identify(const QByteArray &bytes, int chunk)
-{
-    const QByteArray reply = readReply(identifyTextEnd(), bytes, chunk);
-    const int type = lidarTypeFromReply(reply);
-    check(type == 0 || type == 1 || type == 2 || type == 4 || type == 5 || type == kLidarTypeNone);
-    const FirmwareVersion firmware = firmwareFromReply(reply);
-    usesFramedDiagCommands(firmware.major, firmware.minor);
-}
-
-void frameReply(const QByteArray &frameStart, const QByteArray &bytes, int chunk, int kind)
-{
-    const QByteArray reply = readReply(replyFrameEnd(frameStart), bytes, chunk);
-    if (reply.startsWith(frameStart) && reply.size() > frameStart.size())
-        check(reply.endsWith('\x03') || reply == bytes);
-    switch (kind) {
-    case 1: {
-        const int mode = operationModeFromReply(reply);
-        check(mode >= 0 && mode <= query::kNoAnswer);
-        break;
-    }
-    case 2:
-        for (int type = 0; type <= kLidarTypeNone; ++type) {
-            const int format = outputFormatFromReply(reply, type);
-            check((format >= -8 && format <= 15) || format == query::kNoAnswer);
-        }
-        break;
-    default: {
-        const std::optional<quint8> value = configFlagValue(reply);
-        check(!value || (reply.size() >= 6 && reply.startsWith(frameStart)));
-        break;
-    }
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0 || size > 4096)
         return 0;
-    const int kind = data[0] & 3;
+    const int kind = data[0] & 3;  // identify, operation mode, output format, configuration
     const int chunk = (data[0] >> 2) + 1;
     const QByteArray bytes(reinterpret_cast<const char *>(data + 1), int(size - 1));
-    switch (kind) {
-    case 0:
-        identify(bytes, chunk);
-        break;
-    case 1:
-        frameReply(QByteArray::fromHex("020905"), bytes, chunk, kind);
-        break;
-    case 2:
-        frameReply(QByteArray::fromHex("02091003"), bytes, chunk, kind);
-        break;
-    default:
-        frameReply(QByteArray::fromHex("020958"), bytes, chunk, kind);
+    if (kind == 0) {
+        const QByteArray reply = readReply(identifyTextEnd(), bytes, chunk);
+        const int type = lidarTypeFromReply(reply);
+        check(type == 0 || type == 1 || type == 2 || type == 4 || type == 5 || type == kLidarTypeNone);
+        const FirmwareVersion firmware = firmwareFromReply(reply);
+        usesFramedDiagCommands(firmware.major, firmware.minor);
+        return 0;
+    }
+    static const QByteArray frameStarts[] = {{}, QByteArray::fromHex("020905"), QByteArray::fromHex("02091003"),
+                                             QByteArray::fromHex("020958")};
+    const QByteArray &frameStart = frameStarts[kind];
+    const QByteArray reply = readReply(replyFrameEnd(frameStart), bytes, chunk);
+    if (reply.startsWith(frameStart) && reply.size() > frameStart.size())
+        check(reply.endsWith('\x03') || reply == bytes);
+    if (kind == 1) {
+        const int mode = operationModeFromReply(reply);
+        check(mode >= 0 && mode <= query::kNoAnswer);
+    } else if (kind == 2) {
+        for (int type = 0; type <= kLidarTypeNone; ++type) {
+            const int format = outputFormatFromReply(reply, type);
+            check((format >= -8 && format <= 15) || format == query::kNoAnswer);
+        }
+    } else {
+        const std::optional<quint8> value = configFlagValue(reply);
+        check(!value || (reply.size() >= 6 && reply.startsWith(frameStart)));
         // A control command's echo, the first four bytes standing for the command.
         if (bytes.size() >= 4)
             readReply(echoEnd(bytes.left(4)), bytes.mid(4), chunk);
-        break;
     }
     return 0;
 }

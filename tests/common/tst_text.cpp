@@ -8,7 +8,8 @@ class TestText : public QObject
 {
     Q_OBJECT
 private slots:
-    // "zeros": StripLeadingZeros; "csv": csvField, the one quoting rule of every CSV line written.
+    // "zeros": StripLeadingZeros; "csv": csvField, the one quoting rule of every CSV line
+    // written; "hex": hexBytes of the bytes given in hexadecimal.
     void transforms_data()
     {
         QTest::addColumn<QString>("function");
@@ -24,18 +25,15 @@ private slots:
         QTest::newRow("quote") << "csv" << "say \"hi\"" << "\"say \"\"hi\"\"\"";
         QTest::newRow("line feed") << "csv" << "a\nb" << "\"a\nb\"";
         QTest::newRow("carriage return") << "csv" << "a\rb" << "\"a\rb\"";
+        QTest::newRow("bytes") << "hex" << "020b0bff" << "02 0B 0B FF ";
+        QTest::newRow("no bytes") << "hex" << "" << "";
     }
     void transforms()
     {
         QFETCH(QString, function);
         QFETCH(QString, in);
-        QTEST(function == "csv" ? csvField(in) : StripLeadingZeros(in), "out");
-    }
-
-    void hexBytesFormat()
-    {
-        QCOMPARE(hexBytes(QByteArray::fromHex("020b0bff")), QStringLiteral("02 0B 0B FF "));
-        QCOMPARE(hexBytes(QByteArray()), QString());
+        QTEST(function == "csv" ? csvField(in) : function == "hex" ? hexBytes(QByteArray::fromHex(in.toLatin1())) : StripLeadingZeros(in),
+              "out");
     }
 };
 

@@ -53,12 +53,6 @@ inline bool writeFile(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
-inline bool appendFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::Append) && file.write(data) == data.size();
-}
-
 // One folder of keys and certificates for a test program; keys are made once per kind.
 class Pki
 {
@@ -95,40 +89,26 @@ public:
         return file;
     }
 
-    // A self-signed PEM certificate with this subject ("/CN=a/O=b") and serial (hex, "-" in
-    // front for a negative one); empty when openssl refuses.
+    // A PEM certificate with this subject ("/CN=a/O=b") and serial (hex, "-" in front for a
+    // negative one), self-signed or issued by a test CA ("/CN=Velomark Test CA", made on first
+    // use) so that its issuer differs from its subject; empty when openssl refuses.
+    // `publicKeyPem`, when given, replaces the key a CA-issued certificate carries.
     QString certificate(const QString &name, const QString &keyKind, const QString &subject,
-                        const QString &serialHex = QStringLiteral("01"))
+                        const QString &serialHex = QStringLiteral("01"), bool byCa = false,
+                        const QString &publicKeyPem = QString())
     {
-        const QString keyFile = key(keyKind);
-        const QString file = path(name + ".pem");
-        if (!run("openssl", {"req", "-x509", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj",
-                             subject, "-set_serial", serialArgument(serialHex), "-days", "30", "-out", file}).ok)
-            return {};
-        m_certKeys.insert(file, keyFile);
-        return file;
-    }
-
-    // The same, issued by a test CA ("/CN=Velomark Test CA", made on first use) instead, so
-    // its issuer differs from its subject. `publicKeyPem`, when given, replaces the key the
-    // certificate carries (a public key no generator would make).
-    QString issued(const QString &name, const QString &keyKind, const QString &subject, const QString &serialHex,
-                   const QString &publicKeyPem = QString())
-    {
-        if (m_ca.isEmpty())
+        if (byCa && m_ca.isEmpty())
             m_ca = certificate("test-ca", "rsa:2048", "/CN=Velomark Test CA/O=Velomark", "7E");
         const QString keyFile = key(keyKind);
-        const QString request = path(name + ".csr");
         const QString file = path(name + ".pem");
-        if (m_ca.isEmpty()
-            || !run("openssl", {"req", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj", subject,
-                                "-out", request}).ok)
-            return {};
-        QStringList args{"x509", "-req", "-in", request, "-CA", m_ca, "-CAkey", keyOf(m_ca), "-set_serial",
-                         serialArgument(serialHex), "-days", "30", "-out", file};
+        const QString serial = serialHex.startsWith('-') ? "-0x" + serialHex.mid(1) : "0x" + serialHex;
+        const QStringList serialAndOut{"-set_serial", serial, "-days", "30", "-out", file};
+        QStringList sign{"x509", "-req", "-in", file, "-CA", m_ca, "-CAkey", keyOf(m_ca)};
         if (!publicKeyPem.isEmpty())
-            args << "-force_pubkey" << publicKeyPem;
-        if (!run("openssl", args).ok)
+            sign << "-force_pubkey" << publicKeyPem;
+        if (!run("openssl", QStringList{"req", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj",
+                                        subject} + (byCa ? QStringList{"-out", file} : QStringList{"-x509"} + serialAndOut)).ok
+            || (byCa && (m_ca.isEmpty() || !run("openssl", sign + serialAndOut).ok)))
             return {};
         m_certKeys.insert(file, keyFile);
         return file;
@@ -188,11 +168,6 @@ public:
     }
 
 private:
-    static QString serialArgument(const QString &hex)
-    {
-        return hex.startsWith('-') ? "-0x" + hex.mid(1) : "0x" + hex;
-    }
-
     QTemporaryDir m_dir;
     QString m_ca;
     QHash<QString, QString> m_keys;

@@ -13,12 +13,6 @@ class TestCertificate : public QObject
     testpki::Pki pki;
     QString home;  // a home with $HOME/.pki/nssdb holding three certificates
 
-    static std::unique_ptr<Certificate> load(const QString &pem)
-    {
-        std::unique_ptr<Certificate> certificate(new Certificate);
-        return certificate->LoadFromFile(pem.toStdString()) ? std::move(certificate) : nullptr;
-    }
-
     static void useHome(const QString &homeDir, const QString &dataHome = QString())
     {
         qputenv("HOME", homeDir.toUtf8());
@@ -87,23 +81,23 @@ private slots:
         const QString pem = pki.certificate(QString("subject%1").arg(qHash(subject)), "rsa:1024", subject, serial);
         if (QTest::currentDataTag() == QByteArray("BMPString"))
             QVERIFY(testpki::run("openssl", {"asn1parse", "-in", pem}).out.contains("BMPSTRING"));
-        auto certificate = load(pem);
-        QVERIFY(certificate);
+        Certificate certificate;
+        QVERIFY(certificate.LoadFromFile(pem.toStdString()));
         if (!damage.isEmpty()) {
             const QList<QByteArray> parts = damage.split('|');
-            Bytes der = certificate->Der();
+            Bytes der = certificate.Der();
             QByteArray bytes(reinterpret_cast<const char *>(der.data()), int(der.size()));
             // The subject follows the issuer, which a self-signed certificate repeats.
             const int at = bytes.lastIndexOf(parts.at(0));
             QVERIFY2(at >= 0 && parts.at(1).size() == parts.at(0).size(), "the damaged bytes are in the DER");
             bytes.replace(at, parts.at(0).size(), parts.at(1));
             der.assign(bytes.begin(), bytes.end());
-            QVERIFY(certificate->LoadFromDer(der));
+            QVERIFY(certificate.LoadFromDer(der));
         }
         // Byte for byte: a QString would hide malformed UTF-8 behind its own replacement characters.
-        QCOMPARE(QByteArray::fromStdString(certificate->SubjectDN()), rendered.toUtf8());
-        QVERIFY(certificate->LastMethodSuccess());
-        QCOMPARE(QString::fromStdString(certificate->SerialNumber()), serialHex);
+        QCOMPARE(QByteArray::fromStdString(certificate.SubjectDN()), rendered.toUtf8());
+        QVERIFY(certificate.LastMethodSuccess());
+        QCOMPARE(QString::fromStdString(certificate.SerialNumber()), serialHex);
     }
 
     void badInputIsRefused()

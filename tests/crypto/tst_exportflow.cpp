@@ -14,22 +14,18 @@ static const QByteArray kLogText =
 class ChangingFile : public QFile
 {
 public:
-    enum Change { Shrinks, Grows, FailsToRead };
+    enum Change { Stays, Shrinks, Grows, FailsToRead };
     ChangingFile(const QString &name, Change change) : QFile(name), m_change(change) {}
 
 protected:
     qint64 readData(char *data, qint64 size) override
     {
-        if (m_reads++ == 1) {
-            if (m_change == Shrinks)
-                QFile::resize(fileName(), 1500000);
-            else if (m_change == Grows)
-                testpki::appendFile(fileName(), "more");
-            else {
-                setErrorString("Input/output error");
-                return -1;
-            }
+        if (m_reads++ == 1 && m_change == FailsToRead) {
+            setErrorString("Input/output error");
+            return -1;
         }
+        if (m_reads == 2 && m_change != Stays)
+            QFile::resize(fileName(), m_change == Shrinks ? 1500000 : 3000004);
         return QFile::readData(data, size);
     }
 
@@ -143,63 +139,56 @@ private slots:
         QVERIFY(!opens(pki.path("two.enc"), first));
     }
 
-    // A key that would not protect the content: the export fails, the log says why.
-    void weakRecipientsRefused_data()
+    // A key that would not protect the content, or a file that is not what its size said when
+    // reading began: the export fails with its message (the log names a refused key) and leaves
+    // no message, not even a part of one.
+    void failedExportLeavesNoFile_data()
     {
-        QTest::addColumn<QString>("keyKind");
+        QTest::addColumn<QString>("keyKind");   // empty: the recipient "other"
         QTest::addColumn<QString>("exponent");  // empty: the generated key's own
+        QTest::addColumn<int>("change");        // Stays: the log text is encrypted from memory
+        QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("512-bit key") << "rsa:512" << "" << "The RSA modulus is shorter than 1024 bits";
-        QTest::newRow("exponent 1") << "rsa:2048" << "1" << "The RSA public exponent is 1";
+        const QString refused("Failed to generate encrypted data"), unread("Read data file %1 failed with error: ");
+        QTest::newRow("512-bit key") << "rsa:512" << "" << int(ChangingFile::Stays) << refused
+                                     << "The RSA modulus is shorter than 1024 bits";
+        QTest::newRow("exponent 1") << "rsa:2048" << "1" << int(ChangingFile::Stays) << refused
+                                    << "The RSA public exponent is 1";
+        QTest::newRow("input shrinks") << "" << "" << int(ChangingFile::Shrinks)
+                                       << unread + "the input ended after 1500000 of 3000000 bytes" << "";
+        QTest::newRow("input grows") << "" << "" << int(ChangingFile::Grows)
+                                     << unread + "the input grew past 3000000 bytes while it was read" << "";
+        QTest::newRow("read error") << "" << "" << int(ChangingFile::FailsToRead) << unread + "Input/output error"
+                                    << "";
     }
-    void weakRecipientsRefused()
+    void failedExportLeavesNoFile()
     {
         QFETCH(QString, keyKind);
         QFETCH(QString, exponent);
-        QFETCH(QString, reason);
-        const QString pem = pki.issued("weak" + exponent, keyKind, "/CN=Weak Key", "5A",
-                                       exponent.isEmpty() ? QString() : pki.publicKeyWithExponent(keyKind, exponent));
-        QVERIFY(!pem.isEmpty());
-        Certificate certificate;
-        QVERIFY(certificate.LoadFromFile(pem.toStdString()));
-        RecordingOperator op;
-        Encryptor encryptor;
-        configureExportEncryptor(encryptor);
-        const QString file = pki.path("weak.enc");
-        QCOMPARE(encryptDataFileFor(op, encryptor, certificate, kLogText, file), ExportOutcome::Failed);
-        QCOMPARE(op.texts(), QStringList{"Failed to generate encrypted data"});
-        QVERIFY(!QFile::exists(file));
-        QVERIFY2(encryptor.LastLog().find(reason.toStdString()) != std::string::npos, encryptor.LastLog().c_str());
-    }
-
-    // A file that is not what its size said when reading began fails the export: no message
-    // is left, not even a part of one.
-    void inputChangingWhileRead_data()
-    {
-        QTest::addColumn<int>("change");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("shrinks") << int(ChangingFile::Shrinks) << "the input ended after 1500000 of 3000000 bytes";
-        QTest::newRow("grows") << int(ChangingFile::Grows) << "the input grew past 3000000 bytes while it was read";
-        QTest::newRow("read error") << int(ChangingFile::FailsToRead) << "Input/output error";
-    }
-    void inputChangingWhileRead()
-    {
         QFETCH(int, change);
-        QFETCH(QString, error);
-        const QString folder = pki.path("changing");
+        QFETCH(QString, message);
+        QFETCH(QString, reason);
+        const QString folder = pki.path(QTest::currentDataTag());
         QDir().mkpath(folder);
         const QString input = folder + "/input.csv";
         QVERIFY(testpki::writeFile(input, QByteArray(3000000, 'r')));
         ChangingFile file(input, ChangingFile::Change(change));
         QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString forcedKey = exponent.isEmpty() ? QString() : pki.publicKeyWithExponent(keyKind, exponent);
+        const QString pem =
+            keyKind.isEmpty() ? other : pki.certificate("weak" + exponent, keyKind, "/CN=Weak Key", "5A", true, forcedKey);
         Certificate certificate;
-        QVERIFY(certificate.LoadFromFile(other.toStdString()));
+        QVERIFY(certificate.LoadFromFile(pem.toStdString()));
         RecordingOperator op;
         Encryptor encryptor;
         configureExportEncryptor(encryptor);
-        QCOMPARE(encryptFileFor(op, encryptor, certificate, file, folder + "/out.enc"), ExportOutcome::Failed);
-        QCOMPARE(op.texts(), QStringList{QString("Read data file %1 failed with error: %2").arg(input, error)});
+        const QString out = folder + "/out.enc";
+        QCOMPARE(change == ChangingFile::Stays ? encryptDataFileFor(op, encryptor, certificate, kLogText, out)
+                                               : encryptFileFor(op, encryptor, certificate, file, out),
+                 ExportOutcome::Failed);
+        QCOMPARE(op.texts(), QStringList{message.replace("%1", input)});
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"input.csv"});
+        QVERIFY2(encryptor.LastLog().find(reason.toStdString()) != std::string::npos, encryptor.LastLog().c_str());
     }
 
     void plainExport()

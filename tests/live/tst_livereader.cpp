@@ -22,31 +22,15 @@ const QByteArray kIdentify = QByteArray::fromHex("021E1E03");
 const QByteArray kTextRecord40("$SPD,1,101519,143015,,,,,V,R,55,12.3,1\r\n");
 const QByteArray kTextRecord39("$SPD,1,101519,143015,,,,,V,R,5,12.3,1\r\n");
 
-// A binary record of the given speed, escaped as the lidar sends it.
+// A binary record of the given speed (40 to 44: no byte of it needs an escape).
 QByteArray binaryRecord(int speed)
 {
-    const QByteArray body = QByteArray::fromHex("1504") + char(speed >> 8) + char(speed & 0xFF) + QByteArray::fromHex("04D201");
-    char checksum = 0;
-    for (char byte : body)
-        checksum ^= byte;
-    QByteArray frame = body.left(1);
-    for (char byte : body.mid(1) + checksum) {
-        if (byte == 0x02 || byte == 0x03 || byte == 0x10)
-            frame += '\x10';
-        frame += byte;
-    }
-    return '\x02' + frame + '\x03';
+    return QByteArray::fromHex("02150400") + char(speed) + QByteArray::fromHex("04D201") + char(0xC6 ^ speed) + '\x03';
 }
 
 QString hexArg(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex());
-}
-
-QStringList binaryStream(int intervalMs)
-{
-    return {"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart", "--live-interval",
-            QString::number(intervalMs)};
 }
 
 const QString kLidarName = QStringLiteral("VZQ Demo 4711");
@@ -90,15 +74,20 @@ private:
     QStringList m_losses;
     QSerialPort m_port;
 
-    // Opens the simulated lidar's port and a reader whose buffers and losses are queued to
-    // this thread, as the window receives them.
-    bool open(LidarSim &sim, rThread &reader)
+    // The reader's buffers and losses are queued to this thread, as the window receives them.
+    void collect(rThread &reader)
     {
         m_buffers.clear();
         m_losses.clear();
-        m_port.close();
         connect(&reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
         connect(&reader, &rThread::portLost, this, [this](const QString &error) { m_losses << error; });
+    }
+
+    // Opens the simulated lidar's port and collects what its reader hands on.
+    bool open(LidarSim &sim, rThread &reader)
+    {
+        collect(reader);
+        m_port.close();
         if (!sim.start())
             return false;
         m_port.setPortName(sim.portPath());
@@ -123,72 +112,50 @@ private:
     }
 
 private slots:
-    // What the reader hands on, through the port: one buffer per record, notification frames
-    // stripped (the rule itself: tst_liverecordparser) and counted out of the shortest length.
-    void buffersHandedOn_data()
+    // What the reader hands on, through the port, however closely records follow: a buffer per
+    // record, in order, none lost or merged, from the first (which may come in with the format
+    // reply) to the last; notification frames stripped (the rule itself: tst_liverecordparser)
+    // and counted out of the shortest length, so a record too short is dropped.
+    void recordsHandedOn_data()
     {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::addColumn<QByteArray>("dropped");  // sent by the lidar, never handed on
+        QTest::addColumn<QStringList>("options");          // lidar-sim's
+        QTest::addColumn<QList<QByteArray>>("buffers");    // handed on in turn, cycling
+        QTest::addColumn<int>("count");                    // buffers handed on in all
+        QTest::addColumn<QByteArray>("dropped");           // sent by the lidar, never handed on
+        const auto stream = [](int format, int intervalMs, int sent, const QList<QByteArray> &records) {
+            QStringList options{"--live-format", QString::number(format), "--output-format-byte", QString::number(30 + format),
+                                "--live-interval", QString::number(intervalMs), "--live-count", QString::number(sent)};
+            for (const QByteArray &record : records)
+                options << "--live-record" << hexArg(record);
+            return options;
+        };
+        QList<QByteArray> binary, text;
+        for (int speed = 40; speed < 45; ++speed) {
+            binary << binaryRecord(speed);
+            text << QStringLiteral("$SPD,1,101519,143015,,,,,V,R,%1,12.3,1\r\n").arg(speed).toLatin1();
+        }
+        QTest::newRow("300 ms apart") << stream(1, 300, 4, binary) << binary << 4 << QByteArray();
+        QTest::newRow("5 ms apart") << stream(1, 5, 300, binary) << binary << 300 << QByteArray();
+        QTest::newRow("1 ms apart") << stream(1, 1, 300, binary) << binary << 300 << QByteArray();
+        QTest::newRow("text records 1 ms apart") << stream(3, 1, 300, text) << text << 300 << QByteArray();
         const QByteArray inside = kBinaryRecord + kFirstNotification + kBinaryRecord;
         const QByteArray short9 = kFirstNotification + kBinaryRecord.left(9) + kSecondNotification;
         QTest::newRow("notification frame between two records: a buffer each")
-            << QStringList{"--live-format", "1", "--live-notify", "--live-record", hexArg(inside)} << kBinaryRecord << QByteArray();
+            << stream(1, 250, 2, {inside}) + QStringList{"--live-notify"} << QList<QByteArray>{kBinaryRecord} << 4 << QByteArray();
         QTest::newRow("format 1: notification frames do not count")
-            << QStringList{"--live-format", "1", "--live-record", hexArg(short9), "--live-record", hexArg(kBinaryRecord)}
-            << kBinaryRecord << short9;
+            << stream(1, 250, 4, {short9, kBinaryRecord}) << QList<QByteArray>{kBinaryRecord} << 2 << short9;
         QTest::newRow("format 3: 39 bytes dropped, 40 handed on")
-            << QStringList{"--live-format", "3", "--live-record", hexArg(kTextRecord39), "--live-record", hexArg(kTextRecord40)}
-            << kTextRecord40 << kTextRecord39;
+            << stream(3, 250, 4, {kTextRecord39, kTextRecord40}) << QList<QByteArray>{kTextRecord40} << 2 << kTextRecord39;
     }
-    void buffersHandedOn()
+    void recordsHandedOn()
     {
         QFETCH(QStringList, options);
-        QFETCH(QByteArray, expected);
+        QFETCH(QList<QByteArray>, buffers);
+        QFETCH(int, count);
         QFETCH(QByteArray, dropped);
-        LidarSim sim(options + QStringList{"--live-autostart", "--live-interval", "250"});
-        rThread reader;
-        QVERIFY(open(sim, reader));
-        QVERIFY(enterRemoteMode(sim));
-        QVERIFY(reader.startReading(&m_port, options.at(1).toInt()));
-        QTRY_VERIFY_WITH_TIMEOUT(m_buffers.size() >= 3, 10000);
-        QVERIFY(stopReader(reader));
-        QCoreApplication::processEvents();
-        for (const QByteArray &buffer : qAsConst(m_buffers))
-            QCOMPARE(buffer.toHex(' '), expected.toHex(' '));
-        if (!dropped.isEmpty())
-            QVERIFY(sim.sent().contains(dropped));
-        QVERIFY(m_losses.isEmpty());
-    }
-
-    // Records one after the other, however closely: each becomes a buffer of its own, in order,
-    // none lost or merged, from the first (which may come in with the format reply) to the last.
-    void everyRecordInOrder_data()
-    {
-        QTest::addColumn<int>("intervalMs");
-        QTest::addColumn<int>("format");
-        QTest::newRow("300 ms apart") << 300 << 1;
-        QTest::newRow("5 ms apart") << 5 << 1;
-        QTest::newRow("1 ms apart") << 1 << 1;
-        QTest::newRow("text records 1 ms apart") << 1 << 3;
-    }
-    void everyRecordInOrder()
-    {
-        QFETCH(int, intervalMs);
-        QFETCH(int, format);
-        QList<QByteArray> records;
-        QStringList options{"--live-format", QString::number(format), "--output-format-byte", format == 1 ? "31" : "33",
-                            "--live-interval", QString::number(intervalMs)};
-        for (int speed = 40; speed < 45; ++speed) {
-            records << (format == 1 ? binaryRecord(speed)
-                                    : QStringLiteral("$SPD,1,101519,143015,,,,,V,R,%1,12.3,1\r\n").arg(speed).toLatin1());
-            options << "--live-record" << hexArg(records.last());
-        }
-        const int count = intervalMs >= 300 ? 4 : 300;
-        StartBench bench(options << "--live-count" << QString::number(count));
+        StartBench bench(options);
         QVERIFY2(bench.prepare(), qPrintable(bench.sim.errorString()));
-        m_buffers.clear();
-        connect(&bench.reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
+        collect(bench.reader);
         QVERIFY(bench.start().started);
         QVERIFY(bench.sim.waitForState(QStringLiteral("live stop"), 10000));
         QTRY_COMPARE_WITH_TIMEOUT(m_buffers.size(), count, 5000);
@@ -196,7 +163,9 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(m_buffers.size(), count);
         for (int i = 0; i < count; ++i)
-            QCOMPARE(m_buffers.at(i), records.at(i % records.size()));
+            QCOMPARE(m_buffers.at(i).toHex(' '), buffers.at(i % buffers.size()).toHex(' '));
+        QVERIFY(dropped.isEmpty() || bench.sim.sent().contains(dropped));
+        QVERIFY(m_losses.isEmpty());
         QCOMPARE(bench.op.texts(), QStringList());
     }
 
@@ -260,7 +229,7 @@ private slots:
     // without a stop request, and the reader says so once.
     void restartThenPortVanishes()
     {
-        LidarSim sim(binaryStream(200));
+        LidarSim sim({"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart", "--live-interval", "200"});
         rThread reader;
         QVERIFY(open(sim, reader));
         QVERIFY(enterRemoteMode(sim));
@@ -304,42 +273,31 @@ private slots:
         StartBench bench(options);
         QVERIFY2(bench.prepare(), qPrintable(bench.sim.errorString()));
         const LiveStartResult result = bench.start();
-        RecordingOperator &op = bench.op;
-        LidarConnection &connection = bench.connection;
-        rThread &reader = bench.reader;
-
         QCOMPARE(result.started, started);
         QTEST(result.outputFormat.value_or(-1), "outputFormat");
         QCOMPARE(bench.readerRequests, started ? 1 : 0);
-        QCOMPARE(reader.isRunning(), started);
-        QCOMPARE(op.waitTexts, QStringList{"Preparing lidar target acquisition, please wait ..."});
+        QCOMPARE(bench.reader.isRunning(), started);
+        QCOMPARE(bench.op.waitTexts, QStringList{"Preparing lidar target acquisition, please wait ..."});
         // Success leaves the window open for the caller, which closes it once it runs.
-        QCOMPARE(op.waitOpen, started);
-        QVERIFY(connection.port().isOpen());
-        QCOMPARE(connection.connectedLidarName, kLidarName);
-        QCOMPARE(op.messages.isEmpty() ? QString() : op.messages.last().text, message);
+        QCOMPARE(bench.op.waitOpen, started);
+        QVERIFY(bench.connection.port().isOpen());
+        QCOMPARE(bench.connection.connectedLidarName, kLidarName);
+        QCOMPARE(bench.op.messages.isEmpty() ? QString() : bench.op.messages.last().text, message);
         if (!started)
-            QCOMPARE(op.messages.last().title, QStringLiteral("Veltrazon Data Logger"));
+            QCOMPARE(bench.op.messages.last().title, QStringLiteral("Veltrazon Data Logger"));
         QVERIFY(bench.dataFile.isOpen());
-
-        stopLiveReader(&reader);
-        QVERIFY(!reader.isRunning());
-        QCOMPARE(connection.port().thread(), QThread::currentThread());
+        stopLiveReader(&bench.reader);
+        QVERIFY(!bench.reader.isRunning());
+        QCOMPARE(bench.connection.port().thread(), QThread::currentThread());
     }
 
     void unknownLidarIsNotStarted()
     {
-        RecordingOperator op;
-        QTemporaryDir dir;
-        LiveDataFile dataFile;
-        QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
-        LidarConnection connection(op);
-        bool readerAsked = false;
-        const LiveStartResult result = startLiveAcquisition(connection, kLidarName, dataFile, [&] {
-            readerAsked = true;
-            return nullptr;
-        });
-        QVERIFY(!result.started && !result.outputFormat && !readerAsked && !op.waitOpen && !connection.port().isOpen());
+        StartBench bench({});  // its lidar is never listed
+        QVERIFY(bench.dataFile.prepare(bench.dir.filePath(QStringLiteral("live.txt")), bench.op));
+        const LiveStartResult result = bench.start();
+        QVERIFY(!result.started && !result.outputFormat && bench.readerRequests == 0 && !bench.op.waitOpen
+                && !bench.connection.port().isOpen());
     }
 };
 

@@ -108,28 +108,26 @@ private slots:
     void textRecordTimeInEveryZone_data()
     {
         QTest::addColumn<QByteArray>("zone");
-        QTest::addColumn<QByteArray>("date");  // MMddyy
-        QTest::addColumn<QByteArray>("time");  // hhmmss
-        QTest::newRow("Berlin, skipped hour") << QByteArray("Europe/Berlin") << QByteArray("033124") << QByteArray("023000");
-        QTest::newRow("Berlin, repeated hour") << QByteArray("Europe/Berlin") << QByteArray("102724") << QByteArray("023000");
-        QTest::newRow("New York, skipped hour") << QByteArray("America/New_York") << QByteArray("031024") << QByteArray("023000");
-        QTest::newRow("New York, repeated hour") << QByteArray("America/New_York") << QByteArray("110324") << QByteArray("013000");
+        QTest::addColumn<QByteArray>("dateTime");  // MMddyy,hhmmss
+        QTest::newRow("Berlin, skipped hour") << QByteArray("Europe/Berlin") << QByteArray("033124,023000");
+        QTest::newRow("Berlin, repeated hour") << QByteArray("Europe/Berlin") << QByteArray("102724,023000");
+        QTest::newRow("New York, skipped hour") << QByteArray("America/New_York") << QByteArray("031024,023000");
+        QTest::newRow("New York, repeated hour") << QByteArray("America/New_York") << QByteArray("110324,013000");
     }
     void textRecordTimeInEveryZone()
     {
         QFETCH(QByteArray, zone);
-        QFETCH(QByteArray, date);
-        QFETCH(QByteArray, time);
+        QFETCH(QByteArray, dateTime);
         const QByteArray savedZone = qgetenv("TZ");
         qputenv("TZ", zone);
         tzset();
-        const std::optional<SpeedRecord> text = parseLiveRecord("$SPD,1," + date + ',' + time + ",,,,,V,R,40,10,1", kNow);
+        const std::optional<SpeedRecord> text = parseLiveRecord("$SPD,1," + dateTime + ",,,,,V,R,40,10,1", kNow);
         const QDateTime local(QDate(2024, 3, 9), QTime(7, 5, 3));
         const std::optional<SpeedRecord> binary = parseLiveRecord(hex("02 15 04 00 37 04 D2 01 F1 03"), local);
         savedZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", savedZone);
         tzset();
         QVERIFY(text && binary);
-        QCOMPARE(text->dateTime.toString(QStringLiteral("MMddyy hhmmss")), QString::fromLatin1(date + ' ' + time));
+        QCOMPARE(text->dateTime.toString(QStringLiteral("MMddyy,hhmmss")), QString::fromLatin1(dateTime));
         QCOMPARE(binary->dateTime, local);
         QCOMPARE(binary->dateTime.timeSpec(), Qt::LocalTime);
     }

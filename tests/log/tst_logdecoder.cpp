@@ -1,11 +1,9 @@
 #include <QtTest>
 
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
-#include "commalocale.h"
 #include "log/dumptokens.h"
 #include "log/logdecoder.h"
 #include "log/logrows.h"
@@ -65,24 +63,20 @@ QByteArray withFillerBefore(const QByteArray &line, int index)
 // Collects the texts of the decoder's trace lines, time stamp removed, while it lives.
 struct TraceCapture
 {
-    static inline QStringList *lines_ = nullptr;
-    QStringList lines;
-    QtMessageHandler previous;
-    TraceCapture() : previous(qInstallMessageHandler(capture))
+    static inline QStringList lines;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
+        if (qstrcmp(context.category, "velomark.log") == 0)
+            lines.append(text.mid(13));  // after "hh:mm:ss.zzz "
+    });
+    TraceCapture()
     {
+        lines.clear();
         QLoggingCategory::setFilterRules(QStringLiteral("velomark.log.debug=true"));
-        lines_ = &lines;
     }
     ~TraceCapture()
     {
         qInstallMessageHandler(previous);
         QLoggingCategory::setFilterRules(QStringLiteral("velomark.log.debug=false"));
-        lines_ = nullptr;
-    }
-    static void capture(QtMsgType, const QMessageLogContext &context, const QString &text)
-    {
-        if (lines_ && qstrcmp(context.category, "velomark.log") == 0)
-            lines_->append(text.mid(13));  // after "hh:mm:ss.zzz "
     }
 };
 
@@ -284,28 +278,6 @@ private slots:
             QVERIFY(LogDateFilter::between(day, day).shows(record));
             QVERIFY(!LogDateFilter::between(day.addDays(1), day.addDays(2)).shows(record));
         }
-    }
-
-    // A position whose tokens are longer than two digits lands next to a half of the last
-    // decimal and takes the exact conversion; it keeps its decimal point under a locale with a
-    // decimal comma.
-    void positionUnderCommaLocale()
-    {
-        QTemporaryDir dir;
-        if (!dir.isValid() || !makeCommaLocale(dir.path()))
-            QSKIP("localedef could not make a locale with a decimal comma");
-        const QByteArray line = withChecksum("03 12 25 24 10 30 45 49 00 00 00003 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00");
-        const QByteArray savedPath = qgetenv("LOCPATH");
-        qputenv("LOCPATH", dir.path().toLocal8Bit());
-        const std::string saved = std::setlocale(LC_ALL, nullptr);
-        QVERIFY(std::setlocale(LC_ALL, kCommaLocale));
-        const QByteArray decimalPoint = std::localeconv()->decimal_point;
-        const QVector<SpeedRecord> records = decodeLogDump(line);
-        std::setlocale(LC_ALL, saved.c_str());
-        savedPath.isNull() ? qunsetenv("LOCPATH") : qputenv("LOCPATH", savedPath);
-        QCOMPARE(decimalPoint, QByteArray(","));
-        QCOMPARE(records.size(), 1);
-        QCOMPARE(describe(records[0]), QStringLiteral("2024-12-25 10:30:45|N49.00000000|W123.11872333|1|65|500|mph"));
     }
 };
 

@@ -65,11 +65,12 @@ private slots:
         const QString gpsbabel = QStandardPaths::findExecutable(QStringLiteral("gpsbabel"));
         if (gpsbabel.isEmpty())
             QSKIP("gpsbabel is not installed (make deps installs it)");
+        const struct { const char *latitude, *longitude; double lat, lon; } positions[] = {
+            {"N49.27418667", "W123.11872333", 49.27418667, -123.11872333}, {"S33.86785000", "E151.20732000", -33.86785, 151.20732},
+            {"N0.5", "W0.25", 0.5, -0.25}, {"S89.99999999", "E179.99999999", -89.99999999, 179.99999999}};
         QVector<LogRow> rows;
-        const QStringList latitudes = {"N49.27418667", "S33.86785000", "N0.5", "S89.99999999"};
-        const QStringList longitudes = {"W123.11872333", "E151.20732000", "W0.25", "E179.99999999"};
-        for (int i = 0; i < latitudes.size(); ++i)
-            rows << row(latitudes[i], longitudes[i]);
+        for (const auto &position : positions)
+            rows << row(position.latitude, position.longitude);
         rows.insert(2, row(QString(), QString()));
         const QString gpx = m_dir.filePath(QStringLiteral("babel.gpx"));
         QVERIFY(writeFileBytes(gpx, logGpx(rows).text));
@@ -79,17 +80,14 @@ private slots:
         QVERIFY(babel.waitForFinished(30000));
         QCOMPARE(babel.exitCode(), 0);
         QList<QByteArray> lines = babel.readAllStandardOutput().trimmed().split('\n');
-        QVERIFY2(lines.size() == latitudes.size() + 1, lines.join('|').constData());
+        QVERIFY2(lines.size() == int(std::size(positions)) + 1, lines.join('|').constData());
         const QList<QByteArray> header = lines.takeFirst().trimmed().split(',');
-        const int latColumn = header.indexOf("Latitude");
-        const int lonColumn = header.indexOf("Longitude");
+        const int latColumn = header.indexOf("Latitude"), lonColumn = header.indexOf("Longitude");
         QVERIFY(latColumn >= 0 && lonColumn >= 0);
         for (int i = 0; i < lines.size(); ++i) {
             const QList<QByteArray> fields = lines[i].trimmed().split(',');
-            const double lat = (latitudes[i].startsWith('S') ? -1 : 1) * latitudes[i].mid(1).toDouble();
-            const double lon = (longitudes[i].startsWith('W') ? -1 : 1) * longitudes[i].mid(1).toDouble();
-            QVERIFY2(qAbs(fields.value(latColumn).toDouble() - lat) < 1e-6, lines[i].constData());
-            QVERIFY2(qAbs(fields.value(lonColumn).toDouble() - lon) < 1e-6, lines[i].constData());
+            QVERIFY2(qAbs(fields.value(latColumn).toDouble() - positions[i].lat) < 1e-6, lines[i].constData());
+            QVERIFY2(qAbs(fields.value(lonColumn).toDouble() - positions[i].lon) < 1e-6, lines[i].constData());
         }
     }
 
@@ -139,8 +137,6 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
-
-
 
 QTEST_GUILESS_MAIN(TestLogGpx)
 #include "tst_loggpx.moc"

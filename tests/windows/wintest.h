@@ -24,8 +24,6 @@ std::string utf8(const std::wstring &text);
 
 inline std::string show(const std::string &value) { return '"' + value + '"'; }
 inline std::string show(const std::wstring &value) { return '"' + utf8(value) + '"'; }
-inline std::string show(const wchar_t *value) { return show(std::wstring(value)); }
-inline std::string show(const char *value) { return show(std::string(value)); }
 inline std::string show(bool value) { return value ? "true" : "false"; }
 template <typename T>
 std::string show(const T &value)

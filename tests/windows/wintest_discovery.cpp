@@ -45,24 +45,14 @@ bool writeInstance(const InstanceRow &row)
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr)
         != ERROR_SUCCESS)
         return false;
-    LONG written = ERROR_SUCCESS;
-    const auto *bytes = reinterpret_cast<const BYTE *>(row.stored.c_str());
-    const DWORD textBytes = static_cast<DWORD>(row.stored.size() * sizeof(wchar_t));
     const DWORD number = 4;
-    switch (row.kind) {
-    case PortValue::None:
-        break;
-    case PortValue::Text:
-        written = RegSetValueExW(key, L"PortName", 0, REG_SZ, bytes, textBytes + sizeof(wchar_t));
-        break;
-    case PortValue::Unterminated:
-        written = RegSetValueExW(key, L"PortName", 0, REG_SZ, bytes, textBytes);
-        break;
-    case PortValue::Number:
-        written = RegSetValueExW(key, L"PortName", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number),
-                                 sizeof number);
-        break;
-    }
+    const bool text = row.kind != PortValue::Number;
+    const auto *data = reinterpret_cast<const BYTE *>(text ? static_cast<const void *>(row.stored.c_str()) : &number);
+    const DWORD size = text ? static_cast<DWORD>((row.stored.size() + (row.kind == PortValue::Text)) * sizeof(wchar_t))
+                            : sizeof number;
+    const LONG written = row.kind == PortValue::None
+                             ? ERROR_SUCCESS
+                             : RegSetValueExW(key, L"PortName", 0, text ? REG_SZ : REG_DWORD, data, size);
     RegCloseKey(key);
     return written == ERROR_SUCCESS;
 }
@@ -106,24 +96,22 @@ void testRegistryWalk()
         return;
     }
 
-    {
-        const InstanceLookupResult found = win::lookUpSerialInstances();
-        checkEqual(int(found.failure), int(InstanceLookupResult::NoEnumeration), where + "/no enumeration", "failure");
-        checkEqual(found.systemText, win::systemErrorText(ERROR_FILE_NOT_FOUND), where + "/no enumeration",
-                   "system text");
-        check(!found.systemText.empty(), where + "/no enumeration", "the system has a text for error 2");
-        check(found.instances.empty() && found.serviceKeys.empty(), where + "/no enumeration", "nothing listed");
-    }
-
-    if (check(writeLoopKey(kEnumerationKey), where + "/enumeration that cannot be opened", "writing it")) {
+    // No enumeration key, then one that cannot be opened: the failure with the system's text.
+    for (const bool unopenable : {false, true}) {
+        const std::string row = where + (unopenable ? "/enumeration that cannot be opened" : "/no enumeration");
+        if (unopenable && !check(writeLoopKey(kEnumerationKey), row, "writing it"))
+            break;
         HKEY key = nullptr;
         const LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEnumerationKey, 0, KEY_READ, &key);
         const InstanceLookupResult found = win::lookUpSerialInstances();
-        checkEqual(int(found.failure), int(InstanceLookupResult::OpenFailed),
-                   where + "/enumeration that cannot be opened", "failure for error " + std::to_string(error));
-        checkEqual(found.systemText, win::systemErrorText(static_cast<unsigned long>(error)),
-                   where + "/enumeration that cannot be opened", "system text");
-        deleteLoopKey(kEnumerationKey);
+        checkEqual(int(found.failure),
+                   int(unopenable ? InstanceLookupResult::OpenFailed : InstanceLookupResult::NoEnumeration), row,
+                   "failure for error " + std::to_string(error));
+        checkEqual(found.systemText, win::systemErrorText(static_cast<unsigned long>(error)), row, "system text");
+        check(!found.systemText.empty() && found.instances.empty() && found.serviceKeys.empty(), row,
+              "a system text, nothing listed");
+        if (unopenable)
+            deleteLoopKey(kEnumerationKey);
     }
 
     // Rows in the order the enumeration lists them: keys are created in name order, which is
@@ -177,8 +165,7 @@ void testSystemDeviceLookup()
     WSADATA data;
     if (!check(WSAStartup(MAKEWORD(2, 2), &data) == 0, where, "WSAStartup"))
         return;
-    WSAQUERYSETW query;
-    std::memset(&query, 0, sizeof query);
+    WSAQUERYSETW query = {};
     query.dwSize = sizeof query;
     query.dwNameSpace = NS_BTH;
     HANDLE lookup = nullptr;
@@ -204,11 +191,9 @@ void testSystemDeviceLookup()
     // The reasons the discovery messages carry: the system's text, or the number where the
     // system has none (Wine has none for most Winsock codes; no system has one for 0x20001234).
     for (const unsigned long code : {2ul, 8ul, 10014ul, 10060ul, 10108ul, 10110ul, 0x20001234ul}) {
-        const std::string row = where + "/text of " + std::to_string(code);
         const std::wstring text = win::systemErrorText(code);
-        check(!text.empty(), row, "a reason");
-        check(text.empty() || (text.back() != L'\n' && text.back() != L'\r' && text.back() != L' '), row,
-              "no line break at the end: " + show(text));
+        check(!text.empty() && text.back() != L'\n' && text.back() != L'\r' && text.back() != L' ',
+              where + "/text of " + std::to_string(code), "a reason, no line break at the end: " + show(text));
     }
     checkEqual(win::systemErrorText(0x20001234ul), std::wstring(L"error 536875572"), where, "text of an unknown code");
 }
@@ -249,16 +234,13 @@ constexpr BTH_ADDR kUnwritableAddress = 0xFFFFFFFFFFFFULL;
 
 struct Script
 {
-    int startupError = 0;
-    int beginError = 0;
+    int startupError = 0, beginError = 0;
     std::vector<Fetch> fetches;
 
     // What the look-up did.
     std::size_t fetched = 0;
     int lastError = 0;
-    int begins = 0;
-    int ends = 0;
-    int cleanups = 0;
+    int begins = 0, ends = 0, cleanups = 0;
     bool overrun = false;
     bool askedAsWindowsExpects = true;
     std::vector<DWORD> offeredBytes;
@@ -374,8 +356,7 @@ struct LookupRow
     int startupError;
     int beginError;
     std::vector<Fetch> fetches;
-    DeviceLookupResult::Failure failure;
-    int textCode;  // the error whose system text the result carries, 0 for none
+    DeviceLookupResult::Failure failure;  // carrying the system text of the error that stopped the look-up
     std::vector<std::wstring> devices;  // "name address"
     std::vector<int> fetchErrors;
     std::vector<DWORD> offeredBytes;
@@ -388,31 +369,29 @@ void testScriptedDeviceLookup()
     const BTH_ADDR first = 0x001A2B3C4D5EULL;
     const BTH_ADDR second = 0x00A0B1C2D3E4ULL;
     const LookupRow rows[] = {
-        {"socket library does not start", WSASYSNOTREADY, 0, {}, DeviceLookupResult::SocketLibrary,
-         WSASYSNOTREADY, {}, {}, {}},
-        {"no Bluetooth service", 0, WSASERVICE_NOT_FOUND, {}, DeviceLookupResult::NoService, WSASERVICE_NOT_FOUND,
-         {}, {}, {}},
-        {"other begin error", 0, WSAEINVAL, {}, DeviceLookupResult::LookupBegin, WSAEINVAL, {}, {}, {}},
-        {"no device", 0, 0, {kNoMore}, DeviceLookupResult::None, 0, {}, {}, {120}},
+        {"socket library does not start", WSASYSNOTREADY, 0, {}, DeviceLookupResult::SocketLibrary, {}, {}, {}},
+        {"no Bluetooth service", 0, WSASERVICE_NOT_FOUND, {}, DeviceLookupResult::NoService, {}, {}, {}},
+        {"other begin error", 0, WSAEINVAL, {}, DeviceLookupResult::LookupBegin, {}, {}, {}},
+        {"no device", 0, 0, {kNoMore}, DeviceLookupResult::None, {}, {}, {120}},
         {"buffer grows on 10014", 0, 0, {device(L"VZQ 2100", first, 400), device(L"Phone", second), kNoMore},
-         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E", L"Phone 00A0B1C2D3E4"}, {}, {120, 400, 400, 400}},
+         DeviceLookupResult::None, {L"VZQ 2100 001A2B3C4D5E", L"Phone 00A0B1C2D3E4"}, {}, {120, 400, 400, 400}},
         {"three errors in a row end it", 0, 0,
          {failure(WSAETIMEDOUT), failure(WSAETIMEDOUT), failure(WSAENETDOWN), device(L"VZQ 2100", first)},
-         DeviceLookupResult::None, 0, {}, {WSAETIMEDOUT, WSAETIMEDOUT, WSAENETDOWN}, {120, 120, 120}},
+         DeviceLookupResult::None, {}, {WSAETIMEDOUT, WSAETIMEDOUT, WSAENETDOWN}, {120, 120, 120}},
         {"errors apart do not end it", 0, 0,
          {failure(WSAETIMEDOUT), failure(WSAETIMEDOUT), device(L"VZQ 2100", first), failure(WSAETIMEDOUT),
           failure(WSAETIMEDOUT), device(L"VZQ 2200", second), kNoMore},
-         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E", L"VZQ 2200 00A0B1C2D3E4"},
+         DeviceLookupResult::None, {L"VZQ 2100 001A2B3C4D5E", L"VZQ 2200 00A0B1C2D3E4"},
          {WSAETIMEDOUT, WSAETIMEDOUT, WSAETIMEDOUT, WSAETIMEDOUT}, {}},
         {"10014 that does not grow the buffer", 0, 0,
          {failure(WSAEFAULT, 120), failure(WSAEFAULT, 0), device(L"VZQ 2100", first), kNoMore},
-         DeviceLookupResult::None, 0, {L"VZQ 2100 001A2B3C4D5E"}, {WSAEFAULT, WSAEFAULT}, {120, 120, 120, 300, 300}},
+         DeviceLookupResult::None, {L"VZQ 2100 001A2B3C4D5E"}, {WSAEFAULT, WSAEFAULT}, {120, 120, 120, 300, 300}},
         {"devices without a readable address are kept", 0, 0,
          {device(L"VZQ 2100", kNoAddress), device(L"VZQ 2200", kUnwritableAddress), kNoMore},
-         DeviceLookupResult::None, 0, {L"VZQ 2100 ", L"VZQ 2200 "}, {}, {}},
+         DeviceLookupResult::None, {L"VZQ 2100 ", L"VZQ 2200 "}, {}, {}},
         {"10014 that never grows the buffer ends it", 0, 0,
          {failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), kNoMore},
-         DeviceLookupResult::None, 0, {}, {WSAEFAULT, WSAEFAULT, WSAEFAULT}, {}},
+         DeviceLookupResult::None, {}, {WSAEFAULT, WSAEFAULT, WSAEFAULT}, {}},
     };
 
     for (const LookupRow &row : rows) {
@@ -428,8 +407,8 @@ void testScriptedDeviceLookup()
         g_script = nullptr;
 
         checkEqual(int(found.failure), int(row.failure), where, "failure");
-        checkEqual(found.systemText,
-                   row.textCode != 0 ? win::systemErrorText(static_cast<unsigned long>(row.textCode)) : std::wstring(),
+        const int stoppedBy = row.startupError != 0 ? row.startupError : row.beginError;
+        checkEqual(found.systemText, stoppedBy != 0 ? win::systemErrorText(static_cast<unsigned long>(stoppedBy)) : L"",
                    where, "system text");
         std::vector<std::wstring> devices;
         for (const win::Device &d : found.devices)

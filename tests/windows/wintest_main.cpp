@@ -48,25 +48,19 @@ int main(int argc, char **argv)
         return 0;
     }
     const std::vector<std::string> certificateFiles(argv + 1, argv + argc);
-    const struct
-    {
-        const char *name;
-        void (*run)(const std::vector<std::string> &);
-    } groups[] = {
-        {"registry walk", [](const std::vector<std::string> &) { testRegistryWalk(); }},
-        {"system device look-up", [](const std::vector<std::string> &) { testSystemDeviceLookup(); }},
-        {"scripted device look-up", [](const std::vector<std::string> &) { testScriptedDeviceLookup(); }},
-        {"certificate store", testCertificateStore},
-        {"random seed", [](const std::vector<std::string> &) { testRandomSeed(); }},
-        {"version information", [](const std::vector<std::string> &) { testVersionInfo(); }},
-    };
-    for (const auto &group : groups) {
+    const auto group = [](const char *name, const auto &run) {
         const Tally before = tally();
-        group.run(certificateFiles);
-        std::printf("%-24s %d passed, %d failed\n", group.name, tally().passed - before.passed,
+        run();
+        std::printf("%-24s %d passed, %d failed\n", name, tally().passed - before.passed,
                     tally().failed - before.failed);
         std::fflush(stdout);
-    }
+    };
+    group("registry walk", testRegistryWalk);
+    group("system device look-up", testSystemDeviceLookup);
+    group("scripted device look-up", testScriptedDeviceLookup);
+    group("certificate store", [&] { testCertificateStore(certificateFiles); });
+    group("random seed", testRandomSeed);
+    group("version information", testVersionInfo);
     std::printf("%d passed, %d failed\n", tally().passed, tally().failed);
     return tally().failed == 0 ? 0 : 1;
 }
