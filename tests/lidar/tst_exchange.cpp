@@ -114,7 +114,8 @@ private slots:
     }
 
     // A lidar in continuous mode sends records before, around and after every reply: each
-    // exchange ends at its reply instead of waiting for a pause that never comes.
+    // exchange ends at its reply instead of waiting for a pause that never comes, and records
+    // right after the version text are not read as part of its minor number.
     void continuousLidar_data()
     {
         QTest::addColumn<int>("intervalMs");
