@@ -13,43 +13,33 @@ using simlink::Bench;
 
 namespace {
 
-// The lidar's serial port with one write refused, as a port refuses a write when the link
-// breaks under it; everything else passes through.
+// The lidar's port with one write refused, as a port refuses a write when the link breaks
+// under it; everything else passes through.
 class RefusingPort : public QIODevice
 {
 public:
-    RefusingPort(LidarChannel port, const QByteArray &refused)
-        : m_channel(port), m_port(port.device()), m_refused(refused)
+    RefusingPort(LidarChannel port, const QByteArray &refused) : m_port(port), m_refused(refused)
     {
-        open(QIODevice::ReadWrite);
+        open(QIODevice::ReadWrite | QIODevice::Unbuffered);
     }
     bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return QIODevice::bytesAvailable() + m_port.bytesAvailable(); }
-    bool waitForReadyRead(int ms) override { return m_port.waitForReadyRead(ms); }
-    bool waitForBytesWritten(int ms) override { return m_port.waitForBytesWritten(ms); }
-    LidarChannel channel()
-    {
-        return LidarChannel(*this, [this](Purge which) {
-            m_channel.purge(which == Purge::Output ? Purge::Output : Purge::Both);
-            if (which != Purge::Output)
-                readAll();
-        });
-    }
+    qint64 bytesAvailable() const override { return m_port.device().bytesAvailable(); }
+    bool waitForReadyRead(int ms) override { return m_port.device().waitForReadyRead(ms); }
+    bool waitForBytesWritten(int ms) override { return m_port.device().waitForBytesWritten(ms); }
+    LidarChannel channel() { return LidarChannel(*this, [this](Purge which) { m_port.purge(which); }); }
 
 protected:
-    qint64 readData(char *data, qint64 size) override { return m_port.read(data, size); }
+    qint64 readData(char *data, qint64 size) override { return m_port.device().read(data, size); }
     qint64 writeData(const char *data, qint64 size) override
     {
-        if (QByteArray(data, int(size)) == m_refused) {
-            setErrorString(QStringLiteral("refused"));
-            return -1;
-        }
-        return m_port.write(data, size);
+        if (QByteArray(data, int(size)) != m_refused)
+            return m_port.device().write(data, size);
+        setErrorString(QStringLiteral("refused"));
+        return -1;
     }
 
 private:
-    LidarChannel m_channel;
-    QIODevice &m_port;
+    LidarChannel m_port;
     QByteArray m_refused;
 };
 

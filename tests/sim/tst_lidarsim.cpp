@@ -126,7 +126,6 @@ private slots:
         // Framed DIAG commands exist from firmware 9.3 on; older firmware stays silent.
         const QByteArray diag = hex("0228280302292903");
         QTest::newRow("framed DIAG 9.03") << option("--firmware", "9.03") << diag << diag;
-        QTest::newRow("framed DIAG 10.0") << option("--firmware", "10.0") << diag << diag;
         QTest::newRow("framed DIAG 9.2") << option("--firmware", "9.2") << diag << QByteArray();
         // The key sequence toggles DIAG mode and answers with a status text.
         const QByteArray keys = "%{<%{<%{<", enabled = "\r\nDIAG Mode Enabled\r\n";
