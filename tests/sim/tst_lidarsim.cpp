@@ -68,12 +68,11 @@ struct Lidar
             result.append({timer.elapsed(), port.readAll()});
         return result;
     }
-    QByteArray read(int firstMs = 3000, int quietMs = 250) { return joined(arrivals(firstMs, quietMs)); }
     QByteArray exchange(const QByteArray &bytes, int firstMs = 3000, int quietMs = 250)
     {
         port.clear();
         write(bytes);
-        return read(firstMs, quietMs);
+        return joined(arrivals(firstMs, quietMs));
     }
 };
 
@@ -323,10 +322,11 @@ private slots:
     {
         Lidar lidar;
         QVERIFY(lidar.start());
-        for (const char *command : {"020b0b03", "021e1e03", "020c0c03"})
-            lidar.exchange(hex(command));
-        QCOMPARE(lidar.sim.received(), (QList<QByteArray>{hex("020b0b03"), hex("021e1e03"), hex("020c0c03")}));
-        QCOMPARE(lidar.sim.sentBytes(), hex("020b0b03") + "BT:RX:Brasko Version 9.3" + hex("020c0c03"));
+        const QList<QByteArray> commands{hex("020b0b03"), hex("021e1e03"), hex("020c0c03")};
+        for (const QByteArray &command : commands)
+            lidar.exchange(command);
+        QCOMPARE(lidar.sim.received(), commands);
+        QCOMPARE(lidar.sim.sentBytes(), commands.first() + "BT:RX:Brasko Version 9.3" + commands.last());
         QCOMPARE(lidar.sim.states().mid(1), (QStringList{"remote on", "remote off"}));
         // Every line starts with its time in milliseconds, never decreasing.
         qint64 last = 0;
