@@ -1,17 +1,16 @@
 #!/usr/bin/python3
-"""A stand-in for BlueZ on the bus of DBUS_SYSTEM_BUS_ADDRESS, for the lidar tests.
-
-It owns org.bluez with one adapter (hci0) and the paired devices given as arguments,
-ADDRESS=NAME=BEHAVIOUR, where BEHAVIOUR says what Device1.ConnectProfile does:
-  unix:PATH    connects to the Unix socket at PATH (lidar-sim --socket) and hands that end to
-               the registered profile in Profile1.NewConnection, then answers
-  error:NAME   fails with the D-Bus error NAME (org.bluez.Error.NotReady ...)
-  hang         never answers
-ProfileManager1.RegisterProfile/UnregisterProfile keep the profiles by UUID. SIGUSR1 calls
-Profile1.RequestDisconnection for every device connected so far, as BlueZ does when the link is
-taken down from elsewhere. Every call is written to standard output as one line; "ready" follows
-the set-up.
-"""
+# A stand-in for BlueZ on the bus of DBUS_SYSTEM_BUS_ADDRESS, for the lidar tests.
+#
+# It owns org.bluez with one adapter (hci0) and the paired devices given as arguments,
+# ADDRESS=NAME=BEHAVIOUR, where BEHAVIOUR says what Device1.ConnectProfile does:
+#   unix:PATH    connects to the Unix socket at PATH (lidar-sim --socket) and hands that end to
+#                the registered profile in Profile1.NewConnection, then answers
+#   error:NAME   fails with the D-Bus error NAME (org.bluez.Error.NotReady ...)
+#   hang         never answers
+# ProfileManager1.RegisterProfile/UnregisterProfile keep the profiles by UUID. SIGUSR1 calls
+# Profile1.RequestDisconnection for every device connected so far, as BlueZ does when the link is
+# taken down from elsewhere. Every call is written to standard output as one line; "ready" follows
+# the set-up.
 import signal
 import socket
 import sys
@@ -31,7 +30,7 @@ connected = []  # (profile proxy, device path) of every connection handed over
 
 
 def say(*words):
-    print(' '.join(str(w) for w in words), flush=True)
+    print(*words, flush=True)
 
 
 class Root(dbus.service.Object):
@@ -63,9 +62,7 @@ class ProfileManager(dbus.service.Object):
 class Device(dbus.service.Object):
     def __init__(self, bus, path, behaviour):
         super().__init__(bus, path)
-        self.bus = bus
-        self.path = path
-        self.behaviour = behaviour
+        self.bus, self.path, self.behaviour = bus, path, behaviour
 
     @dbus.service.method(DEVICE, in_signature='s', async_callbacks=('reply', 'error'))
     def ConnectProfile(self, uuid, reply, error):

@@ -73,4 +73,17 @@ QStringList TraceCapture::lines() const
     return traceLines;
 }
 
+PrivateBus::PrivateBus()
+{
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(10000))
+        address = QString::fromLocal8Bit(daemon.readLine()).trimmed();
+}
+
+PrivateBus::~PrivateBus()
+{
+    daemon.terminate();
+    daemon.waitForFinished(5000);
+}
+
 }  // namespace simlink

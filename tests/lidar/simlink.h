@@ -1,6 +1,7 @@
 #pragma once
 // What the lidar tests share: a simulated lidar listed under one name with a connection to
 // it, and the trace lines of the lidar link.
+#include <QProcess>
 #include <QStringList>
 
 #include "lidar/lidarconnection.h"
@@ -36,6 +37,15 @@ public:
     ~TraceCapture();
     QStringList lines() const;
     bool contains(const QString &line) const { return lines().contains(line); }
+};
+
+// A dbus-daemon of the test's own, stopped with it; address is empty when it did not start.
+struct PrivateBus
+{
+    PrivateBus();
+    ~PrivateBus();
+    QProcess daemon;
+    QString address;
 };
 
 }  // namespace simlink

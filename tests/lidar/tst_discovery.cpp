@@ -9,9 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 #include "lidar/discovery.h"
 #include "lidar/discovery_bluez.h"
 #include "recordingoperator.h"
+#include "simlink.h"
 
 using namespace velomark;
 
@@ -79,22 +82,15 @@ private slots:
     void initTestCase()
     {
         QCoreApplication::setApplicationName(QStringLiteral("Velomark"));
-        if (!QFile::exists(kPython) || QProcess::execute(kPython, {"-c", "import dbusmock"}) != 0)
-            return;
-        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-        QVERIFY(m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(10000));
-        m_address = QString::fromLocal8Bit(m_daemon.readLine()).trimmed();
-        QVERIFY(!m_address.isEmpty());
+        if (QFile::exists(kPython) && QProcess::execute(kPython, {"-c", "import dbusmock"}) == 0) {
+            m_bus = std::make_unique<simlink::PrivateBus>();
+            QVERIFY(!m_bus->address.isEmpty());
+        }
     }
-    void cleanupTestCase()
-    {
-        QDBusConnection::disconnectFromBus(kBusName);
-        m_daemon.terminate();
-        m_daemon.waitForFinished(5000);
-    }
+    void cleanupTestCase() { QDBusConnection::disconnectFromBus(kBusName); }
     void init()
     {
-        if (m_address.isEmpty() && QByteArray(QTest::currentTestFunction()).startsWith("bluez"))
+        if (!m_bus && QByteArray(QTest::currentTestFunction()).startsWith("bluez"))
             QSKIP("python3-dbusmock is not installed (make deps)");
         QDir(m_sysfs.path()).removeRecursively();
         QVERIFY(QDir().mkpath(m_sysfs.filePath("sys/class/tty")));
@@ -106,58 +102,49 @@ private slots:
         m_mock.terminate();
         m_mock.waitForFinished(5000);
         // The next case starts from a bus without org.bluez.
-        QElapsedTimer timer;
-        timer.start();
-        while (bus().interface()->isServiceRegistered("org.bluez") && timer.elapsed() < 5000)
-            QTest::qWait(20);
+        QTRY_VERIFY_WITH_TIMEOUT(!bus().interface()->isServiceRegistered("org.bluez"), 5000);
     }
-
 
     void logic_data()
     {
-        QTest::addColumn<QStringList>("devices");
-        QTest::addColumn<QStringList>("instances");
-        QTest::addColumn<QStringList>("lidars");
-        QTest::addColumn<QStringList>("events");
-        const QString noLidar = "+Velomark: No lidar device found in this system";
+        using L = QStringList;
+        QTest::addColumn<L>("devices");
+        QTest::addColumn<L>("instances");
+        QTest::addColumn<L>("lidars");
+        QTest::addColumn<L>("events");
+        const L none, noLidar{"+Velomark: No lidar device found in this system"};
         const QString spp = "{00001101-0000-1000-8000-00805f9b34fb}_VID&0001000f_PID&1200\\8&2a1c&0&";
-        QTest::newRow("two instances with one address: the last sets the port") << QStringList{"VZQ 4711=00A0F1B2C3D4"}
-            << QStringList{spp + "00A0F1B2C3D4_C00000000=COM5", "B_000000000000=COM6", "C_00A0F1B2C3D4_2=COM7"}
-            << QStringList{"VZQ 4711|00A0F1B2C3D4|COM7"} << QStringList();
+        const QString bt1 = "bluetooth:11:11:11:11:11:11";
+        QTest::newRow("two instances with one address: the last sets the port") << L{"VZQ 4711=00A0F1B2C3D4"}
+            << L{spp + "00A0F1B2C3D4_C00000000=COM5", "B_000000000000=COM6", "C_00A0F1B2C3D4_2=COM7"}
+            << L{"VZQ 4711|00A0F1B2C3D4|COM7"} << none;
         QTest::newRow("two devices with one name, listed twice in the devices' order")
-            << QStringList{"VZQ1=111111111111", "VZQ1=222222222222"}
-            << QStringList{"X_222222222222=COM8", "X_111111111111=COM9"}
-            << QStringList{"VZQ1|111111111111|COM9", "VZQ1|222222222222|COM8"} << QStringList();
-        QTest::newRow("vzq in other cases is no lidar")
-            << QStringList{"vzq 4711=00A0F1B2C3D4", "VzQ=00A0F1B2C3D5", "Phone=00A0F1B2C3D6"}
-            << QStringList{"X_00A0F1B2C3D4=COM5"} << QStringList() << QStringList{noLidar};
-        QTest::newRow("an identifier in lower-case hex does not match") << QStringList{"VZQ1=00A0F1B2C3D4"}
-            << QStringList{"X_00a0f1b2c3d4_C0=COM5"} << QStringList() << QStringList{noLidar};
-        QTest::newRow("a lidar without port is not listed") << QStringList{"VZQ1=111111111111", "VZQ2=222222222222"}
-            << QStringList{"X_222222222222=COM4"} << QStringList{"VZQ2|222222222222|COM4"} << QStringList();
-        QTest::newRow("a device without address takes no port") << QStringList{"VZQ1="}
-            << QStringList{"X_111111111111=COM4"} << QStringList() << QStringList{noLidar};
-        QTest::newRow("socket library fails") << QStringList{"!1:Not enough memory."} << QStringList()
-            << QStringList() << QStringList{"Velomark: WSAStartup : Not enough memory."};
-        QTest::newRow("no Bluetooth service") << QStringList{"!2:ignored"} << QStringList() << QStringList()
-            << QStringList{"Velomark: No Bluetooth adapter/service found in the system"};
-        QTest::newRow("look-up does not begin") << QStringList{"!3:Access denied."} << QStringList()
-            << QStringList() << QStringList{"Velomark: WSALookupServiceBegin : Access denied."};
-        QTest::newRow("fetch errors are reported and the look-up goes on")
-            << QStringList{"VZQ1=111111111111", "?first", "?second"} << QStringList{"X_111111111111=COM4"}
-            << QStringList{"VZQ1|111111111111|COM4"}
-            << QStringList{"Velomark: WSALookupServiceNext : first", "Velomark: WSALookupServiceNext : second"};
-        QTest::newRow("no Bluetooth serial ports at all") << QStringList{"VZQ1=111111111111"} << QStringList{"!1:"}
-            << QStringList() << QStringList{"Velomark: No lidar Bluetooth interface found in this system"};
+            << L{"VZQ1=111111111111", "VZQ1=222222222222"} << L{"X_222222222222=COM8", "X_111111111111=COM9"}
+            << L{"VZQ1|111111111111|COM9", "VZQ1|222222222222|COM8"} << none;
+        QTest::newRow("vzq in other cases is no lidar") << L{"vzq 4711=00A0F1B2C3D4", "VzQ=00A0F1B2C3D5", "Phone=00A0F1B2C3D6"}
+            << L{"X_00A0F1B2C3D4=COM5"} << none << noLidar;
+        QTest::newRow("an identifier in lower-case hex does not match") << L{"VZQ1=00A0F1B2C3D4"}
+            << L{"X_00a0f1b2c3d4_C0=COM5"} << none << noLidar;
+        QTest::newRow("a lidar without port is not listed") << L{"VZQ1=111111111111", "VZQ2=222222222222"}
+            << L{"X_222222222222=COM4"} << L{"VZQ2|222222222222|COM4"} << none;
+        QTest::newRow("a device without address takes no port") << L{"VZQ1="} << L{"X_111111111111=COM4"} << none << noLidar;
+        QTest::newRow("socket library fails") << L{"!1:Not enough memory."} << none << none
+                                              << L{"Velomark: WSAStartup : Not enough memory."};
+        QTest::newRow("no Bluetooth service") << L{"!2:ignored"} << none << none << L{"Velomark: " + kNoService};
+        QTest::newRow("look-up does not begin") << L{"!3:Access denied."} << none << none
+                                                << L{"Velomark: WSALookupServiceBegin : Access denied."};
+        QTest::newRow("fetch errors are reported and the look-up goes on") << L{"VZQ1=111111111111", "?first", "?second"}
+            << L{"X_111111111111=COM4"} << L{"VZQ1|111111111111|COM4"}
+            << L{"Velomark: WSALookupServiceNext : first", "Velomark: WSALookupServiceNext : second"};
+        QTest::newRow("no Bluetooth serial ports at all") << L{"VZQ1=111111111111"} << L{"!1:"} << none
+                                                          << L{"Velomark: No lidar Bluetooth interface found in this system"};
         QTest::newRow("a lidar without instance takes its direct port, a bound one keeps its port")
-            << QStringList{"VZQ1=111111111111=bluetooth:11:11:11:11:11:11", "VZQ2=222222222222=bluetooth:22:22:22:22:22:22"}
-            << QStringList{"X_222222222222=/dev/rfcomm0"}
-            << QStringList{"VZQ1|111111111111|bluetooth:11:11:11:11:11:11", "VZQ2|222222222222|/dev/rfcomm0"}
-            << QStringList();
-        QTest::newRow("no serial ports at all, but a direct port") << QStringList{"VZQ1=111111111111=bluetooth:11:11:11:11:11:11"}
-            << QStringList{"!1:"} << QStringList{"VZQ1|111111111111|bluetooth:11:11:11:11:11:11"} << QStringList();
-        QTest::newRow("serial port enumeration unreadable") << QStringList{"VZQ1=111111111111"}
-            << QStringList{"!2:Access is denied."} << QStringList() << QStringList{"Velomark: RegOpenKeyExW : Access is denied."};
+            << L{"VZQ1=111111111111=" + bt1, "VZQ2=222222222222=bluetooth:22:22:22:22:22:22"} << L{"X_222222222222=/dev/rfcomm0"}
+            << L{"VZQ1|111111111111|" + bt1, "VZQ2|222222222222|/dev/rfcomm0"} << none;
+        QTest::newRow("no serial ports at all, but a direct port") << L{"VZQ1=111111111111=" + bt1} << L{"!1:"}
+                                                                   << L{"VZQ1|111111111111|" + bt1} << none;
+        QTest::newRow("serial port enumeration unreadable") << L{"VZQ1=111111111111"} << L{"!2:Access is denied."} << none
+                                                            << L{"Velomark: RegOpenKeyExW : Access is denied."};
     }
     void logic()
     {
@@ -184,7 +171,6 @@ private slots:
         QTest::newRow("an entry without port is not listed") << "VZQ1;VZQ2=" << none;
         QTest::newRow("the name must carry the mark") << "Phone=/dev/pts/3;VZQ2=/dev/pts/4"
                                                       << QStringList{"VZQ2|0A0000000002|/dev/pts/4"};
-        QTest::newRow("empty") << "" << none;
         // Addresses are found inside identifiers: none may take a neighbour's port.
         QStringList entries, lidars;
         for (int i = 0; i < 300; ++i) {
@@ -216,38 +202,35 @@ private slots:
 
     void bluezLookUp_data()
     {
+        using L = QStringList;
         QTest::addColumn<QString>("service");  // "none", "unreachable", "hung", "mock", "adapter"
         // "address|name|paired[|spp]"; name "-": only an Alias; spp: it offers the serial port profile
-        QTest::addColumn<QStringList>("devices");
-        QTest::addColumn<QStringList>("ttys");  // "rfcommN=address attribute"; "rfcommN": none
-        QTest::addColumn<QStringList>("lidars");
+        QTest::addColumn<L>("devices");
+        QTest::addColumn<L>("ttys");  // "rfcommN=address attribute"; "rfcommN": none
+        QTest::addColumn<L>("lidars");
         QTest::addColumn<QString>("message");
         const QString noLidar = QStringLiteral("No lidar device found in this system");
-        const QStringList port0{"rfcomm0=00:a0:f1:b2:c3:d4"};
-        QTest::newRow("paired lidar with a bound port") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 4711|1"}
-            << port0 << QStringList{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
+        const L none, port0{"rfcomm0=00:a0:f1:b2:c3:d4"}, lidar{"00:A0:F1:B2:C3:D4|VZQ 4711|1"};
+        const L lidarSpp{"00:A0:F1:B2:C3:D4|VZQ 4711|1|spp"};
+        QTest::newRow("paired lidar with a bound port") << "adapter" << lidar << port0
+                                                        << L{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
         QTest::newRow("unpaired lidar and paired phone") << "adapter"
-            << QStringList{"00:A0:F1:B2:C3:D4|VZQ 4711|0", "11:22:33:44:55:66|Phone|1"} << port0 << QStringList() << noLidar;
-        QTest::newRow("device without Name goes by its Alias") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|-|1"}
-            << QStringList{"rfcomm3=00:a0:f1:b2:c3:d4"} << QStringList{"VZQ alias|00A0F1B2C3D4|/dev/rfcomm3"} << "";
-        QTest::newRow("ports in numeric order, the last bound one wins")
-            << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
-            << QStringList{"rfcomm10=00:a0:f1:b2:c3:d4", "rfcomm9=00:A0:F1:B2:C3:D4", "rfcomm2"}
-            << QStringList{"VZQ 1|00A0F1B2C3D4|/dev/rfcomm10"} << "";
-        QTest::newRow("lidar without port") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
-            << QStringList{"rfcomm0=11:22:33:44:55:66", "rfcomm1=garbage", "ttyS0=00:a0:f1:b2:c3:d4"}
-            << QStringList() << noLidar;
-        QTest::newRow("lidar offering the serial port without a tty is reached through BlueZ") << "adapter"
-            << QStringList{"00:A0:F1:B2:C3:D4|VZQ 4711|1|spp"} << QStringList{"ttyS0"}
-            << QStringList{"VZQ 4711|00A0F1B2C3D4|bluetooth:00:A0:F1:B2:C3:D4"} << "";
-        QTest::newRow("lidar offering the serial port with a bound tty uses the tty") << "adapter"
-            << QStringList{"00:A0:F1:B2:C3:D4|VZQ 4711|1|spp"} << port0 << QStringList{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
-        QTest::newRow("no RFCOMM tty at all, no serial port profile") << "adapter" << QStringList{"00:A0:F1:B2:C3:D4|VZQ 1|1"}
-            << QStringList{"ttyS0"} << QStringList() << "No lidar Bluetooth interface found in this system";
-        QTest::newRow("no adapter") << "mock" << QStringList() << port0 << QStringList() << kNoService;
-        QTest::newRow("no org.bluez") << "none" << QStringList() << port0 << QStringList() << kNoService;
-        QTest::newRow("no bus") << "unreachable" << QStringList() << port0 << QStringList() << kNoService;
-        QTest::newRow("service that never answers") << "hung" << QStringList() << port0 << QStringList() << kNoService;
+            << L{"00:A0:F1:B2:C3:D4|VZQ 4711|0", "11:22:33:44:55:66|Phone|1"} << port0 << none << noLidar;
+        QTest::newRow("device without Name goes by its Alias") << "adapter" << L{"00:A0:F1:B2:C3:D4|-|1"}
+            << L{"rfcomm3=00:a0:f1:b2:c3:d4"} << L{"VZQ alias|00A0F1B2C3D4|/dev/rfcomm3"} << "";
+        QTest::newRow("ports in numeric order, the last bound one wins") << "adapter" << lidar
+            << L{"rfcomm10=00:a0:f1:b2:c3:d4", "rfcomm9=00:A0:F1:B2:C3:D4", "rfcomm2"}
+            << L{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm10"} << "";
+        QTest::newRow("lidar without port") << "adapter" << lidar
+            << L{"rfcomm0=11:22:33:44:55:66", "rfcomm1=garbage", "ttyS0=00:a0:f1:b2:c3:d4"} << none << noLidar;
+        QTest::newRow("lidar offering the serial port without a tty is reached through BlueZ") << "adapter" << lidarSpp
+            << L{"ttyS0"} << L{"VZQ 4711|00A0F1B2C3D4|bluetooth:00:A0:F1:B2:C3:D4"} << "";
+        QTest::newRow("lidar offering the serial port with a bound tty uses the tty") << "adapter" << lidarSpp << port0
+            << L{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
+        QTest::newRow("no RFCOMM tty at all, no serial port profile") << "adapter" << lidar << L{"ttyS0"} << none
+            << "No lidar Bluetooth interface found in this system";
+        for (const char *service : {"mock", "none", "unreachable", "hung"})  // no adapter, no org.bluez, no bus
+            QTest::newRow(service) << service << none << port0 << none << kNoService;
     }
     void bluezLookUp()
     {
@@ -262,39 +245,32 @@ private slots:
             m_mock.setProcessEnvironment(busEnvironment());
             m_mock.start(kPython, {"-c", "import dbus, sys, time\nbus = dbus.bus.BusConnection(sys.argv[1])\n"
                                          "bus.request_name('org.bluez')\nprint('ready', flush=True)\ntime.sleep(120)\n",
-                                   m_address});
+                                   m_bus->address});
             QVERIFY(m_mock.waitForReadyRead(20000));
         }
         if (service == "adapter")
-            mockCall("AddAdapter", {"hci0", "velomark-host"});
+            mockCall("/", "org.bluez.Mock.AddAdapter", {"hci0", "velomark-host"});
         for (const QString &device : devices) {
             const QStringList fields = device.split('|');
+            const QString path = "/org/bluez/hci0/dev_" + QString(fields.at(0)).replace(':', '_');
             if (fields.at(1) == "-") {
                 // QtDBus cannot spell AddObject's argument types without registered structures.
                 QProcess gdbus;
                 gdbus.setProcessEnvironment(busEnvironment());
                 gdbus.start("gdbus", {"call", "--system", "--dest", "org.bluez", "--object-path", "/", "--method",
-                                      "org.freedesktop.DBus.Mock.AddObject",
-                                      "/org/bluez/hci0/dev_" + QString(fields.at(0)).replace(':', '_'),
-                                      "org.bluez.Device1",
+                                      "org.freedesktop.DBus.Mock.AddObject", path, "org.bluez.Device1",
                                       QStringLiteral("{'Address': <'%1'>, 'Alias': <'VZQ alias'>, 'Paired': <true>}")
                                           .arg(fields.at(0)),
                                       "@a(ssss) []"});
                 QVERIFY(gdbus.waitForFinished(10000) && gdbus.exitCode() == 0);
                 continue;
             }
-            mockCall("AddDevice", {"hci0", fields.at(0), fields.at(1)});
+            mockCall("/", "org.bluez.Mock.AddDevice", {"hci0", fields.at(0), fields.at(1)});
             if (fields.at(2) == "1")
-                mockCall("PairDevice", {"hci0", fields.at(0), 0x1f00});
-            if (fields.value(3) == "spp") {
-                QDBusMessage update = QDBusMessage::createMethodCall(
-                    "org.bluez", "/org/bluez/hci0/dev_" + QString(fields.at(0)).replace(':', '_'),
-                    "org.freedesktop.DBus.Mock", "UpdateProperties");
-                update.setArguments({"org.bluez.Device1",
-                                     QVariantMap{{"UUIDs", QStringList{"00001101-0000-1000-8000-00805f9b34fb"}}}});
-                const QDBusMessage reply = bus().call(update);
-                QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
-            }
+                mockCall("/", "org.bluez.Mock.PairDevice", {"hci0", fields.at(0), 0x1f00});
+            if (fields.value(3) == "spp")
+                mockCall(path, "org.freedesktop.DBus.Mock.UpdateProperties",
+                         {"org.bluez.Device1", QVariantMap{{"UUIDs", QStringList{"00001101-0000-1000-8000-00805f9b34fb"}}}});
         }
         for (const QString &tty : ttys)
             writeTty(tty.section('=', 0, 0), tty.contains('=') ? tty.section('=', 1).toLatin1() : QByteArray());
@@ -327,12 +303,12 @@ private slots:
     }
 
 private:
-    QDBusConnection bus() const { return QDBusConnection::connectToBus(m_address, kBusName); }
+    QDBusConnection bus() const { return QDBusConnection::connectToBus(m_bus->address, kBusName); }
 
     QProcessEnvironment busEnvironment() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_bus->address);
         env.remove("VELOMARK_LIDARS");
         // Trace lines on standard error would hide what the command line itself writes there.
         env.remove("QT_LOGGING_RULES");
@@ -345,17 +321,14 @@ private:
         m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_mock.start(kPython, {"-m", "dbusmock", "--template", "bluez5"});
         QVERIFY(m_mock.waitForStarted(5000));
-        QElapsedTimer timer;
-        timer.start();
-        while (!bus().interface()->isServiceRegistered("org.bluez")) {
-            QVERIFY2(timer.elapsed() < 20000 && m_mock.state() == QProcess::Running, "no org.bluez from the mock");
-            QTest::qWait(50);
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(bus().interface()->isServiceRegistered("org.bluez"), 20000);
     }
 
-    void mockCall(const QString &method, const QVariantList &arguments)
+    // method: interface and member, "org.bluez.Mock.AddDevice"
+    void mockCall(const QString &path, const QString &method, const QVariantList &arguments)
     {
-        QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", "/", "org.bluez.Mock", method);
+        QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", path, method.section('.', 0, -2),
+                                                           method.section('.', -1));
         call.setArguments(arguments);
         const QDBusMessage reply = bus().call(call);
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(method + ": " + reply.errorMessage()));
@@ -369,9 +342,8 @@ private:
         QVERIFY(address.isNull() || (file.open(QIODevice::WriteOnly) && file.write(address + '\n') > 0));
     }
 
-    QProcess m_daemon;
+    std::unique_ptr<simlink::PrivateBus> m_bus;
     QProcess m_mock;
-    QString m_address;
     QTemporaryDir m_sysfs;
 };
 

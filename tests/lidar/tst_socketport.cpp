@@ -27,14 +27,8 @@ struct Pair
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0 && port.openDescriptor(fds[0]))
             lidar = fds[1];
     }
-    ~Pair()
-    {
-        hangUp();
-    }
-    bool send(const QByteArray &bytes) const
-    {
-        return ::write(lidar, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
+    ~Pair() { hangUp(); }
+    bool send(const QByteArray &bytes) const { return ::write(lidar, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
     QByteArray receive() const
     {
         char buffer[256];
