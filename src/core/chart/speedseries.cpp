@@ -39,14 +39,8 @@ QString tickText(const QDateTime &when, bool withDate, bool withTime, bool withS
 {
     QString text;
     if (withDate) {
-        const QDate date = when.date();
-        if (!withTime) {
-            appendDigits(&text, date.year(), 4);
-            text += QLatin1Char('-');
-        }
-        appendDigits(&text, date.month(), 2);
-        text += QLatin1Char('-');
-        appendDigits(&text, date.day(), 2);
+        const QString date = isoDateText(when.date());
+        text = withTime ? date.mid(5) : date;
     }
     if (withTime) {
         if (withDate)

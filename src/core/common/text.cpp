@@ -107,4 +107,16 @@ QString clockText(const QTime &time)
     return text;
 }
 
+QString isoDateText(const QDate &date)
+{
+    QString text;
+    text.reserve(10);
+    appendDigits(&text, date.year(), 4);
+    text += QLatin1Char('-');
+    appendDigits(&text, date.month(), 2);
+    text += QLatin1Char('-');
+    appendDigits(&text, date.day(), 2);
+    return text;
+}
+
 }  // namespace velomark

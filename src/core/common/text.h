@@ -29,8 +29,9 @@ QDateTime lidarDateTimeFromString(const QString &text, const QString &format);
 // ASCII digits whatever the locale, for numbers written to files.
 void appendDigits(QString *text, qint64 value, int width = 1);
 void appendDigits(QByteArray *text, qint64 value, int width = 1);
-// "hh:mm:ss" in ASCII digits whatever the locale.
+// "hh:mm:ss" and "yyyy-MM-dd" in ASCII digits whatever the locale.
 QString clockText(const QTime &time);
+QString isoDateText(const QDate &date);
 
 // The last `count` characters of a text (the whole text when shorter).
 QString lastChars(const QString &text, int count);

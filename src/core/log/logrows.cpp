@@ -9,18 +9,6 @@ namespace {
 const QString kApproaching = QStringLiteral("Approaching");
 const QString kReceding = QStringLiteral("Receding");
 
-QString dateText(const QDate &date)
-{
-    QString text;
-    text.reserve(10);
-    appendDigits(&text, date.year(), 4);
-    text += QLatin1Char('-');
-    appendDigits(&text, date.month(), 2);
-    text += QLatin1Char('-');
-    appendDigits(&text, date.day(), 2);
-    return text;
-}
-
 // Tenths as "%.1f" of tenths / 10 prints them: the integer part, a point, one digit.
 template <typename Text>
 void appendTenths(Text *text, int tenths)
@@ -174,7 +162,7 @@ LogRow logRowTexts(const SpeedRecord &record, const QString &lidarId)
     row.append(record.direction == 0 ? kApproaching : kReceding);
     if (record.dateTime.isValid()) {
         // Records hold the lidar's wall clock, shown as it was logged, never converted.
-        row.append(dateText(record.dateTime.date()));
+        row.append(isoDateText(record.dateTime.date()));
         row.append(clockText(record.dateTime.time()));
     } else {
         row.append(QString());
