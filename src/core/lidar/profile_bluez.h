@@ -13,6 +13,8 @@
 #include <QVariantMap>
 #include <QWaitCondition>
 
+#include "lidar/discovery_bluez.h"
+
 namespace velomark {
 
 // The org.bluez.Profile1 object. It lives on a thread of its own, so BlueZ's NewConnection is
@@ -49,8 +51,8 @@ private:
 class BluezProfile
 {
 public:
-    // No call to BlueZ waits longer for its answer.
-    static constexpr int kCallTimeoutMs = 3000;
+    // No call to BlueZ waits longer for its answer: discovery's limit.
+    static constexpr int kCallTimeoutMs = BluezSource::kBusTimeoutMs;
     static const QString kSerialPortUuid;
     static const QString kObjectPath;
 
