@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "lidar/discovery.h"
+#include "lidar/discovery/discovery.h"
 
 #include "check.h"
 

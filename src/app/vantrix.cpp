@@ -26,7 +26,7 @@
 #include "common/versioninfo.h"
 #include "crypto/exportflow.h"
 #include "lidar/diagnostics.h"
-#include "lidar/discovery.h"
+#include "lidar/discovery/discovery.h"
 #include "live/livereader.h"
 #include "live/liverecordparser.h"
 #include "live/liverow.h"
@@ -607,11 +607,11 @@ void Vantrix::StopReadersAndPort()
 
 void Vantrix::EndLiveRun()
 {
-    // Buffers the reader emitted before it ended are still queued to this dialog; they belong
-    // to the run and are written before the file closes.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    dataFile.close();
+    endingLiveRun = true;
+    velomark::endLiveRun(*lidarConnection, liveReader, this, dataFile, liveRun.lidarName(), *op);
+    endingLiveRun = false;
     liveRunning = false;
+    UpdateControls();
 }
 
 void Vantrix::CloseLidarPort()
@@ -658,10 +658,8 @@ void Vantrix::OnBtnStartClicked()
 {
     if (liveRunning) {
         op->showWait(QStringLiteral("Stopping lidar target acquisition, please wait ..."));
-        velomark::stopLiveReader(liveReader);
         EndLiveRun();
         op->closeWait();
-        UpdateControls();
         return;
     }
 
@@ -692,18 +690,11 @@ void Vantrix::OnBtnStartClicked()
 
 void Vantrix::OnLivePortLost(QString error)
 {
-    // A run that Stop or shutdown already ended has nothing left to end.
-    if (!liveRunning)
+    Q_UNUSED(error)
+    // A run that Stop or shutdown already ended, or is ending, has nothing left to end.
+    if (!liveRunning || endingLiveRun)
         return;
-    // The reader has handed the port back; its run is in its last steps.
-    if (liveReader)
-        liveReader->wait();
-    const QString lidarName = liveRun.lidarName();
-    velomark::trace(lcLive(), QStringLiteral("Lidar %1: port lost: %2").arg(lidarName, error));
     EndLiveRun();
-    lidarConnection->releaseLostPort();
-    UpdateControls();
-    op->inform(messageTitle, velomark::liveConnectionLostMessage(lidarName));
 }
 
 void Vantrix::OnBtnExitClicked()
@@ -805,7 +796,7 @@ void Vantrix::OnBtnRetrieveLogClicked()
         return;
     }
     if (!dumpReader) {
-        dumpReader = std::make_unique<velomark::ThreadReadDataDump>(serialPort(), dumpBuffer, pendingMessage);
+        dumpReader = std::make_unique<velomark::ThreadReadDataDump>(dumpBuffer, pendingMessage);
         connect(dumpReader.get(), &QThread::finished, this, &Vantrix::DumpThreadFinished);
         connect(dumpReader.get(), &velomark::ThreadReadDataDump::progress, this,
                 [this](qint64 bytes, qint64 lines) { op->waitProgress(bytes, lines); });
@@ -813,7 +804,8 @@ void Vantrix::OnBtnRetrieveLogClicked()
     op->setWaitText(QStringLiteral("Retrieving logged data from lidar, please wait ..."));
     // The rows carry the lidar the log came from, whatever becomes of the connection.
     retrievalLidarName = lidarConnection->connectedLidarName;
-    dumpReader->startDump();
+    // The link of this connection, never one kept from an earlier retrieval.
+    dumpReader->startDump(*lidarConnection->transport());
 }
 
 void Vantrix::DumpThreadFinished()
@@ -821,49 +813,16 @@ void Vantrix::DumpThreadFinished()
     if (!dumpReader)
         return;
     dumpReader->wait();
-    if (dumpReader->endReason() == velomark::ThreadReadDataDump::EndReason::PortFailed) {
-        // A cut log is shown as what it is, and the dead port is let go: nothing polls it,
-        // and the next action connects again.
-        velomark::trace(lcLog(), QStringLiteral("Lidar %1: port lost: %2").arg(retrievalLidarName, dumpReader->portError()));
-        lidarConnection->releaseLostPort();
-        if (!dumpBuffer.isEmpty()) {
-            op->showWait(QStringLiteral("Parsing logged data, please wait ..."));
-            ShowDump(true);
-        }
-        op->closeWait();
-        op->inform(messageTitle, velomark::downloadLostMessage(retrievalLidarName));
-        UpdateControls();
-        return;
-    }
-    if (!dumpBuffer.isEmpty()) {
-        op->closeWait();
-        DisplayLoggedData();
-    } else {
-        // An empty dump still leaves the lidar in DIAG mode (and with bit 2 set).
-        velomark::restoreFromDiagMode(*lidarConnection, *op);
-    }
-    if (!pendingMessage.isEmpty()) {
-        op->inform(velomark::applicationTitle(), pendingMessage);
-        pendingMessage.clear();
-    }
+    velomark::finishDownload(*lidarConnection, *dumpReader, retrievalLidarName, pendingMessage, *op,
+                             [this](bool incomplete) { DisplayLoggedData(incomplete); });
     UpdateControls();
 }
 
-void Vantrix::DisplayLoggedData()
+void Vantrix::DisplayLoggedData(bool incomplete)
 {
     op->showWait(QStringLiteral("Parsing logged data, please wait ..."));
     if (ui.treeWidgetLoggedData->topLevelItemCount() > 0)
         ui.treeWidgetLoggedData->clear();
-    if (dumpBuffer.isEmpty()) {
-        op->closeWait();
-        return;
-    }
-    ShowDump(false);
-    velomark::restoreFromDiagMode(*lidarConnection, *op);
-}
-
-void Vantrix::ShowDump(bool incomplete)
-{
     // The copy on disk is a convenience; the display goes on without it.
     const velomark::FileWriteResult kept = velomark::writeLogDump(dumpBuffer);
     if (!kept.ok)
@@ -899,16 +858,12 @@ void Vantrix::StopDumpReader()
 {
     if (!dumpReader || !dumpReader->isRunning())
         return;
-    // The dump is dropped: shutdown restores the lidar here instead of displaying.
+    // The dump is dropped: shutdown restores the lidar without displaying.
     disconnect(dumpReader.get(), &QThread::finished, this, &Vantrix::DumpThreadFinished);
     dumpReader->requestStop();
     dumpReader->wait();
     connect(dumpReader.get(), &QThread::finished, this, &Vantrix::DumpThreadFinished);
-    if (dumpReader->endReason() == velomark::ThreadReadDataDump::EndReason::PortFailed)
-        lidarConnection->releaseLostPort();
-    else if (serialPort().isOpen())
-        velomark::restoreFromDiagMode(*lidarConnection, *op);
-    op->closeWait();
+    velomark::finishDownload(*lidarConnection, *dumpReader, retrievalLidarName, pendingMessage, *op, {});
 }
 
 void Vantrix::OnBtnEraseLaserData()

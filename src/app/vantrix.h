@@ -110,10 +110,9 @@ public:
     QByteArray logText;
     QByteArray dumpBuffer;
     QString pendingMessage;
-    // The connection to the selected lidar: the one serial port, the lidar list, the
-    // connected lidar's name and identity.
+    // The connection to the selected lidar: its one transport, the lidar list, the connected
+    // lidar's name and identity.
     velomark::LidarConnection &connection() { return *lidarConnection; }
-    QIODevice &serialPort() { return lidarConnection->port(); }
     qint32 outputFormat = 0;
     bool liveRunning = false;
     bool dataFileReady = false;
@@ -157,9 +156,9 @@ public slots:
     bool ConnectSelectedLidar();
 
 public:
-    // Keeps the dump as "logDump.txt", decodes and shows it, then restores the lidar from
-    // DIAG mode.
-    void DisplayLoggedData();
+    // Keeps the dump as "logDump.txt", decodes it and shows its rows behind the please-wait
+    // window; the title marks a log that is incomplete.
+    void DisplayLoggedData(bool incomplete = false);
     // Adds the rows of the records that pass the log tab's date filter, stamped with
     // lidarId, and puts the row count into the window title (marked when incomplete).
     void ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, const QString &lidarId,
@@ -197,15 +196,16 @@ private:
     void StopReadersAndPort();
     // Ends a running dump (its port comes back) and takes the lidar out of DIAG mode.
     void StopDumpReader();
-    // Live acquisition back to "ready": pending buffers written, file closed.
+    // Live acquisition back to "ready" (reader stopped, pending buffers written, file closed, a
+    // lost link released and told); then the controls follow.
     void EndLiveRun();
-    // Keeps the dump as "logDump.txt", decodes it and shows its rows.
-    void ShowDump(bool incomplete);
 
     // What the running acquisition writes with every line (lidar, file name, note).
     velomark::LiveRun liveRun;
     // A scroll of the live list to its end waits for the event loop.
     bool liveScrollPending = false;
+    // Set while a live run ends, so that a loss reported meanwhile does not end it twice.
+    bool endingLiveRun = false;
     // The lidar whose log the running or last retrieval pulls.
     QString retrievalLidarName;
 

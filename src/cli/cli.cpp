@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "lidar/discovery.h"
+#include "lidar/discovery/discovery.h"
 
 namespace cli {
 
@@ -24,6 +24,12 @@ QTextStream &err()
 void CliOperator::inform(const QString &, const QString &text)
 {
     ++m_messages;
+    err() << text << Qt::endl;
+}
+
+void CliOperator::showConnecting(const QString &text)
+{
+    // Not a message: the command line says what it waits for without counting it.
     err() << text << Qt::endl;
 }
 

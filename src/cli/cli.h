@@ -29,6 +29,7 @@ public:
     QString chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
     void showWait(const QString &) override {}
     void setWaitText(const QString &) override {}
+    void showConnecting(const QString &text) override;
     void closeWait() override {}
     int messageCount() const { return m_messages; }
 

@@ -1,6 +1,6 @@
 // velomark-cli lidars: Bluetooth discovery, one line per lidar found.
 #include "cli.h"
-#include "lidar/discovery.h"
+#include "lidar/discovery/discovery.h"
 
 namespace cli {
 

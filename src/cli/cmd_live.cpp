@@ -144,7 +144,6 @@ int runLive(const QStringList &args)
     // The rows carry the lidar's name; a lidar without one is still named in messages by its port.
     velomark::LiveRun run(selected->name, dataFilePath, parser.value(note));
     int records = 0;
-    bool portLost = false;
     QObject context;
     // Same path as the window: parse, write and flush, then show (here: print) the line.
     QObject::connect(&reader, &velomark::rThread::speed_disp, &context,
@@ -166,13 +165,8 @@ int runLive(const QStringList &args)
                              QCoreApplication::exit(Success);
                      },
                      Qt::QueuedConnection);
-    QObject::connect(&reader, &velomark::rThread::portLost, &context,
-                     [&](const QString &error) {
-                         portLost = true;
-                         err() << velomark::liveConnectionLostMessage(selected->listText) << " (" << error << ")"
-                               << Qt::endl;
-                         QCoreApplication::exit(Failed);
-                     },
+    // The run ends; the steps after it say what was lost.
+    QObject::connect(&reader, &velomark::rThread::portLost, &context, [] { QCoreApplication::exit(Failed); },
                      Qt::QueuedConnection);
     QObject::connect(termination.notifier(), &QSocketNotifier::activated, &context,
                      [] { QCoreApplication::exit(Success); });
@@ -181,14 +175,10 @@ int runLive(const QStringList &args)
 
     QCoreApplication::exec();
 
-    velomark::stopLiveReader(&reader);
-    // Records the reader handed on before it ended belong to this run (up to --count).
-    QCoreApplication::sendPostedEvents(&context, QEvent::MetaCall);
-    dataFile.close();
-    if (portLost) {
-        connection.releaseLostPort();
+    // The same steps as the window's Stop; records handed on before the reader ended belong to
+    // this run (up to --count).
+    if (velomark::endLiveRun(connection, &reader, &context, dataFile, selected->listText, op))
         return Failed;
-    }
     connection.CloseLidarPort();
     return Success;
 }

@@ -107,8 +107,9 @@ int runRetrieve(const QStringList &args)
     if (!parseArguments(parser, args,
                         QStringLiteral("Retrieves the log stored in a lidar and prints it as the log CSV. "
                                        "Exit status 1 also when the connection was lost during the "
-                                       "download (the rows that arrived are still written) or the lidar "
-                                       "could not be taken out of diagnostic mode."),
+                                       "download or SIGINT or SIGTERM cut it short (the rows and dump bytes "
+                                       "that arrived are still written), or the lidar did not confirm that "
+                                       "it left diagnostic mode."),
                         &exitCode))
         return exitCode;
     if (!parser.positionalArguments().isEmpty())
@@ -131,38 +132,27 @@ int runRetrieve(const QStringList &args)
     }
     QByteArray dump;
     QString pendingMessage;
-    bool portLost = false;
-    if (!interrupted()) {
-        velomark::ThreadReadDataDump reader(connection.port(), dump, pendingMessage);
+    velomark::ThreadReadDataDump reader(dump, pendingMessage);
+    {
         DumpProgress progress(parser.isSet(quiet)           ? DumpProgress::Mode::Quiet
                               : ::isatty(STDERR_FILENO) != 0 ? DumpProgress::Mode::Terminal
                                                              : DumpProgress::Mode::Lines);
-        reader.startDump();
+        reader.startDump(*connection.transport());
+        // An interrupt before the dump began still ends it at once, as a stop request.
         while (!reader.wait(100)) {
             if (interrupted())
                 reader.requestStop();
             progress.update(reader.bytesReceived(), reader.linesReceived());
         }
         progress.finish(reader.bytesReceived(), reader.linesReceived());
-        portLost = reader.endReason() == velomark::ThreadReadDataDump::EndReason::PortFailed;
     }
-    bool restored = true;
-    if (portLost) {
-        // Nobody hears a restore on a dead port.
-        connection.releaseLostPort();
-        op.inform(velomark::kMessageTitle, velomark::downloadLostMessage(selected->listText));
-    } else {
-        // The lidar leaves DIAG mode on every other path once it entered it, an empty dump
-        // included; a failed restore has been told by the core.
-        restored = velomark::restoreFromDiagMode(connection, op);
-        connection.CloseLidarPort();
-    }
-    if (interrupted()) {
-        err() << "velomark-cli: retrieval interrupted" << Qt::endl;
-        return Failed;
-    }
-    if (!pendingMessage.isEmpty())
-        op.inform(velomark::applicationTitle(), pendingMessage);
+    // The same steps as the window's: a lost link is released and told, otherwise the lidar
+    // leaves DIAG mode (an empty or interrupted dump included).
+    const velomark::DownloadResult result =
+        velomark::finishDownload(connection, reader, selected->listText, pendingMessage, op, {});
+    connection.CloseLidarPort();
+    if (result.end == velomark::DownloadEnd::Stopped)
+        err() << "velomark-cli: interrupted: the log is incomplete" << Qt::endl;
 
     // What did arrive is written also after a failure, so nothing received is lost.
     if (parser.isSet(dumpFile)
@@ -180,7 +170,8 @@ int runRetrieve(const QStringList &args)
         err() << "velomark-cli: writing the CSV failed" << Qt::endl;
         return Failed;
     }
-    return portLost || !restored ? Failed : Success;
+    const bool whole = result.end == velomark::DownloadEnd::Complete || result.end == velomark::DownloadEnd::Empty;
+    return whole && result.diagnosticModeLeft ? Success : Failed;
 }
 
 }  // namespace cli

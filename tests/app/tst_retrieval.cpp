@@ -5,6 +5,7 @@
 #include "log/dumpreader.h"
 #include "recordingoperator.h"
 #include "sampledump.h"
+#include "simlink.h"
 #include "vantrix.h"
 #include "windowtest.h"
 
@@ -107,7 +108,7 @@ private slots:
         QVERIFY(dialog.windowTitle().endsWith(QStringLiteral(" -- VZQ Sim 54321 (3 Records)")));
         QVERIFY(dialog.form().pushButtonSaveLog->isEnabled());
         // The port is back on the window's thread and stays open for the next operation.
-        QVERIFY(dialog.serialPort().thread() == QThread::currentThread() && dialog.serialPort().isOpen());
+        QVERIFY(dialog.connection().transport()->deviceThread() == QThread::currentThread() && dialog.connection().isOpen());
 
         // Save writes the shown rows, keeps them as the log text and offers the export.
         const QString csvPath = m_dir.filePath(QStringLiteral("log.csv"));
@@ -125,6 +126,41 @@ private slots:
     // No rows: an empty dump still takes older firmware out of DIAG mode and clears bit 2
     // before the operator hears that there was nothing; a lidar without a log is refused
     // before any of it. Either way rows, title and Save stay as they were, and no dump is kept.
+    // A tty lidar and a Bluetooth lidar in one window, retrieved one after the other: each dump
+    // is read from the link of its own connection, never from the one of the first retrieval.
+    void switchOfTransport_data()
+    {
+        QTest::addColumn<bool>("bluetoothFirst");
+        QTest::newRow("tty, then Bluetooth") << false;
+        QTest::newRow("Bluetooth, then tty") << true;
+    }
+    void switchOfTransport()
+    {
+        QFETCH(bool, bluetoothFirst);
+        if (!simlink::BluezStandIn::unavailable().isEmpty())
+            QSKIP(qPrintable(simlink::BluezStandIn::unavailable()));
+        const QStringList simArgs{"--firmware", "9.3", "--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"};
+        LidarSim tty(simArgs);
+        LidarSim socket(simArgs + QStringList{"--socket", m_dir.filePath(QStringLiteral("switch.sock"))});
+        QVERIFY(tty.start() && socket.start());
+        simlink::BluezStandIn bluez;
+        QVERIFY(bluez.start({"00:11:22:33:44:55=VZQ Blue=unix:" + socket.portPath()}));
+        Window window(tty);
+        qputenv("VELOMARK_LIDARS", ("VZQ Tty=" + tty.portPath() + ";VZQ Blue=bluetooth:00:11:22:33:44:55").toUtf8());
+        window.dialog.EnumeratePorts();
+        QListWidget *list = window.dialog.form().listWidgetLidars;
+        for (const int row : bluetoothFirst ? QList<int>{1, 0} : QList<int>{0, 1}) {
+            list->setCurrentRow(row);
+            QVERIFY(window.retrieve());
+            QCOMPARE(window.dialog.form().treeWidgetLoggedData->topLevelItemCount(), 3);
+        }
+        QCOMPARE(titledTexts(window.op), QStringList());
+        // The first lidar was released when the second was connected; both left DIAG mode.
+        for (LidarSim *sim : {&tty, &socket})
+            QVERIFY2(sim->receivedBytes().toHex().toUpper().startsWith(kConnect + kFramedEnter + kFramedLeave),
+                     sim->receivedBytes().toHex().constData());
+    }
+
     void retrievalWithoutRows_data()
     {
         QTest::addColumn<QStringList>("simArgs");
@@ -184,7 +220,7 @@ private slots:
         QVERIFY2(dialog.windowTitle().endsWith(QStringLiteral(" -- VZQ Sim 54321 (%1 Records, incomplete)").arg(rows)),
                  qPrintable(dialog.windowTitle()));
         QVERIFY(dialog.form().pushButtonSaveLog->isEnabled());
-        QVERIFY(!dialog.serialPort().isOpen());
+        QVERIFY(!dialog.connection().isOpen());
         QVERIFY(dialog.connection().connectedLidarName.isEmpty());
 
         window.op.messages.clear();
@@ -220,7 +256,7 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QVERIFY(!dialog.isVisible());
         QVERIFY(!dialog.dumpThread()->isRunning());
-        QVERIFY(!dialog.serialPort().isOpen() && dialog.connection().connectedLidarName.isEmpty());
+        QVERIFY(!dialog.connection().isOpen() && dialog.connection().connectedLidarName.isEmpty());
         QCOMPARE(sim.receivedBytes().toHex().toUpper(), kConnect + kFramedEnter + kFramedLeave + kRelease);
         const QStringList states = sim.states();
         QVERIFY2(states.filter(QRegularExpression("^(diag off|remote off)")).size() == 2

@@ -354,7 +354,7 @@ private slots:
         QCOMPARE(list->currentRow(), 0);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Alpha 00101"));
         // Discovery selects; it never connects.
-        QVERIFY(!dialog.serialPort().isOpen());
+        QVERIFY(!dialog.connection().isOpen());
         QVERIFY(first.receivedBytes().isEmpty());
         QVERIFY(dialog.ConnectSelectedLidar());
         QCOMPARE(dialog.connection().connectedLidarName, QStringLiteral("VZQ Alpha 00101"));
@@ -363,7 +363,7 @@ private slots:
         qputenv("VELOMARK_LIDARS", QStringLiteral("VZQ Beta 00202=%1").arg(second.portPath()).toUtf8());
         dialog.OnBtnRefreshClicked();
         QVERIFY(first.receivedBytes().endsWith(QByteArray::fromHex("020c0c03")));
-        QVERIFY(!dialog.serialPort().isOpen());
+        QVERIFY(!dialog.connection().isOpen());
         QVERIFY(dialog.connection().connectedLidarName.isEmpty());
         QCOMPARE(list->count(), 1);
         QCOMPARE(list->currentItem()->text(), QStringLiteral("VZQ Beta 00202"));

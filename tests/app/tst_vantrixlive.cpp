@@ -134,7 +134,7 @@ private slots:
                 && w.ui().pushButtonDataFile->isEnabled() && w.ui().lineEditNote->isEnabled());
         QVERIFY(!w.dialog->dataFile.isOpen());
         // The lidar stays connected and in remote mode, and the port answers on this thread.
-        QVERIFY(w.dialog->serialPort().isOpen());
+        QVERIFY(w.dialog->connection().isOpen());
         QVERIFY(!sim.receivedBytes().contains(QByteArray::fromHex("020c0c03")));
         QCOMPARE(velomark::QueryLidarOperationMode(w.dialog->connection()), 1);
 
@@ -190,7 +190,7 @@ private slots:
         QVERIFY(!w.op.waitOpen);
         QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Start"));
         QVERIFY(w.ui().pushButtonDataFile->isEnabled());
-        QVERIFY(w.dialog->serialPort().isOpen());
+        QVERIFY(w.dialog->connection().isOpen());
     }
 
     // A disk that fills up during the run is told once and the rows keep coming; then the
@@ -217,7 +217,7 @@ private slots:
         QCOMPARE(w.op.messages[1].title, QStringLiteral("Veltrazon Data Logger"));
         QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Start"));
         QVERIFY(w.ui().pushButtonStart->isEnabled());
-        QVERIFY(!w.dialog->dataFile.isOpen() && !w.dialog->serialPort().isOpen());
+        QVERIFY(!w.dialog->dataFile.isOpen() && !w.dialog->connection().isOpen());
         QVERIFY(w.dialog->connection().connectedLidarName.isEmpty());
         QCOMPARE(dataLines(w.path).size(), written);
 
@@ -306,7 +306,7 @@ private slots:
         LiveWindow w(sim);
         w.dialog->OnBtnStartClicked();
         w.dialog->OnBtnStartClicked();
-        QVERIFY(w.dialog->serialPort().isOpen() && !w.dialog->liveRunning);
+        QVERIFY(w.dialog->connection().isOpen() && !w.dialog->liveRunning);
         w.op.messages.clear();
 
         sim.vanish();
@@ -326,7 +326,7 @@ private slots:
         }
 
         QCOMPARE(w.op.texts(), expected);
-        QVERIFY(!w.dialog->liveRunning && !w.dialog->serialPort().isOpen());
+        QVERIFY(!w.dialog->liveRunning && !w.dialog->connection().isOpen());
         QVERIFY(!w.op.waitOpen);
         QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Start"));
     }
@@ -358,7 +358,7 @@ private slots:
 
         QCOMPARE(lastWindow.count(), 1);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QVERIFY(!dialog.liveRunning && !dialog.serialPort().isOpen() && !dialog.dataFile.isOpen());
+        QVERIFY(!dialog.liveRunning && !dialog.connection().isOpen() && !dialog.dataFile.isOpen());
         QVERIFY(dialog.connection().connectedLidarName.isEmpty());
         QVERIFY(w.op.messages.isEmpty());
         const int readerEnd = g_traces.indexOf(QRegularExpression(".*Thread reading speed data stops.*"));

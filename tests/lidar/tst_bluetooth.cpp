@@ -12,7 +12,7 @@
 
 #include "clirun.h"
 #include "lidar/lidarconnection.h"
-#include "lidar/profile_bluez.h"
+#include "lidar/transport/profile_bluez.h"
 #include "lidarsim.h"
 #include "log/retrieval.h"
 #include "recordingoperator.h"
@@ -155,7 +155,7 @@ private slots:
         QCOMPARE(connection.connectedLidarName, simlink::kName);
         socket.vanish();
         QVERIFY(!connection.ConnectSelectedLidar(simlink::kName));
-        QVERIFY(!connection.port().isOpen() && connection.connectedLidarName.isEmpty());
+        QVERIFY(!connection.isOpen() && connection.connectedLidarName.isEmpty());
         QVERIFY(traces.contains("Lidar " + simlink::kName + ": port lost: The lidar closed the connection"));
         QCOMPARE(simlink::shown(op), QStringList{"A:Lidar " + simlink::kName + " : please make sure it is powered on"});
         QTRY_COMPARE(mockLines().filter("DisconnectProfile").size(), 4);

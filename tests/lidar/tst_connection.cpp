@@ -58,7 +58,7 @@ private slots:
         QSignalSpy controls(&connection, &LidarConnection::controlsChanged);
         const bool identified = !identity.isEmpty();
         QCOMPARE(connection.ConnectSelectedLidar(kName), identified);
-        QCOMPARE(connection.port().isOpen(), identified);
+        QCOMPARE(connection.isOpen(), identified);
         QCOMPARE(connection.connectedLidarName, identified ? kName : QString());
         QCOMPARE(controls.count(), 1);
         const QStringList shown = simlink::shown(bench.op);
@@ -129,7 +129,7 @@ private slots:
 
         connection.CloseLidarPort();
         connection.CloseLidarPort();  // closed: nothing more reaches the lidar
-        QVERIFY(!connection.port().isOpen() && connection.connectedLidarName.isEmpty());
+        QVERIFY(!connection.isOpen() && connection.connectedLidarName.isEmpty());
         QTest::qWait(100);
         QCOMPARE(second.receivedBytes(), on + remoteModeFrame(false));
 
@@ -141,7 +141,7 @@ private slots:
         clock.start();
         connection.CloseLidarPort();
         QVERIFY(clock.elapsed() < 5000);
-        QVERIFY(!connection.port().isOpen() && connection.connectedLidarName.isEmpty());
+        QVERIFY(!connection.isOpen() && connection.connectedLidarName.isEmpty());
         QCOMPARE(first.op.texts(), QStringList());
     }
 
@@ -164,7 +164,7 @@ private slots:
         QVERIFY(bench.sim.waitForState("vanish", 3000));
         bench.connection.lidars.first().portName = LidarSim::kGonePath;
         if (eventLoop) {
-            QTRY_VERIFY_WITH_TIMEOUT(!bench.connection.port().isOpen(), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(!bench.connection.isOpen(), 3000);
             QCOMPARE(controls.count(), 1);
             QVERIFY(bench.connection.connectedLidarName.isEmpty());
         }

@@ -6,44 +6,11 @@
 #include "lidar/diagnostics.h"
 #include "lidar/frame.h"
 #include "log/retrieval.h"
+#include "refusingtransport.h"
 #include "simlink.h"
 
 using namespace velomark;
 using simlink::Bench;
-
-namespace {
-
-// The lidar's port with one write refused, as a port refuses a write when the link breaks
-// under it; everything else passes through.
-class RefusingPort : public QIODevice
-{
-public:
-    RefusingPort(LidarChannel port, const QByteArray &refused) : m_port(port), m_refused(refused)
-    {
-        open(QIODevice::ReadWrite | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return m_port.device().bytesAvailable(); }
-    bool waitForReadyRead(int ms) override { return m_port.device().waitForReadyRead(ms); }
-    bool waitForBytesWritten(int ms) override { return m_port.device().waitForBytesWritten(ms); }
-    LidarChannel channel() { return LidarChannel(*this, [this](Purge which) { m_port.purge(which); }); }
-
-protected:
-    qint64 readData(char *data, qint64 size) override { return m_port.device().read(data, size); }
-    qint64 writeData(const char *data, qint64 size) override
-    {
-        if (QByteArray(data, int(size)) != m_refused)
-            return m_port.device().write(data, size);
-        setErrorString(QStringLiteral("refused"));
-        return -1;
-    }
-
-private:
-    LidarChannel m_port;
-    QByteArray m_refused;
-};
-
-}  // namespace
 
 // The configuration flags as the lidar receives them, replies that are no configuration
 // frame, and the Erase action with its long wait.
@@ -70,12 +37,12 @@ private slots:
         QFETCH(QByteArray, clearFrame);
         Bench bench({"--config-flags", flags});
         QVERIFY2(bench.start() && bench.openPort(), qPrintable(bench.sim.errorString()));
-        LidarChannel channel = bench.channel();
-        const ConfigRead read = ReadConfigFlags(channel, QStringLiteral("w"), QStringLiteral("r"), bench.op);
+        Transport &link = bench.link();
+        const ConfigRead read = ReadConfigFlags(link, QStringLiteral("w"), QStringLiteral("r"), bench.op);
         QVERIFY(read.written && read.value.has_value());
         QCOMPARE(int(*read.value), flags.toInt(nullptr, 16));
-        QVERIFY(WriteConfigFlags(channel, quint8(*read.value | diag::kLogRetrievalBit), "UpdateConfigBits", bench.op));
-        QVERIFY(WriteConfigFlags(channel, quint8(*read.value & ~diag::kLogRetrievalBit), "Exit DIAG mode", bench.op));
+        QVERIFY(WriteConfigFlags(link, quint8(*read.value | diag::kLogRetrievalBit), "UpdateConfigBits", bench.op));
+        QVERIFY(WriteConfigFlags(link, quint8(*read.value & ~diag::kLogRetrievalBit), "Exit DIAG mode", bench.op));
         QCOMPARE(bench.sim.receivedBytes().toHex().toUpper(), QByteArray("0209585103") + setFrame + clearFrame);
         QVERIFY(bench.op.messages.isEmpty());
     }
@@ -147,10 +114,9 @@ private slots:
         QFETCH(QString, message);
         Bench bench({"--firmware", "9.2"});
         QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
-        RefusingPort port(bench.connection.channel(), refused);
-        LidarChannel channel = port.channel();
+        RefusingTransport link(bench.link(), refused);
         bench.op.showWait(QStringLiteral("wait"));
-        QCOMPARE(startDumpWithKeys(channel, bench.op), PrepareOutcome::Abandoned);
+        QCOMPARE(startDumpWithKeys(link, bench.op), PrepareOutcome::Abandoned);
         QVERIFY(!bench.op.waitOpen);
         QCOMPARE(simlink::shown(bench.op), QStringList{message});
         QTRY_COMPARE_WITH_TIMEOUT(bench.sim.states().filter(QStringLiteral("config 0x")),

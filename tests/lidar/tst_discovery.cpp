@@ -11,8 +11,8 @@
 
 #include <memory>
 
-#include "lidar/discovery.h"
-#include "lidar/discovery_bluez.h"
+#include "lidar/discovery/discovery.h"
+#include "lidar/discovery/discovery_bluez.h"
 #include "recordingoperator.h"
 #include "simlink.h"
 

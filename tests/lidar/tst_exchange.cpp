@@ -4,6 +4,7 @@
 #include "lidar/exchange.h"
 #include "lidar/frame.h"
 #include "lidar/queries.h"
+#include "refusingtransport.h"
 #include "simlink.h"
 
 using namespace velomark;
@@ -69,9 +70,9 @@ private slots:
         QFETCH(QString, traceLine);
         Bench bench(fault.isEmpty() ? QStringList() : QStringList{"--fault", fault});
         QVERIFY(bench.start() && bench.openPort());
-        LidarChannel channel = bench.channel();
+        Transport &link = bench.link();
         simlink::TraceCapture traces;
-        QCOMPARE(SendCommand(channel, remoteModeFrame(true), "SetLidarRemoteMode", show, bench.op), result);
+        QCOMPARE(SendCommand(link, remoteModeFrame(true), "SetLidarRemoteMode", show, bench.op), result);
         QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true));
         message.replace("%hex", hexBytes(withoutLeadingNulls(bench.sim.sentBytes())));
         QCOMPARE(simlink::shown(bench.op), message.isEmpty() ? QStringList() : QStringList{message});
@@ -144,11 +145,11 @@ private slots:
     void writePortFailure()
     {
         Bench bench;
-        QVERIFY(bench.start() && bench.openPort(QIODevice::ReadOnly));
-        LidarChannel channel = bench.channel();
+        QVERIFY(bench.start() && bench.openPort());
+        RefusingTransport link(bench.link());
         simlink::TraceCapture traces;
-        QVERIFY(!WritePort(channel, identifyFrame(), "InitCommunication", bench.op));
-        const QString text = "InitCommunicationWritePort() failed: " + bench.connection.port().errorString();
+        QVERIFY(!WritePort(link, identifyFrame(), "InitCommunication", bench.op));
+        const QString text = "InitCommunicationWritePort() failed: refused";
         QCOMPARE(simlink::shown(bench.op), QStringList{"K:" + text});
         QVERIFY(traces.contains(text));
         QTest::qWait(100);
@@ -180,14 +181,14 @@ private slots:
         QFETCH(bool, eventLoop);
         Bench bench({"--fault", fault});
         QVERIFY(bench.start() && bench.openPort());
-        LidarChannel channel = bench.channel();
-        QVERIFY(WritePort(channel, command, "Test", bench.op));
-        QCOMPARE(ReadPort(channel, 3000, -1, "Test"), reply);
+        Transport &link = bench.link();
+        QVERIFY(WritePort(link, command, "Test", bench.op));
+        QCOMPARE(ReadPort(link, 3000, -1, "Test"), reply);
         if (eventLoop)
             QTest::qWait(800);
         else
             QThread::msleep(800);
-        QCOMPARE(QueryLidarOperationMode(channel, bench.op), 1);
+        QCOMPARE(QueryLidarOperationMode(link, bench.op), 1);
         QCOMPARE(bench.op.texts(), QStringList());
     }
 

@@ -1,6 +1,6 @@
 // The socket port over one end of a socket pair, the test holding the other end as the lidar:
-// reads, writes, waits, purges, a hang-up, and the live and dump readers taking it to their
-// threads and giving it back.
+// reads, writes, waits, purges and a hang-up. The readers on a lost socket are the lost-link
+// table's (log/tst_linkloss).
 #include <QCoreApplication>
 #include <QtTest>
 
@@ -8,11 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "lidar/exchange.h"
-#include "lidar/lidarconnection.h"
-#include "lidar/socketport_posix.h"
-#include "live/livereader.h"
-#include "log/dumpreader.h"
+#include "lidar/transport/socketport_posix.h"
 
 using namespace velomark;
 
@@ -63,7 +59,7 @@ private slots:
 
         // Without data a wait ends on its time-out, and the port is not lost.
         QVERIFY(!pair.port.waitForReadyRead(50));
-        QVERIFY(!portFailed(pair.port));
+        QVERIFY(!pair.port.hasFailed());
 
         // Bytes that come during a wait end it; they stay until read, a peek keeps them.
         std::unique_ptr<QThread> lidar(QThread::create([&pair] {
@@ -80,14 +76,6 @@ private slots:
         QCOMPARE(pair.port.bytesAvailable(), qint64(4));
         QCOMPARE(pair.port.readAll(), QByteArray("echo"));
         QCOMPARE(pair.port.bytesAvailable(), qint64(0));
-
-        // The exchange collects a reply from it as from the serial port: up to the echo, the
-        // bytes after it stay.
-        LidarChannel channel(pair.port, [&pair](Purge) { pair.port.purgeInput(); });
-        QVERIFY(pair.send(QByteArray("\x02\x0C\x0C\x03" "after", 9)));
-        QCOMPARE(ReadPort(channel, 1000, 4, "test", echoEnd(QByteArray("\x02\x0C\x0C\x03", 4))),
-                 QByteArray("\x02\x0C\x0C\x03", 4));
-        QCOMPARE(pair.port.readAll(), QByteArray("after"));
     }
 
     void purge()
@@ -117,58 +105,16 @@ private slots:
         QVERIFY(pair.port.waitForReadyRead(1000));
         QCOMPARE(pair.port.readAll(), QByteArray("last words"));
         QVERIFY(!pair.port.waitForReadyRead(1000));
-        QVERIFY(portFailed(pair.port));
+        QVERIFY(pair.port.hasFailed());
         QCOMPARE(lost.count(), 1);
         QVERIFY(!pair.port.errorString().isEmpty());
         QCOMPARE(pair.port.write("x"), qint64(-1));
         QVERIFY(!pair.port.waitForBytesWritten(100));
-        clearPortError(pair.port);
+        pair.port.clearError();
         QVERIFY(!pair.port.waitForReadyRead(1000));
-        QVERIFY(portFailed(pair.port));
+        QVERIFY(pair.port.hasFailed());
         pair.port.close();
-        QVERIFY(!pair.port.isOpen() && portFailed(pair.port));
-    }
-
-    // The live reader takes the socket to its thread, hands on what came before the lidar hung
-    // up, says the port was lost and gives the socket back.
-    void liveReaderLosesTheSocket()
-    {
-        Pair pair;
-        rThread reader;
-        QSignalSpy buffers(&reader, &rThread::speed_disp);
-        QSignalSpy lost(&reader, &rThread::portLost);
-        const QByteArray record("$SPD,SN4711,101519,143015,4530.0000,N,00930.0000,E,A,R,55,12.3,1\r\n");
-        QVERIFY(reader.startReading(&pair.port, 3));
-        QCOMPARE(pair.port.thread(), &reader);
-        QVERIFY(pair.send(record));
-        QTRY_COMPARE_WITH_TIMEOUT(buffers.count(), 1, 3000);
-        pair.hangUp();
-        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
-        QVERIFY(reader.wait(3000));
-        QCOMPARE(buffers.first().first().toByteArray(), record);
-        QCOMPARE(pair.port.thread(), QThread::currentThread());
-        QVERIFY(pair.port.isOpen() && portFailed(pair.port));
-    }
-
-    // The dump reader keeps every byte up to the hang-up and ends on it, not after 5 s of silence.
-    void dumpReaderLosesTheSocket()
-    {
-        Pair pair;
-        QByteArray dump;
-        QString pending;
-        ThreadReadDataDump reader(pair.port, dump, pending);
-        QByteArray log;
-        for (int line = 0; line < 200; ++line)
-            log += QByteArray::number(line).rightJustified(6, '0') + ",54321,55,12.3\r\n";
-        reader.startDump();
-        QVERIFY(pair.send(log.left(1000)));
-        QTest::qWait(150);
-        QVERIFY(pair.send(log.mid(1000)));
-        pair.hangUp();
-        QVERIFY(reader.wait(ThreadReadDataDump::kSilenceMs - 1000));
-        QCOMPARE(reader.endReason(), ThreadReadDataDump::EndReason::PortFailed);
-        QCOMPARE(dump, log);
-        QCOMPARE(pair.port.thread(), QThread::currentThread());
+        QVERIFY(!pair.port.isOpen() && pair.port.hasFailed());
     }
 };
 

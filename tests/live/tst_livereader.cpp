@@ -72,7 +72,7 @@ class TestLiveReader : public QObject
 private:
     QList<QByteArray> m_buffers;
     QStringList m_losses;
-    QSerialPort m_port;
+    std::unique_ptr<Transport> m_port;
 
     // The reader's buffers and losses are queued to this thread, as the window receives them.
     void collect(rThread &reader)
@@ -87,21 +87,21 @@ private:
     bool open(LidarSim &sim, rThread &reader)
     {
         collect(reader);
-        m_port.close();
         if (!sim.start())
             return false;
-        m_port.setPortName(sim.portPath());
-        return m_port.open(QIODevice::ReadWrite);
+        m_port = Transport::forPort(sim.portPath());
+        bool retry = false;
+        return m_port->applySettings().isEmpty() && m_port->open(&retry);
     }
 
     // Remote mode lets the lidar stream live records; what it said so far is thrown away.
     bool enterRemoteMode(LidarSim &sim)
     {
-        m_port.write(kRemoteOn);
-        if (!m_port.waitForBytesWritten(3000) || !sim.waitForState(QStringLiteral("remote on"), 3000))
+        m_port->write(kRemoteOn, "test");
+        if (!m_port->waitForBytesWritten(3000) || !sim.waitForState(QStringLiteral("remote on"), 3000))
             return false;
         QTest::qWait(100);
-        m_port.readAll();
+        m_port->readAll("test");
         return true;
     }
 
@@ -207,7 +207,7 @@ private slots:
         LidarSim sim(streaming ? QStringList{"--live-always", "--live-format", "1", "--live-interval", "1"} : QStringList());
         rThread reader;
         QVERIFY(open(sim, reader));
-        QVERIFY(reader.startReading(&m_port, 1));
+        QVERIFY(reader.startReading(m_port.get(), 1));
         QTest::qWait(runningMs);
         QElapsedTimer stopping;
         stopping.start();
@@ -215,11 +215,11 @@ private slots:
         // One wait of 1000 ms at most, with a wide margin for a loaded machine.
         QVERIFY2(stopping.elapsed() < 2500, qPrintable(QString::number(stopping.elapsed())));
         // The port is back on this thread and answers as before.
-        QCOMPARE(m_port.thread(), QThread::currentThread());
-        m_port.write(kIdentify);
-        QVERIFY(m_port.waitForBytesWritten(3000));
-        QVERIFY(m_port.waitForReadyRead(3000));
-        QVERIFY(!m_port.readAll().isEmpty());
+        QCOMPARE(m_port->deviceThread(), QThread::currentThread());
+        m_port->write(kIdentify, "test");
+        QVERIFY(m_port->waitForBytesWritten(3000));
+        QVERIFY(m_port->waitForReadyRead(3000));
+        QVERIFY(!m_port->readAll("test").isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(sim.receivedBytes().contains(kIdentify), 2000);
         QCOMPARE(m_buffers.isEmpty(), !streaming);
         QVERIFY(m_losses.isEmpty());
@@ -235,11 +235,11 @@ private slots:
         QVERIFY(enterRemoteMode(sim));
         for (int run = 0; run < 2; ++run) {
             m_buffers.clear();
-            QVERIFY(reader.startReading(&m_port, 1));
+            QVERIFY(reader.startReading(m_port.get(), 1));
             QTRY_VERIFY_WITH_TIMEOUT(!m_buffers.isEmpty(), 5000);
             if (run == 0) {
                 QVERIFY(stopReader(reader));
-                QCOMPARE(m_port.thread(), QThread::currentThread());
+                QCOMPARE(m_port->deviceThread(), QThread::currentThread());
             }
         }
         sim.vanish();
@@ -247,7 +247,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_losses.size(), 1, 3000);
         QTest::qWait(200);
         QCOMPARE(m_losses.size(), 1);
-        QCOMPARE(m_port.thread(), QThread::currentThread());
+        QCOMPARE(m_port->deviceThread(), QThread::currentThread());
     }
 
     // Start's checks, in order: each refusal has its own message, leaves the port open,
@@ -280,7 +280,7 @@ private slots:
         QCOMPARE(bench.op.waitTexts, QStringList{"Preparing lidar target acquisition, please wait ..."});
         // Success leaves the window open for the caller, which closes it once it runs.
         QCOMPARE(bench.op.waitOpen, started);
-        QVERIFY(bench.connection.port().isOpen());
+        QVERIFY(bench.connection.isOpen());
         QCOMPARE(bench.connection.connectedLidarName, kLidarName);
         QCOMPARE(bench.op.messages.isEmpty() ? QString() : bench.op.messages.last().text, message);
         if (!started)
@@ -288,7 +288,7 @@ private slots:
         QVERIFY(bench.dataFile.isOpen());
         stopLiveReader(&bench.reader);
         QVERIFY(!bench.reader.isRunning());
-        QCOMPARE(bench.connection.port().thread(), QThread::currentThread());
+        QCOMPARE(bench.connection.transport()->deviceThread(), QThread::currentThread());
     }
 
     void unknownLidarIsNotStarted()
@@ -297,7 +297,7 @@ private slots:
         QVERIFY(bench.dataFile.prepare(bench.dir.filePath(QStringLiteral("live.txt")), bench.op));
         const LiveStartResult result = bench.start();
         QVERIFY(!result.started && !result.outputFormat && bench.readerRequests == 0 && !bench.op.waitOpen
-                && !bench.connection.port().isOpen());
+                && !bench.connection.isOpen());
     }
 };
 

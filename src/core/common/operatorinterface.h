@@ -33,6 +33,8 @@ public:
     virtual void setWaitText(const QString &text) = 0;
     // Closes the please-wait window (done with Accepted); harmless when it is closed.
     virtual void closeWait() = 0;
+    // A link that takes long to make (Bluetooth paging a lidar): the please-wait text says so.
+    virtual void showConnecting(const QString &text) { setWaitText(text); }
     // How much of a long transfer has arrived; shown beside the wait text.
     virtual void waitProgress(qint64 bytes, qint64 lines) { Q_UNUSED(bytes) Q_UNUSED(lines) }
 };

@@ -8,6 +8,8 @@ Q_LOGGING_CATEGORY(lcLidar, "velomark.lidar")
 Q_LOGGING_CATEGORY(lcLive, "velomark.live")
 Q_LOGGING_CATEGORY(lcLog, "velomark.log")
 Q_LOGGING_CATEGORY(lcCrypto, "velomark.crypto")
+// Off unless asked for: it carries every byte of a dump.
+Q_LOGGING_CATEGORY(lcWire, "velomark.wire", QtInfoMsg)
 
 namespace velomark {
 

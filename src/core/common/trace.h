@@ -9,6 +9,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcLidar)   // velomark.lidar
 Q_DECLARE_LOGGING_CATEGORY(lcLive)    // velomark.live
 Q_DECLARE_LOGGING_CATEGORY(lcLog)     // velomark.log
 Q_DECLARE_LOGGING_CATEGORY(lcCrypto)  // velomark.crypto
+Q_DECLARE_LOGGING_CATEGORY(lcWire)    // velomark.wire: every byte to and from the lidar, in hex
 
 namespace velomark {
 

@@ -10,9 +10,9 @@
 
 namespace velomark {
 
-bool EraseLidarData(LidarChannel &channel, OperatorInterface &op)
+bool EraseLidarData(Transport &link, OperatorInterface &op)
 {
-    return SendCommand(channel, eraseFrame(), QStringLiteral("EraseLidarData"), true, op);
+    return SendCommand(link, eraseFrame(), QStringLiteral("EraseLidarData"), true, op);
 }
 
 EraseOutcome eraseStoredLog(LidarConnection &connection, const QString &selectedText, OperatorInterface &op)
@@ -29,63 +29,63 @@ EraseOutcome eraseStoredLog(LidarConnection &connection, const QString &selected
         op.closeWait();
         return EraseOutcome::NoStorage;
     }
-    LidarChannel channel = connection.channel();
-    const bool erased = EraseLidarData(channel, op);
+    Transport &link = *connection.transport();
+    const bool erased = EraseLidarData(link, op);
     op.closeWait();
     op.inform(applicationTitle(), erased ? kEraseSucceeded
                                          : QStringLiteral("No response. Try again"));
     return erased ? EraseOutcome::Erased : EraseOutcome::NoResponse;
 }
 
-bool SetDiagMode(LidarChannel &channel, bool enter, OperatorInterface &op)
+bool SetDiagMode(Transport &link, bool enter, OperatorInterface &op)
 {
-    return SendCommand(channel, diagModeFrame(enter),
+    return SendCommand(link, diagModeFrame(enter),
                        enter ? QStringLiteral("Set to DIAG mode") : QStringLiteral("Exit DIAG mode"), true, op);
 }
 
-bool StartDataRetrieval(LidarChannel &channel, OperatorInterface &op)
+bool StartDataRetrieval(Transport &link, OperatorInterface &op)
 {
-    return WritePort(channel, dumpStartFrame(), QStringLiteral("Data Retrieval command"), op);
+    return WritePort(link, dumpStartFrame(), QStringLiteral("Data Retrieval command"), op);
 }
 
-bool SendDumpKey(LidarChannel &channel, OperatorInterface &op)
+bool SendDumpKey(Transport &link, OperatorInterface &op)
 {
-    return WritePort(channel, QByteArrayLiteral("Y"), QStringLiteral("Sending 'Y'"), op);
+    return WritePort(link, QByteArrayLiteral("Y"), QStringLiteral("Sending 'Y'"), op);
 }
 
-ConfigRead ReadConfigFlags(LidarChannel &channel, const QString &writeLabel, const QString &readLabel,
+ConfigRead ReadConfigFlags(Transport &link, const QString &writeLabel, const QString &readLabel,
                            OperatorInterface &op)
 {
     ConfigRead read;
-    read.written = WritePort(channel, configReadFrame(), writeLabel, op);
+    read.written = WritePort(link, configReadFrame(), writeLabel, op);
     if (!read.written)
         return read;
-    read.reply = ReadPort(channel, timeout::kReply, -1, readLabel, replyFrameEnd(QByteArray::fromHex("020958")));
+    read.reply = ReadPort(link, timeout::kReply, -1, readLabel, replyFrameEnd(QByteArray::fromHex("020958")));
     read.value = configFlagValue(read.reply);
     return read;
 }
 
-bool WriteConfigFlags(LidarChannel &channel, quint8 value, const QString &label, OperatorInterface &op)
+bool WriteConfigFlags(Transport &link, quint8 value, const QString &label, OperatorInterface &op)
 {
-    return SendCommand(channel, configWriteFrame(value), label, true, op);
+    return SendCommand(link, configWriteFrame(value), label, true, op);
 }
 
-bool SendKeySequence(LidarChannel &channel, bool entering, OperatorInterface &op)
+bool SendKeySequence(Transport &link, bool entering, OperatorInterface &op)
 {
-    channel.purge(Purge::Both);
-    if (!WritePort(channel, QByteArrayLiteral("%"), QStringLiteral("Sending '%'"), op))
+    link.purge(Purge::Both);
+    if (!WritePort(link, QByteArrayLiteral("%"), QStringLiteral("Sending '%'"), op))
         return false;
     QThread::msleep(diag::kKeyPauseMs);
-    if (!WritePort(channel, QByteArrayLiteral("{"), QStringLiteral("Sending '{'"), op))
+    if (!WritePort(link, QByteArrayLiteral("{"), QStringLiteral("Sending '{'"), op))
         return false;
     QThread::msleep(diag::kKeyPauseMs);
-    return WritePort(channel, QByteArrayLiteral("<"),
+    return WritePort(link, QByteArrayLiteral("<"),
                      entering ? QStringLiteral("Sending '<'") : QStringLiteral("Sending '<"), op);
 }
 
-QByteArray ReadDiagStatus(LidarChannel &channel, int firstWaitMs, const QString &label)
+QByteArray ReadDiagStatus(Transport &link, int firstWaitMs, const QString &label)
 {
-    const QByteArray reply = ReadPort(channel, firstWaitMs, -1, label);
+    const QByteArray reply = ReadPort(link, firstWaitMs, -1, label);
     trace(lcLidar(), label + QStringLiteral(": DIAG status: ") + QString::fromLatin1(reply));
     return reply;
 }

@@ -21,7 +21,7 @@ constexpr int kKeyPauseMs = 500;
 }  // namespace diag
 
 // Erase frame 02 31 31 03 with label "EraseLidarData"; waits 8 s for the echo; messages shown.
-bool EraseLidarData(LidarChannel &channel, OperatorInterface &op);
+bool EraseLidarData(Transport &link, OperatorInterface &op);
 
 // What the Erase action tells the operator when the lidar confirmed the erase.
 inline const QString kEraseSucceeded = QStringLiteral("Command to erase lidar data is successful");
@@ -33,11 +33,11 @@ enum class EraseOutcome { Declined, NotConnected, NoStorage, Erased, NoResponse 
 EraseOutcome eraseStoredLog(LidarConnection &connection, const QString &selectedText, OperatorInterface &op);
 
 // Framed DIAG enter (02 28 28 03, "Set to DIAG mode") or leave (02 29 29 03, "Exit DIAG mode").
-bool SetDiagMode(LidarChannel &channel, bool enter, OperatorInterface &op);
+bool SetDiagMode(Transport &link, bool enter, OperatorInterface &op);
 // Start of data retrieval, 02 34 34 03, written only: the dump follows.
-bool StartDataRetrieval(LidarChannel &channel, OperatorInterface &op);
+bool StartDataRetrieval(Transport &link, OperatorInterface &op);
 // "Y": starts the dump of an older-firmware lidar in DIAG mode.
-bool SendDumpKey(LidarChannel &channel, OperatorInterface &op);
+bool SendDumpKey(Transport &link, OperatorInterface &op);
 
 // One configuration read: the raw reply (empty when the write failed or nothing came) and
 // the flag value when the reply is a configuration frame.
@@ -47,15 +47,15 @@ struct ConfigRead
     QByteArray reply;
     std::optional<quint8> value;
 };
-ConfigRead ReadConfigFlags(LidarChannel &channel, const QString &writeLabel, const QString &readLabel,
+ConfigRead ReadConfigFlags(Transport &link, const QString &writeLabel, const QString &readLabel,
                            OperatorInterface &op);
 // Writes the flags (02 0A 58 value checksum 03, escaped) and checks the echo; messages shown.
-bool WriteConfigFlags(LidarChannel &channel, quint8 value, const QString &label, OperatorInterface &op);
+bool WriteConfigFlags(Transport &link, quint8 value, const QString &label, OperatorInterface &op);
 
 // Discards pending bytes and writes "%", "{", "<" with 500 ms before the second and third key.
 // The last key's label lacks its closing quote when leaving, as the lidar's log has always read.
-bool SendKeySequence(LidarChannel &channel, bool entering, OperatorInterface &op);
+bool SendKeySequence(Transport &link, bool entering, OperatorInterface &op);
 // The DIAG status text that answers the key sequence; traced with its time stamp.
-QByteArray ReadDiagStatus(LidarChannel &channel, int firstWaitMs, const QString &label);
+QByteArray ReadDiagStatus(Transport &link, int firstWaitMs, const QString &label);
 
 }  // namespace velomark

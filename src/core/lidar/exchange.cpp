@@ -1,8 +1,6 @@
 #include "lidar/exchange.h"
 
 #include <QElapsedTimer>
-#include <QIODevice>
-#include <QSerialPort>
 
 #include "common/operatorinterface.h"
 #include "common/text.h"
@@ -10,34 +8,6 @@
 #include "lidar/frame.h"
 
 namespace velomark {
-
-LidarChannel::LidarChannel(QIODevice &device, std::function<void(Purge)> purge)
-    : m_device(&device), m_purge(std::move(purge))
-{
-}
-
-LidarChannel LidarChannel::forSerialPort(QSerialPort &port)
-{
-    return LidarChannel(port, [&port](Purge which) {
-        switch (which) {
-        case Purge::Input:
-            port.clear(QSerialPort::Input);
-            break;
-        case Purge::Output:
-            port.clear(QSerialPort::Output);
-            break;
-        case Purge::Both:
-            port.clear(QSerialPort::AllDirections);
-            break;
-        }
-    });
-}
-
-void LidarChannel::purge(Purge which) const
-{
-    if (m_purge)
-        m_purge(which);
-}
 
 QByteArray withoutLeadingNulls(const QByteArray &reply)
 {
@@ -47,59 +17,59 @@ QByteArray withoutLeadingNulls(const QByteArray &reply)
     return reply.mid(first);
 }
 
-bool WritePort(LidarChannel &channel, const QByteArray &command, const QString &label,
-               OperatorInterface &op)
+bool WritePort(Transport &link, const QByteArray &command, const QString &label, OperatorInterface &op)
 {
-    QIODevice &device = channel.device();
-    channel.purge(Purge::Output);
+    link.purge(Purge::Output);
     trace(lcLidar(), label + QStringLiteral(": TX ") + hexBytes(command));
-    const qint64 written = device.write(command);
+    const qint64 written = link.write(command, label);
     if (written == command.size())
-        return device.waitForBytesWritten(timeout::kWrite);
+        return link.waitForBytesWritten(timeout::kWrite);
 
-    const QString text = label + QStringLiteral("WritePort() failed: ") + device.errorString();
+    const QString text = label + QStringLiteral("WritePort() failed: ") + link.errorString();
     traceBare(lcLidar(), text);
     op.inform(kMessageTitle, text);
-    channel.purge(Purge::Output);
+    link.purge(Purge::Output);
     return false;
 }
 
-QByteArray ReadPort(LidarChannel &channel, int firstWaitMs, int expectedCount, const QString &label,
+QByteArray ReadPort(Transport &link, int firstWaitMs, int expectedCount, const QString &label,
                     const ReplyEnd &replyEnd)
 {
-    QIODevice &device = channel.device();
     // Bytes that arrived while the command was being written are already buffered and
     // would not wake a wait for new data.
-    if (device.bytesAvailable() <= 0 && !device.waitForReadyRead(firstWaitMs)) {
+    if (link.bytesAvailable() <= 0 && !link.waitForReadyRead(firstWaitMs)) {
         trace(lcLidar(), label + QStringLiteral(": There is no response from the laser"));
         return {};
     }
     QByteArray reply;
     ReplySpan span;
-    QElapsedTimer followUp;
-    followUp.start();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 limit = timeout::kReplyLimit;
     int gap = -1;
     for (;;) {
-        // Only the bytes up to the reply's end are taken; the rest stays for the next reader.
-        qint64 take = device.bytesAvailable();
-        if (replyEnd) {
-            span = replyEnd(reply + device.peek(take));
+        qint64 take = link.bytesAvailable();
+        if (replyEnd && span.end < 0) {
+            span = replyEnd(reply + link.peek(take));
+            if (span.end >= 0 && span.restStays) {
+                // Only the bytes up to the reply's end are taken; the rest stays for the next reader.
+                reply += link.read(qMax(0, span.end - reply.size()), label);
+                break;
+            }
             if (span.end >= 0)
-                take = qMax(0, span.end - reply.size());
+                limit = qMin<qint64>(limit, clock.elapsed() + timeout::kEchoTailLimit);
         }
-        reply += device.read(take);
-        if (span.end >= 0)
-            break;
+        reply += link.read(take, label);
         if (gap < 0)
             gap = reply.size() < 4 ? timeout::kShortFollowUp : timeout::kFollowUp;
-        const qint64 left = timeout::kMaxFollowUp - followUp.elapsed();
-        if (left <= 0 || !device.waitForReadyRead(int(qMin<qint64>(gap, left)))) {
-            // A wait can end on a device error with bytes already buffered.
-            reply += device.readAll();
+        const qint64 left = limit - clock.elapsed();
+        if (left <= 0 || !link.waitForReadyRead(int(qMin<qint64>(gap, left)))) {
+            // A wait can end on a link error with bytes already buffered.
+            reply += link.readAll(label);
             break;
         }
     }
-    if (span.end >= 0)
+    if (span.end >= 0 && span.restStays)
         reply = reply.mid(span.start, span.end - span.start);
 
     if (reply.isEmpty()) {
@@ -112,15 +82,15 @@ QByteArray ReadPort(LidarChannel &channel, int firstWaitMs, int expectedCount, c
     return reply;
 }
 
-bool SendCommand(LidarChannel &channel, const QByteArray &command, const QString &label,
-                 bool showMessages, OperatorInterface &op)
+bool SendCommand(Transport &link, const QByteArray &command, const QString &label, bool showMessages,
+                 OperatorInterface &op)
 {
     // Bytes left over from an earlier exchange must not be taken for this echo.
-    channel.purge(Purge::Both);
-    if (!WritePort(channel, command, label, op))
+    link.purge(Purge::Both);
+    if (!WritePort(link, command, label, op))
         return false;
     const int firstWait = label.contains(QLatin1String("Erase")) ? timeout::kEraseReply : timeout::kReply;
-    const QByteArray reply = ReadPort(channel, firstWait, command.size(), label, echoEnd(command));
+    const QByteArray reply = ReadPort(link, firstWait, command.size(), label, echoEnd(command));
     if (reply.isEmpty())
         return false;
 

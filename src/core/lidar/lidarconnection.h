@@ -1,39 +1,19 @@
 #pragma once
-// The connection to the selected lidar: the one port (a serial port, or on Linux the socket
-// BlueZ connects to a paired lidar), the list of known lidars, the identity of the connected
-// one, and the operations that open, identify and release it.
+// The connection to the selected lidar: the one transport to it at a time (a serial port, or
+// on Linux the socket BlueZ connects to a paired lidar), the list of known lidars, the
+// identity of the connected one, and the operations that open, identify and release it.
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 
 #include <memory>
 
 #include "lidar/exchange.h"
 #include "lidar/lidarentry.h"
+#include "lidar/transport/transport.h"
 
 namespace velomark {
 
 class OperatorInterface;
-
-// The name QSerialPort takes for a lidar entry's port: a device path on Linux as it stands,
-// the "\\.\COMn" device form on Windows.
-QString serialPortName(const QString &portName);
-
-// The port text of a lidar reached through BlueZ instead of a tty: "bluetooth:" and the
-// address as "AA:BB:CC:DD:EE:FF".
-QString bluetoothPortName(const QString &compactAddress);
-// The address of such a port text as "AA:BB:CC:DD:EE:FF"; empty for any other port text.
-QString bluetoothPortAddress(const QString &portName);
-
-// Whether the port has failed for good: closed, or a read or resource error (the lidar
-// switched off or out of range, the socket hung up). A time-out is the only harmless way for
-// a wait to fail.
-bool portFailed(const QIODevice &port);
-// Forgets an error an earlier exchange left on the port, before a reader starts on it.
-void clearPortError(QIODevice &port);
-
-class BluezProfile;
-class SocketPort;
 
 class LidarConnection : public QObject
 {
@@ -42,16 +22,15 @@ public:
     explicit LidarConnection(OperatorInterface &op, QObject *parent = nullptr);
     ~LidarConnection() override;
 
-    // The port of the lidar: the serial port, or the socket of a lidar reached through BlueZ.
-    // It has no parent, so the live and dump readers can move it to their thread; they move
-    // it back as their last act.
-    QIODevice &port() { return *m_port; }
-    // The exchange primitives' view of the port.
-    LidarChannel channel();
+    // The link to the lidar, made anew for every open; null before the first. The exchange and
+    // the readers take it for each run, never keeping one from an earlier run.
+    Transport *transport() { return m_transport.get(); }
+    bool isOpen() const { return m_transport && m_transport->isOpen(); }
     OperatorInterface &operatorInterface() { return m_op; }
 
     LidarList lidars;             // filled by discovery; looked up by name, first match
     QString connectedLidarName;   // non-empty exactly while the port is open for an identified lidar
+    QString connectedPortName;    // the entry's port text while connected
     int lidarType = 6;            // model family of the last identification; 6 = none or invalid
     int firmwareMajor = -1;
     int firmwareMinor = -1;
@@ -60,7 +39,11 @@ public:
     // tries three times with 1 s pauses, then identifies the lidar; emits controlsChanged()
     // once the port opened.
     void OpenLidarPort(const QString &selectedText);
-    // Releases the lidar from remote mode and closes the port; nothing when it is closed.
+    // Opens the entry's port without identifying the lidar (three attempts); false with
+    // openError() set.
+    bool openTransport(const LidarEntry &entry);
+    // Releases the lidar from remote mode and closes the port; nothing when it is closed. A
+    // lidar that hung up meanwhile is let go without a word to it or to the operator.
     void CloseLidarPort();
     // Makes the lidar named selectedText the connected one; true when the port is open. An
     // open port that has failed is released first and opened again.
@@ -83,29 +66,22 @@ public:
     bool hasStoredLog() const { return lidarType == 4 || lidarType == 5; }
     // Firmware 9.3 or later uses the framed diagnostic-mode commands.
     bool framedDiagCommands() const;
+    // "9.3", as identification read it.
+    QString firmwareText() const;
 
 signals:
     // The connection changed; the window runs UpdateControls.
     void controlsChanged();
 
 private:
-    bool configurePort(const QString &portName);
-    // One attempt to open the entry's port; false with m_openError set. *retry is cleared when
-    // another attempt would not help.
-    bool openOnce(const LidarEntry &entry, bool *retry);
-    // Closes whichever port is open, without any frame to the lidar.
+    // Closes the link, without any frame to the lidar.
     void closePort();
-    // A failed port left at home (not lent to a reader) is released, so nothing polls it.
+    // A failed link left at home (not lent to a reader) is released, so nothing polls it.
     void releaseIfFailed();
 
     OperatorInterface &m_op;
-    QSerialPort m_serial;
-    QIODevice *m_port = &m_serial;
-#ifndef Q_OS_WIN
-    std::unique_ptr<SocketPort> m_socket;
-    std::unique_ptr<BluezProfile> m_profile;
-#endif
-    QString m_bluetoothDevice;  // BlueZ's object of the device whose socket is open
+    std::unique_ptr<Transport> m_transport;
+    bool m_settingsRefused = false;  // the last open failed on a setting, already told
     QString m_openError;
 };
 

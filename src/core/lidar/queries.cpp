@@ -8,13 +8,13 @@
 
 namespace velomark {
 
-int QueryLidarOperationMode(LidarChannel &channel, OperatorInterface &op)
+int QueryLidarOperationMode(Transport &link, OperatorInterface &op)
 {
     const QString readLabel = QStringLiteral("QueryLidartrOperationMode");
-    channel.purge(Purge::Both);
-    if (!WritePort(channel, operationModeQueryFrame(), QStringLiteral("QueryLidarrOperationMode"), op))
+    link.purge(Purge::Both);
+    if (!WritePort(link, operationModeQueryFrame(), QStringLiteral("QueryLidarrOperationMode"), op))
         return query::kNoAnswer;
-    const QByteArray reply = ReadPort(channel, timeout::kReply, -1, readLabel,
+    const QByteArray reply = ReadPort(link, timeout::kReply, -1, readLabel,
                                       replyFrameEnd(QByteArray::fromHex("020905")));
     if (reply.isEmpty()) {
         op.inform(kMessageTitle, readLabel + QStringLiteral(": No response from lidar"));
@@ -29,19 +29,19 @@ int QueryLidarOperationMode(LidarChannel &channel, OperatorInterface &op)
 
 int QueryLidarOperationMode(LidarConnection &connection)
 {
-    LidarChannel link = connection.channel();
+    Transport &link = *connection.transport();
     return QueryLidarOperationMode(link, connection.operatorInterface());
 }
 
-int QueueLidarOutputFormat(LidarChannel &channel, int lidarType, OperatorInterface &op)
+int QueueLidarOutputFormat(Transport &link, int lidarType, OperatorInterface &op)
 {
     const QString label = QStringLiteral("QueueLidarrOutputFormat");
-    channel.purge(Purge::Both);
-    if (!WritePort(channel, outputFormatQueryFrame(), label, op))
+    link.purge(Purge::Both);
+    if (!WritePort(link, outputFormatQueryFrame(), label, op))
         return query::kNoAnswer;
     // A lidar that streams records once it is asked for its format may send them straight
     // after the reply: they stay in the port for the live reader.
-    const QByteArray reply = ReadPort(channel, timeout::kReply, -1, label,
+    const QByteArray reply = ReadPort(link, timeout::kReply, -1, label,
                                       replyFrameEnd(QByteArray::fromHex("02091003")));
     if (reply.isEmpty()) {
         op.inform(kMessageTitle, label + QStringLiteral(": No response from lidar"));
@@ -56,7 +56,7 @@ int QueueLidarOutputFormat(LidarChannel &channel, int lidarType, OperatorInterfa
 
 int QueueLidarOutputFormat(LidarConnection &connection)
 {
-    LidarChannel link = connection.channel();
+    Transport &link = *connection.transport();
     return QueueLidarOutputFormat(link, connection.lidarType, connection.operatorInterface());
 }
 

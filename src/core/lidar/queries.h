@@ -6,17 +6,17 @@
 
 namespace velomark {
 
-class LidarChannel;
+class Transport;
 class LidarConnection;
 class OperatorInterface;
 
 // Queries the operation mode (labels "QueryLidarrOperationMode" for the write,
 // "QueryLidartrOperationMode" for the read and the messages).
-int QueryLidarOperationMode(LidarChannel &channel, OperatorInterface &op);
+int QueryLidarOperationMode(Transport &link, OperatorInterface &op);
 int QueryLidarOperationMode(LidarConnection &connection);
 
 // Queries the output format (label "QueueLidarrOutputFormat"), read by the lidar type.
-int QueueLidarOutputFormat(LidarChannel &channel, int lidarType, OperatorInterface &op);
+int QueueLidarOutputFormat(Transport &link, int lidarType, OperatorInterface &op);
 int QueueLidarOutputFormat(LidarConnection &connection);
 
 }  // namespace velomark

@@ -8,7 +8,7 @@ ReplyEnd echoEnd(const QByteArray &command)
 {
     return [command](const QByteArray &bytes) {
         const int at = bytes.indexOf(command);
-        return at < 0 ? ReplySpan{} : ReplySpan{0, at + command.size()};
+        return at < 0 ? ReplySpan{} : ReplySpan{0, at + command.size(), false};
     };
 }
 

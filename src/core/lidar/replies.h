@@ -15,12 +15,16 @@ struct ReplySpan
 {
     int start = 0;
     int end = -1;
+    // The bytes after the end belong to whoever reads next (the first live records after a
+    // query reply) and stay unread. Otherwise they are part of this reply up to its gap.
+    bool restStays = true;
 };
 // Finds the end of an expected reply, so that a read stops there instead of waiting for a pause
 // that a streaming lidar never makes.
 using ReplyEnd = std::function<ReplySpan(const QByteArray &bytes)>;
 
-// The echo of command, anywhere among the bytes.
+// The echo of command, anywhere among the bytes. What the lidar adds right after an echo is
+// still part of its reply, so that it never joins the next command's reply.
 ReplyEnd echoEnd(const QByteArray &command);
 // A reply frame that begins with frameStart (02 09 and the queried parameter as sent), up to its
 // first ETX that is not escaped; bytes before the frame are not part of the reply.

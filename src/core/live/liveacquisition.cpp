@@ -1,5 +1,6 @@
 #include "live/liveacquisition.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 #include "common/operatorinterface.h"
@@ -56,7 +57,7 @@ LiveStartResult startLiveAcquisition(LidarConnection &connection, const QString 
     }
 
     rThread *reader = readerForRun ? readerForRun() : nullptr;
-    if (!reader || !reader->startReading(&connection.port(), outputFormat)) {
+    if (!reader || !reader->startReading(connection.transport(), outputFormat)) {
         trace(lcLive(), QStringLiteral("The live reader could not take the port"));
         op.closeWait();
         return result;
@@ -89,6 +90,23 @@ bool stopLiveReaderForShutdown(rThread *reader, unsigned long graceMs)
 QString liveConnectionLostMessage(const QString &lidarName)
 {
     return QStringLiteral("Lidar %1: connection lost").arg(lidarName);
+}
+
+bool endLiveRun(LidarConnection &connection, rThread *reader, QObject *receiver, LiveDataFile &dataFile,
+                const QString &lidarName, OperatorInterface &op)
+{
+    stopLiveReader(reader);
+    // Buffers the reader emitted before it ended belong to the run and are written before the
+    // file closes.
+    if (receiver)
+        QCoreApplication::sendPostedEvents(receiver, QEvent::MetaCall);
+    dataFile.close();
+    if (!reader || !reader->lostLink())
+        return false;
+    trace(lcLive(), QStringLiteral("Lidar %1: port lost: %2").arg(lidarName, reader->lostError()));
+    connection.releaseLostPort();
+    op.inform(kMessageTitle, liveConnectionLostMessage(lidarName));
+    return true;
 }
 
 LiveRun::LiveRun(const QString &lidarName, const QString &dataFilePath, const QString &note)

@@ -3,6 +3,7 @@
 // and messages of Start, the hand-over of the port to the live reader, the stop (with or
 // without a time limit) and the writing of measurement lines during one run.
 #include <QByteArray>
+#include <QObject>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -49,6 +50,14 @@ bool stopLiveReaderForShutdown(rThread *reader, unsigned long graceMs = kLiveShu
 
 // What the operator is told, once, when the connected lidar's port vanished.
 QString liveConnectionLostMessage(const QString &lidarName);
+
+// The end of a live run, the same for the window and the command line: the reader is asked to
+// stop and waited for (it looks at its stop flag at least once a second), the records it
+// handed on that still wait in receiver's queue are delivered, the data file is closed, and a
+// link lost during the run is released and told once (title kMessageTitle). True when the
+// link was lost; otherwise the lidar stays connected.
+bool endLiveRun(LidarConnection &connection, rThread *reader, QObject *receiver, LiveDataFile &dataFile,
+                const QString &lidarName, OperatorInterface &op);
 
 // What one run writes with every line: fixed at Start, so that selecting another lidar or
 // typing another note during the run does not relabel its measurements.

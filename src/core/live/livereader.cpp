@@ -2,10 +2,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QIODevice>
 
 #include "common/trace.h"
-#include "lidar/lidarconnection.h"
+#include "lidar/transport/transport.h"
 
 namespace velomark {
 
@@ -28,17 +27,19 @@ rThread::~rThread()
     wait();
 }
 
-bool rThread::startReading(QIODevice *port, int outputFormat)
+bool rThread::startReading(Transport *link, int outputFormat)
 {
-    if (isRunning() || QCoreApplication::instance() == nullptr || port == nullptr
-        || !port->isOpen() || port->parent() != nullptr || port->thread() != QThread::currentThread())
+    if (isRunning() || QCoreApplication::instance() == nullptr || link == nullptr || !link->isOpen()
+        || link->deviceThread() != QThread::currentThread())
         return false;
     // Cleared here rather than in run, so a stop requested between start() and the first
     // step of the run still ends it.
     m_stopRequested = false;
-    m_port = port;
+    m_link = link;
     m_outputFormat = outputFormat;
-    port->moveToThread(this);
+    m_lostLink = false;
+    m_lostError.clear();
+    link->moveDeviceTo(this);
     start(QThread::InheritPriority);
     return true;
 }
@@ -57,9 +58,10 @@ void rThread::handOn(LiveBufferCutter &cutter)
 void rThread::run()
 {
     trace(lcLive(), QStringLiteral("Thread reading speed data starts ..."));
-    QIODevice &port = *m_port;
+    Transport &link = *m_link;
+    const QString label = QStringLiteral("rThread");
     // An error left over from the exchanges before the run says nothing about this run.
-    clearPortError(port);
+    link.clearError();
     bool lost = false;
     QString lostError;
     // Bytes received but not handed on yet, and how long ago the first of them came.
@@ -70,8 +72,8 @@ void rThread::run()
         if (!cutter.hasPending()) {
             // Bytes that followed the format reply already wait in the port's buffer, where a
             // wait would not see them.
-            if (port.bytesAvailable() <= 0 && !port.waitForReadyRead(kFirstWaitMs)) {
-                if (portFailed(port)) {
+            if (link.bytesAvailable() <= 0 && !link.waitForReadyRead(kFirstWaitMs)) {
+                if (link.hasFailed()) {
                     lost = true;
                     break;
                 }
@@ -81,18 +83,18 @@ void rThread::run()
                 break;
             age.start();
         }
-        if (cutter.take(port.readAll()))
+        if (cutter.take(link.readAll(label)))
             age.start();
         handOn(cutter);
         if (!cutter.hasPending())
             continue;
         // Otherwise the buffer ends at a pause of 40 ms, or when it has grown too old.
         const qint64 left = kMaxLiveBufferMs - age.elapsed();
-        if (left > 0 && port.waitForReadyRead(int(qMin<qint64>(kPauseMs, left))))
+        if (left > 0 && link.waitForReadyRead(int(qMin<qint64>(kPauseMs, left))))
             continue;
-        cutter.cutAll(port.readAll());
+        cutter.cutAll(link.readAll(label));
         handOn(cutter);
-        if (portFailed(port)) {
+        if (link.hasFailed()) {
             lost = true;
             break;
         }
@@ -101,10 +103,12 @@ void rThread::run()
     cutter.cutAll();
     handOn(cutter);
     if (lost)
-        lostError = port.errorString();
+        lostError = link.errorString();
+    m_lostLink = lost;
+    m_lostError = lostError;
 
-    m_port = nullptr;
-    port.moveToThread(QCoreApplication::instance()->thread());
+    m_link = nullptr;
+    link.moveDeviceTo(QCoreApplication::instance()->thread());
     trace(lcLive(), QStringLiteral("Thread reading speed data stops ..."));
     if (lost)
         emit portLost(lostError);

@@ -7,9 +7,9 @@
 
 #include "live/livebuffer.h"
 
-class QIODevice;
-
 namespace velomark {
+
+class Transport;
 
 // The live reader: waits for the bytes the lidar sends unasked and cuts them into buffers, one
 // per record: as soon as the bytes hold a complete record, else at a pause of 40 ms, and never
@@ -26,15 +26,19 @@ public:
     explicit rThread(QObject *parent = nullptr);
     ~rThread() override;
 
-    // Called on the thread that owns the open port: clears the stop flag, moves the port to
-    // the reader and starts it. False (and nothing started) when the reader still runs, the
-    // port is not open, has a parent or lives on another thread, or no application object
-    // exists (the port goes back to the application's thread).
-    bool startReading(QIODevice *port, int outputFormat);
+    // Called on the thread that owns the open link: clears the stop flag, moves the link's
+    // device to the reader and starts it. False (and nothing started) when the reader still
+    // runs, the link is not open or lives on another thread, or no application object exists.
+    bool startReading(Transport *link, int outputFormat);
 
     // Safe from any thread; the run ends within about a second, whatever the lidar sends. A
     // request made after startReading() is never lost, even when the run has not begun yet.
     void requestStop();
+
+    // Whether the last run ended because the link failed, and the link's words for it; read
+    // them after the run has ended.
+    bool lostLink() const { return m_lostLink; }
+    QString lostError() const { return m_lostError; }
 
 signals:
     // One buffer, queued to the receiver on its own thread.
@@ -53,8 +57,10 @@ private:
 
 private:
     std::atomic<bool> m_stopRequested{false};
-    QIODevice *m_port = nullptr;
+    Transport *m_link = nullptr;
     int m_outputFormat = 0;
+    bool m_lostLink = false;
+    QString m_lostError;
 };
 
 }  // namespace velomark

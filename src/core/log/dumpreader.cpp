@@ -2,10 +2,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QIODevice>
 
 #include "common/trace.h"
-#include "lidar/lidarconnection.h"
+#include "lidar/transport/transport.h"
 
 namespace velomark {
 
@@ -14,8 +13,8 @@ namespace {
 constexpr int kPollMs = 100;
 }  // namespace
 
-ThreadReadDataDump::ThreadReadDataDump(QIODevice &port, QByteArray &dumpBuffer, QString &pendingMessage)
-    : QThread(nullptr), m_port(port), m_dump(dumpBuffer), m_pendingMessage(pendingMessage)
+ThreadReadDataDump::ThreadReadDataDump(QByteArray &dumpBuffer, QString &pendingMessage)
+    : QThread(nullptr), m_dump(dumpBuffer), m_pendingMessage(pendingMessage)
 {
 }
 
@@ -25,22 +24,25 @@ ThreadReadDataDump::~ThreadReadDataDump()
     wait();
 }
 
-void ThreadReadDataDump::startDump()
+void ThreadReadDataDump::startDump(Transport &link)
 {
+    m_link = &link;
     m_stopRequested.store(false);
     m_endReason = EndReason::Silence;
     m_portError.clear();
     m_bytes.store(0);
     m_lines.store(0);
     // An error left from an earlier exchange must not end the dump before it begins.
-    clearPortError(m_port);
-    m_port.moveToThread(this);
+    link.clearError();
+    link.moveDeviceTo(this);
     start(QThread::InheritPriority);
 }
 
 void ThreadReadDataDump::run()
 {
     trace(lcLog(), QStringLiteral("ThreadReadDataDump started"));
+    Transport &link = *m_link;
+    const QString label = QStringLiteral("ThreadReadDataDump");
     m_dump.clear();
     QElapsedTimer silence;
     silence.start();
@@ -51,13 +53,13 @@ void ThreadReadDataDump::run()
     EndReason reason = EndReason::StopRequested;
     while (!m_stopRequested.load()) {
         // Bytes may already wait in the port's buffer, which a wait would not report.
-        if (m_port.bytesAvailable() <= 0 && !m_port.waitForReadyRead(kPollMs)) {
-            // A port that failed will never bring more; waiting on it would only spin.
-            if (portFailed(m_port)) {
+        if (link.bytesAvailable() <= 0 && !link.waitForReadyRead(kPollMs)) {
+            // A link that failed will never bring more; waiting on it would only spin.
+            if (link.hasFailed()) {
                 reason = EndReason::PortFailed;
-                m_portError = m_port.errorString();
-                // Whatever the port still holds belongs to the dump.
-                const QByteArray rest = m_port.readAll();
+                m_portError = link.errorString();
+                // Whatever the link still holds belongs to the dump.
+                const QByteArray rest = link.readAll(label);
                 m_dump.append(rest);
                 bytes += rest.size();
                 lines += rest.count('\n');
@@ -71,7 +73,7 @@ void ThreadReadDataDump::run()
             m_stopRequested.store(true);
             break;
         }
-        const QByteArray chunk = m_port.readAll();
+        const QByteArray chunk = link.readAll(label);
         if (chunk.isEmpty())
             continue;
         silence.restart();
@@ -92,7 +94,7 @@ void ThreadReadDataDump::run()
     if (reason == EndReason::PortFailed)
         trace(lcLog(), QStringLiteral("ThreadReadDataDump: port failed after %1 bytes: %2").arg(m_dump.size()).arg(m_portError));
     // The slots that run after finished() use the port on the event-loop thread.
-    m_port.moveToThread(QCoreApplication::instance()->thread());
+    link.moveDeviceTo(QCoreApplication::instance()->thread());
     trace(lcLog(), QStringLiteral("ThreadReadDataDump finished"));
 }
 

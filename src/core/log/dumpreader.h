@@ -8,9 +8,9 @@
 
 #include <atomic>
 
-class QIODevice;
-
 namespace velomark {
+
+class Transport;
 
 class ThreadReadDataDump : public QThread
 {
@@ -23,15 +23,16 @@ public:
 
     // dumpBuffer and pendingMessage belong to the caller; the thread writes them while it
     // runs, the caller reads them only after the thread has ended.
-    ThreadReadDataDump(QIODevice &port, QByteArray &dumpBuffer, QString &pendingMessage);
+    ThreadReadDataDump(QByteArray &dumpBuffer, QString &pendingMessage);
     ~ThreadReadDataDump() override;
 
     // Why a run ended. A dump cut by a failed port is never complete.
     enum class EndReason { Silence, StopRequested, PortFailed };
 
-    // Clears the stop flag, moves the port to this thread and starts it. A stop request made
-    // after this call is never lost, however early it comes.
-    void startDump();
+    // Clears the stop flag, moves the link's device to this thread and starts it on the link
+    // the connection holds now. A stop request made after this call is never lost, however
+    // early it comes.
+    void startDump(Transport &link);
     // Asks the run to end; it does within a fraction of a second, after handing the port back.
     void requestStop() { m_stopRequested.store(true); }
 
@@ -52,7 +53,7 @@ protected:
     void run() override;
 
 private:
-    QIODevice &m_port;
+    Transport *m_link = nullptr;
     QByteArray &m_dump;
     QString &m_pendingMessage;
     std::atomic<bool> m_stopRequested{false};

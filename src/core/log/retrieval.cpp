@@ -5,7 +5,9 @@
 #include "common/operatorinterface.h"
 #include "common/text.h"
 #include "lidar/diagnostics.h"
+#include "common/trace.h"
 #include "lidar/lidarconnection.h"
+#include "log/dumpreader.h"
 
 namespace velomark {
 
@@ -22,9 +24,9 @@ PrepareOutcome abandon(OperatorInterface &op)
 
 }  // namespace
 
-PrepareOutcome startDumpWithKeys(LidarChannel &channel, OperatorInterface &op)
+PrepareOutcome startDumpWithKeys(Transport &link, OperatorInterface &op)
 {
-    const ConfigRead read = ReadConfigFlags(channel, kEnterLabel, QStringLiteral("Configuration flag"), op);
+    const ConfigRead read = ReadConfigFlags(link, kEnterLabel, QStringLiteral("Configuration flag"), op);
     if (!read.written)
         return abandon(op);
     // Without a value read, writing flags back would overwrite every setting of the lidar.
@@ -42,42 +44,45 @@ PrepareOutcome startDumpWithKeys(LidarChannel &channel, OperatorInterface &op)
     const auto giveUp = [&](const QString &message) {
         if (!message.isEmpty())
             op.inform(applicationTitle(), message);
-        WriteConfigFlags(channel, *read.value, QStringLiteral("Exit DIAG mode"), op);
+        WriteConfigFlags(link, *read.value, QStringLiteral("Exit DIAG mode"), op);
         return abandon(op);
     };
-    if (!WriteConfigFlags(channel, quint8(*read.value | diag::kLogRetrievalBit), QStringLiteral("UpdateConfigBits"), op))
+    if (!WriteConfigFlags(link, quint8(*read.value | diag::kLogRetrievalBit), QStringLiteral("UpdateConfigBits"), op))
         return giveUp(QString());
 
     // The key sequence toggles DIAG mode, so a lidar that was already in it needs a second go.
     bool enabled = false;
     for (int attempt = 0; attempt < 2 && !enabled; ++attempt) {
-        if (!SendKeySequence(channel, true, op))
+        if (!SendKeySequence(link, true, op))
             return giveUp(QString());
-        const QByteArray status = ReadDiagStatus(channel, timeout::kReply, kEnterLabel);
+        const QByteArray status = ReadDiagStatus(link, timeout::kReply, kEnterLabel);
         if (status.isEmpty())
             return giveUp(QStringLiteral("DIAG status: No response from the lidar"));
         enabled = status.contains("Enabled");
     }
     if (!enabled)
         return giveUp(QStringLiteral("The log retrieval is disbled in laser"));
-    if (!SendDumpKey(channel, op))
+    if (!SendDumpKey(link, op))
         return giveUp(QString());
     return PrepareOutcome::Ready;
 }
 
 namespace {
 
-bool leaveWithKeys(LidarChannel &channel, OperatorInterface &op)
+// The key sequence and the flags written back; true when the flags were. *disabled tells
+// whether the status said the lidar left DIAG mode; when it did not, the operator has heard so.
+bool leaveWithKeys(Transport &link, OperatorInterface &op, bool *disabled)
 {
-    if (!SendKeySequence(channel, false, op))
+    if (!SendKeySequence(link, false, op))
         return false;
-    const QByteArray status = ReadDiagStatus(channel, timeout::kDiagLeaveReply, kLeaveLabel);
+    const QByteArray status = ReadDiagStatus(link, timeout::kDiagLeaveReply, kLeaveLabel);
     // The flags are written back whatever the status said.
-    if (!status.contains("Disabled"))
+    *disabled = status.contains("Disabled");
+    if (!*disabled)
         op.inform(applicationTitle(), QStringLiteral("The DIAG is still enabled in laser"));
 
     QThread::msleep(diag::kKeyPauseMs);
-    const ConfigRead read = ReadConfigFlags(channel, kLeaveLabel, kLeaveLabel, op);
+    const ConfigRead read = ReadConfigFlags(link, kLeaveLabel, kLeaveLabel, op);
     if (!read.written)
         return false;
     if (!read.value) {
@@ -87,7 +92,7 @@ bool leaveWithKeys(LidarChannel &channel, OperatorInterface &op)
                                            + hexBytes(read.reply));
         return false;
     }
-    return WriteConfigFlags(channel, quint8(*read.value & ~diag::kLogRetrievalBit), QStringLiteral("Exit DIAG mode"), op);
+    return WriteConfigFlags(link, quint8(*read.value & ~diag::kLogRetrievalBit), QStringLiteral("Exit DIAG mode"), op);
 }
 
 }  // namespace
@@ -103,24 +108,64 @@ PrepareOutcome prepareRetrieval(LidarConnection &connection, const QString &sele
         op.closeWait();
         return PrepareOutcome::NoStoredLog;
     }
-    LidarChannel channel = connection.channel();
-    channel.purge(Purge::Both);
+    Transport &link = *connection.transport();
+    link.purge(Purge::Both);
     if (!connection.framedDiagCommands())
-        return startDumpWithKeys(channel, op);
-    if (!SetDiagMode(channel, true, op) || !StartDataRetrieval(channel, op))
+        return startDumpWithKeys(link, op);
+    if (!SetDiagMode(link, true, op) || !StartDataRetrieval(link, op))
         return abandon(op);
     return PrepareOutcome::Ready;
 }
 
 bool restoreFromDiagMode(LidarConnection &connection, OperatorInterface &op)
 {
-    LidarChannel channel = connection.channel();
-    const bool restored = connection.framedDiagCommands() ? SetDiagMode(channel, false, op)
-                                                          : leaveWithKeys(channel, op);
+    Transport &link = *connection.transport();
+    bool disabled = true;
+    const bool sent = connection.framedDiagCommands() ? SetDiagMode(link, false, op)
+                                                      : leaveWithKeys(link, op, &disabled);
     op.closeWait();
-    if (!restored)
+    if (!sent)
         op.inform(kMessageTitle, restoreFailedMessage(connection.connectedLidarName));
-    return restored;
+    return sent && disabled;
+}
+
+DownloadResult finishDownload(LidarConnection &connection, const ThreadReadDataDump &reader,
+                              const QString &lidarName, QString &pendingMessage, OperatorInterface &op,
+                              const std::function<void(bool incomplete)> &show)
+{
+    DownloadResult result;
+    const bool received = reader.bytesReceived() > 0;
+    switch (reader.endReason()) {
+    case ThreadReadDataDump::EndReason::PortFailed:
+        result.end = DownloadEnd::ConnectionLost;
+        break;
+    case ThreadReadDataDump::EndReason::StopRequested:
+        result.end = DownloadEnd::Stopped;
+        break;
+    case ThreadReadDataDump::EndReason::Silence:
+        result.end = received ? DownloadEnd::Complete : DownloadEnd::Empty;
+        break;
+    }
+    const bool incomplete = result.end == DownloadEnd::ConnectionLost || result.end == DownloadEnd::Stopped;
+    if (received && show)
+        show(incomplete);
+    if (result.end == DownloadEnd::ConnectionLost) {
+        // The dead link is let go: nothing polls it, and the next action connects again.
+        trace(lcLog(), QStringLiteral("Lidar %1: port lost: %2").arg(lidarName, reader.portError()));
+        connection.releaseLostPort();
+        op.closeWait();
+        op.inform(kMessageTitle, downloadLostMessage(lidarName));
+    } else if (connection.isOpen()) {
+        // An empty dump still leaves the lidar in DIAG mode (and with bit 2 set).
+        result.diagnosticModeLeft = restoreFromDiagMode(connection, op);
+    } else {
+        op.closeWait();
+    }
+    if (!pendingMessage.isEmpty()) {
+        op.inform(applicationTitle(), pendingMessage);
+        pendingMessage.clear();
+    }
+    return result;
 }
 
 QString restoreFailedMessage(const QString &lidarName)

@@ -1,4 +1,4 @@
-#include "lidar/profile_bluez.h"
+#include "lidar/transport/profile_bluez.h"
 
 #include <QDBusMessage>
 #include <QDeadlineTimer>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "common/trace.h"
-#include "lidar/discovery_bluez.h"
+#include "lidar/discovery/discovery_bluez.h"
 
 namespace velomark {
 

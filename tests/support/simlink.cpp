@@ -43,14 +43,9 @@ bool Bench::start()
     return true;
 }
 
-bool Bench::openPort(QIODevice::OpenMode mode)
+bool Bench::openPort()
 {
-    auto *port = qobject_cast<QSerialPort *>(&connection.port());
-    if (!port)
-        return false;
-    port->setPortName(sim.portPath());
-    port->setBaudRate(57600);
-    return port->open(mode);
+    return connection.openTransport(connection.lidars.value(0));
 }
 
 TraceCapture::TraceCapture()
@@ -84,6 +79,46 @@ PrivateBus::~PrivateBus()
 {
     daemon.terminate();
     daemon.waitForFinished(5000);
+}
+
+namespace {
+// Debian's interpreter, which has the D-Bus and GLib modules of python3-dbus and python3-gi.
+const QString kPython = QStringLiteral("/usr/bin/python3");
+}  // namespace
+
+QString BluezStandIn::unavailable()
+{
+    if (QProcess::execute(kPython, {"-c", "import dbus, gi"}) != 0)
+        return QStringLiteral("python3-dbus is not installed (make deps)");
+    return QString();
+}
+
+bool BluezStandIn::start(const QStringList &devices)
+{
+    if (m_bus.address.isEmpty())
+        return false;
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address.toLocal8Bit());
+    m_calls.clear();
+    m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_mock.start(kPython,
+                 QStringList{qEnvironmentVariable("VELOMARK_SOURCE_DIR") + "/tests/lidar/mock_bluez.py"} + devices);
+    return m_mock.waitForStarted(5000) && m_mock.waitForReadyRead(10000) && m_mock.readLine().trimmed() == "ready";
+}
+
+void BluezStandIn::stop()
+{
+    m_mock.terminate();
+    m_mock.waitForFinished(5000);
+}
+
+QStringList BluezStandIn::calls()
+{
+    m_mock.waitForReadyRead(50);
+    for (const QByteArray &line : m_mock.readAll().split('\n')) {
+        if (!line.isEmpty())
+            m_calls.append(QString::fromUtf8(line));
+    }
+    return m_calls;
 }
 
 }  // namespace simlink

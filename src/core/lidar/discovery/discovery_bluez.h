@@ -5,7 +5,7 @@
 #include <QDBusConnection>
 #include <QString>
 
-#include "lidar/discovery.h"
+#include "lidar/discovery/discovery.h"
 
 namespace velomark {
 

@@ -3,8 +3,8 @@
 #include <ws2bth.h>
 #include <windows.h>
 
-#include "lidar/discovery_win.h"
-#include "lidar/winsockcalls_win.h"
+#include "lidar/discovery/discovery_win.h"
+#include "lidar/discovery/winsockcalls_win.h"
 
 #include <cstdint>
 

@@ -13,7 +13,7 @@
 #include <QVariantMap>
 #include <QWaitCondition>
 
-#include "lidar/discovery_bluez.h"
+#include "lidar/discovery/discovery_bluez.h"
 
 namespace velomark {
 

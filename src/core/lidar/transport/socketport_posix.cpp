@@ -1,4 +1,4 @@
-#include "lidar/socketport_posix.h"
+#include "lidar/transport/socketport_posix.h"
 
 #include <QDeadlineTimer>
 

@@ -1,4 +1,4 @@
-#include "lidar/discovery.h"
+#include "lidar/discovery/discovery.h"
 
 namespace velomark {
 

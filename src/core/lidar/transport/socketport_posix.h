@@ -40,6 +40,8 @@ public:
     bool hasFailed() const { return m_failed; }
     // Forgets a failure, as QSerialPort::clearError does; a dead socket fails again at once.
     void clearError() { m_failed = false; }
+    // Why the socket could not be had, for errorString() of a device that never opened.
+    void setErrorText(const QString &text) { setErrorString(text); }
 
 signals:
     // The connection failed (emitted once per failure, on the thread that noticed it).

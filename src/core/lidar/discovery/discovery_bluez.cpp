@@ -1,4 +1,4 @@
-#include "lidar/discovery_bluez.h"
+#include "lidar/discovery/discovery_bluez.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -21,8 +21,8 @@
 #include <unistd.h>
 
 #include "common/trace.h"
-#include "lidar/lidarconnection.h"
-#include "lidar/profile_bluez.h"
+#include "lidar/transport/transport.h"
+#include "lidar/transport/profile_bluez.h"
 
 namespace velomark {
 

@@ -1,4 +1,4 @@
-#include "lidar/discovery.h"
+#include "lidar/discovery/discovery.h"
 
 #include <QHash>
 
@@ -6,9 +6,9 @@
 #include "common/trace.h"
 
 #ifdef Q_OS_WIN
-#include "lidar/discovery_win.h"
+#include "lidar/discovery/discovery_win.h"
 #else
-#include "lidar/discovery_bluez.h"
+#include "lidar/discovery/discovery_bluez.h"
 #endif
 
 namespace velomark {

@@ -21,8 +21,8 @@ struct Bench
     explicit Bench(const QStringList &simArgs = {});
     bool start();
     // Opens the port as the logger does, without identifying the lidar.
-    bool openPort(QIODevice::OpenMode mode = QIODevice::ReadWrite);
-    velomark::LidarChannel channel() { return connection.channel(); }
+    bool openPort();
+    velomark::Transport &link() { return *connection.transport(); }
 
     LidarSim sim;
     RecordingOperator op;
@@ -46,6 +46,25 @@ struct PrivateBus
     ~PrivateBus();
     QProcess daemon;
     QString address;
+};
+
+// The BlueZ stand-in (tests/lidar/mock_bluez.py) on a private bus, which this process and the
+// programs it starts see as the system bus from start() on.
+class BluezStandIn
+{
+public:
+    // Why the stand-in cannot run here (python3-dbus missing); empty when it can.
+    static QString unavailable();
+    // devices: "ADDRESS=NAME=BEHAVIOUR", as mock_bluez.py takes them; true once it is ready.
+    bool start(const QStringList &devices);
+    void stop();
+    // What the stand-in was asked so far, one call a line.
+    QStringList calls();
+
+private:
+    PrivateBus m_bus;
+    QProcess m_mock;
+    QStringList m_calls;
 };
 
 }  // namespace simlink

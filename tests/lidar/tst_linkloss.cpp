@@ -1,0 +1,102 @@
+// A lidar that vanishes while the link is idle, during a live run and during a dump, over a
+// tty and over a Bluetooth socket. The sequences that follow each end (the same for the window
+// and the command line) release the link, tell the operator once (nothing when idle) and send
+// the lidar nothing more.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "lidar/lidarconnection.h"
+#include "lidarsim.h"
+#include "live/liveacquisition.h"
+#include "live/livedatafile.h"
+#include "live/livereader.h"
+#include "log/dumpreader.h"
+#include "log/retrieval.h"
+#include "recordingoperator.h"
+#include "simlink.h"
+
+using namespace velomark;
+
+class TestLinkLoss : public QObject
+{
+    Q_OBJECT
+private slots:
+    void vanished_data()
+    {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<bool>("bluetooth");
+        for (const char *phase : {"idle", "live", "dump"}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1, tty").arg(phase))) << phase << false;
+            QTest::newRow(qPrintable(QStringLiteral("%1, Bluetooth").arg(phase))) << phase << true;
+        }
+    }
+    void vanished()
+    {
+        QFETCH(QString, phase);
+        QFETCH(bool, bluetooth);
+        if (bluetooth && !simlink::BluezStandIn::unavailable().isEmpty())
+            QSKIP(qPrintable(simlink::BluezStandIn::unavailable()));
+        QTemporaryDir dir;
+        QStringList simArgs{"--firmware", "10.0", "--demo-log", "300", "--dump-baud", "20000", "--live-interval", "100"};
+        if (bluetooth)
+            simArgs << "--socket" << dir.filePath(QStringLiteral("lidar.sock"));
+        LidarSim sim(simArgs);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        simlink::BluezStandIn bluez;
+        QString port = sim.portPath();
+        if (bluetooth) {
+            QVERIFY(bluez.start({"00:11:22:33:44:55=" + simlink::kName + "=unix:" + sim.portPath()}));
+            port = bluetoothPortName(QStringLiteral("001122334455"));
+        }
+        RecordingOperator op;
+        LidarConnection connection(op);
+        connection.lidars.append({QStringLiteral("001122334455"), simlink::kName, port});
+        QVERIFY(connection.ConnectSelectedLidar(simlink::kName));
+
+        QString told;
+        if (phase == "idle") {
+            sim.vanish();
+            QTest::qWait(200);
+            // Refresh, Exit and shutdown release the link this way.
+            connection.CloseLidarPort();
+        } else if (phase == "live") {
+            LiveDataFile dataFile;
+            QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
+            rThread reader;
+            QObject receiver;
+            int buffers = 0;
+            connect(&reader, &rThread::speed_disp, &receiver, [&buffers] { ++buffers; }, Qt::QueuedConnection);
+            QVERIFY(startLiveAcquisition(connection, simlink::kName, dataFile, [&reader] { return &reader; }).started);
+            op.closeWait();
+            QTRY_VERIFY_WITH_TIMEOUT(buffers >= 2, 5000);
+            sim.vanish();
+            QTRY_VERIFY_WITH_TIMEOUT(reader.isFinished(), 5000);
+            QVERIFY(endLiveRun(connection, &reader, &receiver, dataFile, simlink::kName, op));
+            QVERIFY(!dataFile.isOpen());
+            told = liveConnectionLostMessage(simlink::kName);
+        } else {
+            QCOMPARE(prepareRetrieval(connection, simlink::kName, op), PrepareOutcome::Ready);
+            QByteArray dump;
+            QString pending;
+            ThreadReadDataDump reader(dump, pending);
+            reader.startDump(*connection.transport());
+            QTRY_VERIFY_WITH_TIMEOUT(reader.bytesReceived() > 0, 5000);
+            sim.vanish();
+            QVERIFY(reader.wait(ThreadReadDataDump::kSilenceMs));
+            bool shownIncomplete = false;
+            const DownloadResult result = finishDownload(connection, reader, simlink::kName, pending, op,
+                                                         [&](bool incomplete) { shownIncomplete = incomplete; });
+            QCOMPARE(result.end, DownloadEnd::ConnectionLost);
+            QVERIFY(shownIncomplete && !result.diagnosticModeLeft && !dump.isEmpty());
+            told = downloadLostMessage(simlink::kName);
+        }
+        QCOMPARE(op.texts(), told.isEmpty() ? QStringList() : QStringList{told});
+        QVERIFY(!connection.isOpen() && connection.connectedLidarName.isEmpty());
+        // Nobody was left to hear a remote-off or DIAG leave frame.
+        QVERIFY(!sim.receivedBytes().endsWith(QByteArray::fromHex("020C0C03")));
+        QVERIFY(!sim.receivedBytes().contains(QByteArray::fromHex("02292903")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkLoss)
+#include "tst_linkloss.moc"
