@@ -95,9 +95,10 @@ QString BluezStandIn::unavailable()
 
 bool BluezStandIn::start(const QStringList &devices)
 {
-    if (m_bus.address.isEmpty())
+    static PrivateBus bus;
+    if (bus.address.isEmpty())
         return false;
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address.toLocal8Bit());
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address.toLocal8Bit());
     m_calls.clear();
     m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_mock.start(kPython,

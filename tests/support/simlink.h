@@ -49,12 +49,14 @@ struct PrivateBus
 };
 
 // The BlueZ stand-in (tests/lidar/mock_bluez.py) on a private bus, which this process and the
-// programs it starts see as the system bus from start() on.
+// programs it starts see as the system bus from start() on. The bus is the process's one: the
+// D-Bus library keeps the first system bus address it was given.
 class BluezStandIn
 {
 public:
     // Why the stand-in cannot run here (python3-dbus missing); empty when it can.
     static QString unavailable();
+    ~BluezStandIn() { stop(); }
     // devices: "ADDRESS=NAME=BEHAVIOUR", as mock_bluez.py takes them; true once it is ready.
     bool start(const QStringList &devices);
     void stop();
@@ -62,7 +64,6 @@ public:
     QStringList calls();
 
 private:
-    PrivateBus m_bus;
     QProcess m_mock;
     QStringList m_calls;
 };
