@@ -76,6 +76,8 @@ private slots:
             told = liveConnectionLostMessage(simlink::kName);
         } else {
             QCOMPARE(prepareRetrieval(connection, simlink::kName, op), PrepareOutcome::Ready);
+            // Every byte of the dump passes the traced read of the link.
+            simlink::TraceCapture wire("velomark.wire");
             QByteArray dump;
             QString pending;
             ThreadReadDataDump reader(dump, pending);
@@ -88,6 +90,10 @@ private slots:
                                                          [&](bool incomplete) { shownIncomplete = incomplete; });
             QCOMPARE(result.end, DownloadEnd::ConnectionLost);
             QVERIFY(shownIncomplete && !result.diagnosticModeLeft && !dump.isEmpty());
+            QByteArray traced;
+            for (const QString &line : wire.lines().filter(QStringLiteral("ThreadReadDataDump: RX ")))
+                traced += QByteArray::fromHex(line.mid(line.indexOf(QLatin1String("RX ")) + 3).toLatin1());
+            QCOMPARE(traced, dump);
             told = downloadLostMessage(simlink::kName);
         }
         QCOMPARE(op.texts(), told.isEmpty() ? QStringList() : QStringList{told});

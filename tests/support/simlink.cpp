@@ -10,11 +10,12 @@ namespace simlink {
 namespace {
 QMutex traceMutex;
 QStringList traceLines;
+QByteArray traceCategory;
 QtMessageHandler previousHandler = nullptr;
 
 void collect(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    if (type == QtDebugMsg && context.category && qstrcmp(context.category, "velomark.lidar") == 0) {
+    if (type == QtDebugMsg && context.category && traceCategory == context.category) {
         QMutexLocker lock(&traceMutex);
         // Time-stamped lines begin "hh:mm:ss.zzz "; bare lines stand as they are.
         const bool stamped = text.size() > 13 && text.at(2) == QLatin1Char(':') && text.at(12) == QLatin1Char(' ');
@@ -48,11 +49,12 @@ bool Bench::openPort()
     return connection.openTransport(connection.lidars.value(0));
 }
 
-TraceCapture::TraceCapture()
+TraceCapture::TraceCapture(const char *category)
 {
     QMutexLocker lock(&traceMutex);
     traceLines.clear();
-    QLoggingCategory::setFilterRules(QStringLiteral("velomark.lidar.debug=true"));
+    traceCategory = category;
+    QLoggingCategory::setFilterRules(QStringLiteral("%1.debug=true").arg(QLatin1String(category)));
     previousHandler = qInstallMessageHandler(collect);
 }
 

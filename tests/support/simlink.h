@@ -29,11 +29,11 @@ struct Bench
     velomark::LidarConnection connection{op};
 };
 
-// Collects the lidar link's trace lines (without their time stamps) while it lives.
+// Collects the trace lines of one category (without their time stamps) while it lives.
 class TraceCapture
 {
 public:
-    TraceCapture();
+    explicit TraceCapture(const char *category = "velomark.lidar");
     ~TraceCapture();
     QStringList lines() const;
     bool contains(const QString &line) const { return lines().contains(line); }
