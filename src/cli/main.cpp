@@ -19,6 +19,7 @@ int runDecode(const QStringList &args);    // cmd_decode.cpp
 int runCerts(const QStringList &args);     // cmd_certs.cpp
 int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
 int runPlot(const QStringList &args);      // cmd_plot.cpp
+int runVerify(const QStringList &args);    // cmd_verify.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -29,6 +30,7 @@ const QList<Command> &commands()
         {"live", "Live acquisition into a live data file, each line printed as written.", runLive},
         {"retrieve", "Retrieves the log stored in a lidar and prints the log CSV.", runRetrieve},
         {"erase", "Erases the log stored in a lidar.", runErase},
+        {"verify", "Checks the files of a download record against their SHA-256.", runVerify},
         {"decode", "Decodes a log dump file and prints the log CSV (or GPX).", runDecode},
         {"plot", "Draws the speed chart of a log dump file into a PNG or SVG.", runPlot},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
