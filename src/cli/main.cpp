@@ -56,12 +56,14 @@ static int printHelp()
                << "  0  success\n"
                << "  1  the operation failed or was abandoned (standard error says why)\n"
                << "  2  bad usage: unknown command or option, missing argument, unreadable dump file\n"
-               << "     (an unreadable input of encrypt is a failed operation: 1)\n"
+               << "     or download record (an unreadable input of encrypt is a failed operation: 1)\n"
                << "\nEnvironment:\n"
                << "  VELOMARK_LIDARS   \"NAME=PORT;NAME=PORT\" lists these lidars instead of Bluetooth\n"
                << "                    discovery (for the demo and tests).\n"
                << "  QT_LOGGING_RULES  enables or silences trace lines per logging category, for\n"
-               << "                    example \"velomark.lidar.debug=true\" (with or without --trace).\n";
+               << "                    example \"velomark.lidar.debug=true\" (with or without --trace).\n"
+               << "  XDG_DATA_HOME     retrieve archives downloads in $XDG_DATA_HOME/velomark/downloads\n"
+               << "                    (~/.local/share/velomark/downloads when it is not set).\n";
     cli::out().flush();
     return cli::Success;
 }
