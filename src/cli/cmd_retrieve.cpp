@@ -2,6 +2,7 @@
 // log CSV that Save on the log tab would write for the same rows.
 #include <QCommandLineParser>
 #include <QDate>
+#include <QDateTime>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -9,8 +10,10 @@
 
 #include "cli.h"
 #include "common/trace.h"
+#include "lidar/diagnostics.h"
 #include "lidar/lidarconnection.h"
 #include "interrupts.h"
+#include "log/downloadrecord.h"
 #include "log/dumpreader.h"
 #include "log/logdecoder.h"
 #include "log/logfiles.h"
@@ -86,6 +89,24 @@ bool writeFailed(const QString &path, const velomark::FileWriteResult &result)
     return true;
 }
 
+// The lidar as the record names it, read while the connection still knows it (a lost link
+// forgets it).
+velomark::DownloadLidar downloadLidar(const velomark::LidarConnection &connection, const SelectedLidar &selected)
+{
+    velomark::DownloadLidar lidar;
+    lidar.name = selected.name;
+    lidar.port = connection.connectedPortName;
+    lidar.type = connection.lidarType;
+    lidar.firmware = connection.firmwareText();
+    for (const velomark::LidarEntry &entry : connection.lidars) {
+        if (entry.name == selected.listText) {
+            lidar.address = entry.address;
+            break;
+        }
+    }
+    return lidar;
+}
+
 }  // namespace
 
 int runRetrieve(const QStringList &args)
@@ -101,15 +122,29 @@ int runRetrieve(const QStringList &args)
                                       QStringLiteral("Writes the raw dump bytes into FILE."), QStringLiteral("FILE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("Shows no progress while the dump arrives."));
+    const QCommandLineOption archive(
+        QStringLiteral("archive"),
+        QStringLiteral("Keeps the dump and its download record in DIR instead of "
+                       "$XDG_DATA_HOME/velomark/downloads (~/.local/share/velomark/downloads)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption eraseAfter(
+        QStringLiteral("erase-after"),
+        QStringLiteral("Erases the lidar's log after the download, only when it was complete, the lidar left "
+                       "diagnostic mode and the dump and its record were archived; otherwise nothing is "
+                       "erased and the exit status is 1."));
     dates.addTo(parser);
-    parser.addOptions({output, dumpFile, quiet});
+    parser.addOptions({output, dumpFile, quiet, archive, eraseAfter});
     int exitCode = Success;
     if (!parseArguments(parser, args,
                         QStringLiteral("Retrieves the log stored in a lidar and prints it as the log CSV. "
                                        "Exit status 1 also when the connection was lost during the "
                                        "download or SIGINT or SIGTERM cut it short (the rows and dump bytes "
                                        "that arrived are still written), or the lidar did not confirm that "
-                                       "it left diagnostic mode."),
+                                       "it left diagnostic mode. Every download that brought bytes is "
+                                       "archived: the dump byte for byte as NAME_yyyyMMddTHHmmssZ.dump and "
+                                       "its download record (.json: lidar, workstation, operator, times, how "
+                                       "the download ended, SHA-256 of the dump and of the --output file) "
+                                       "beside it; 'velomark-cli verify' checks them."),
                         &exitCode))
         return exitCode;
     if (!parser.positionalArguments().isEmpty())
@@ -125,6 +160,7 @@ int runRetrieve(const QStringList &args)
         return exitCode;
 
     catchInterrupts();
+    const QString archiveDir = parser.isSet(archive) ? parser.value(archive) : velomark::defaultDownloadArchive();
     if (velomark::prepareRetrieval(connection, selected->listText, op) != velomark::PrepareOutcome::Ready) {
         tellOpenError(connection);
         connection.CloseLidarPort();
@@ -133,6 +169,11 @@ int runRetrieve(const QStringList &args)
     QByteArray dump;
     QString pendingMessage;
     velomark::ThreadReadDataDump reader(dump, pendingMessage);
+    velomark::DownloadFacts facts;
+    facts.lidar = downloadLidar(connection, *selected);
+    if (!filter->allRecords)
+        facts.filter = *filter;
+    facts.started = QDateTime::currentDateTimeUtc();
     {
         DumpProgress progress(parser.isSet(quiet)           ? DumpProgress::Mode::Quiet
                               : ::isatty(STDERR_FILENO) != 0 ? DumpProgress::Mode::Terminal
@@ -150,6 +191,35 @@ int runRetrieve(const QStringList &args)
     // leaves DIAG mode (an empty or interrupted dump included).
     const velomark::DownloadResult result =
         velomark::finishDownload(connection, reader, selected->listText, pendingMessage, op, {});
+    facts.finished = QDateTime::currentDateTimeUtc();
+    facts.end = velomark::downloadEndText(result.end, true);
+    facts.diagnosticModeLeft = result.diagnosticModeLeft;
+
+    std::optional<velomark::DownloadRecord> record;
+    if (!dump.isEmpty()) {
+        velomark::ArchiveResult archived = velomark::archiveDownload(archiveDir, dump, facts);
+        if (archived.error.isEmpty())
+            record = archived.record;
+        else
+            err() << "velomark-cli: archiving the download failed: " << archived.error << Qt::endl;
+    }
+    // The log is erased only when a whole copy of it is kept, and while the lidar is still connected.
+    bool eraseFailed = false;
+    if (parser.isSet(eraseAfter)) {
+        eraseFailed = true;
+        if (result.end != velomark::DownloadEnd::Complete || !result.diagnosticModeLeft || !record) {
+            err() << "velomark-cli: the lidar's log was not erased: the download was not complete and archived"
+                  << Qt::endl;
+        } else if (!velomark::EraseLidarData(*connection.transport(), op)) {
+            err() << "velomark-cli: the lidar did not confirm the erase" << Qt::endl;
+        } else {
+            err() << velomark::kEraseSucceeded << Qt::endl;
+            const QString error = velomark::addErase(*record, QDateTime::currentDateTimeUtc());
+            if (!error.isEmpty())
+                err() << "velomark-cli: the log was erased, but its record was not updated: " << error << Qt::endl;
+            eraseFailed = !error.isEmpty();
+        }
+    }
     connection.CloseLidarPort();
     if (result.end == velomark::DownloadEnd::Stopped)
         err() << "velomark-cli: interrupted: the log is incomplete" << Qt::endl;
@@ -166,12 +236,20 @@ int runRetrieve(const QStringList &args)
     if (parser.isSet(output)) {
         if (writeFailed(parser.value(output), velomark::writeLogCsv(csv, parser.value(output))))
             return Failed;
+        if (record) {
+            const QString error = velomark::addSavedFile(*record, parser.value(output), csv.count('\n') - 1);
+            if (!error.isEmpty()) {
+                err() << "velomark-cli: the download record was not updated: " << error << Qt::endl;
+                return Failed;
+            }
+        }
     } else if (!writeToStdout(csv)) {
         err() << "velomark-cli: writing the CSV failed" << Qt::endl;
         return Failed;
     }
     const bool whole = result.end == velomark::DownloadEnd::Complete || result.end == velomark::DownloadEnd::Empty;
-    return whole && result.diagnosticModeLeft ? Success : Failed;
+    const bool archived = dump.isEmpty() || record;
+    return whole && result.diagnosticModeLeft && archived && !eraseFailed ? Success : Failed;
 }
 
 }  // namespace cli

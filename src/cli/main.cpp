@@ -19,6 +19,7 @@ int runDecode(const QStringList &args);    // cmd_decode.cpp
 int runCerts(const QStringList &args);     // cmd_certs.cpp
 int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
 int runPlot(const QStringList &args);      // cmd_plot.cpp
+int runVerify(const QStringList &args);    // cmd_verify.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -29,6 +30,7 @@ const QList<Command> &commands()
         {"live", "Live acquisition into a live data file, each line printed as written.", runLive},
         {"retrieve", "Retrieves the log stored in a lidar and prints the log CSV.", runRetrieve},
         {"erase", "Erases the log stored in a lidar.", runErase},
+        {"verify", "Checks the files of a download record against their SHA-256.", runVerify},
         {"decode", "Decodes a log dump file and prints the log CSV (or GPX).", runDecode},
         {"plot", "Draws the speed chart of a log dump file into a PNG or SVG.", runPlot},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
@@ -54,12 +56,14 @@ static int printHelp()
                << "  0  success\n"
                << "  1  the operation failed or was abandoned (standard error says why)\n"
                << "  2  bad usage: unknown command or option, missing argument, unreadable dump file\n"
-               << "     (an unreadable input of encrypt is a failed operation: 1)\n"
+               << "     or download record (an unreadable input of encrypt is a failed operation: 1)\n"
                << "\nEnvironment:\n"
                << "  VELOMARK_LIDARS   \"NAME=PORT;NAME=PORT\" lists these lidars instead of Bluetooth\n"
                << "                    discovery (for the demo and tests).\n"
                << "  QT_LOGGING_RULES  enables or silences trace lines per logging category, for\n"
-               << "                    example \"velomark.lidar.debug=true\" (with or without --trace).\n";
+               << "                    example \"velomark.lidar.debug=true\" (with or without --trace).\n"
+               << "  XDG_DATA_HOME     retrieve archives downloads in $XDG_DATA_HOME/velomark/downloads\n"
+               << "                    (~/.local/share/velomark/downloads when it is not set).\n";
     cli::out().flush();
     return cli::Success;
 }

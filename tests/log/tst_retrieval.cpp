@@ -5,6 +5,7 @@
 
 #include "clirun.h"
 #include "lidar/lidarconnection.h"
+#include "log/downloadrecord.h"
 #include "lidarsim.h"
 #include "log/dumpreader.h"
 #include "log/retrieval.h"
@@ -33,6 +34,48 @@ QByteArray withoutProgress(const QByteArray &err, QList<QByteArray> *progress)
             rest += text + '\n';
     }
     return rest;
+}
+
+// The bytes a lidar sent after its echo of the DIAG frame: the dump and what followed it.
+QByteArray sentAfterDiagEcho(const LidarSim &sim)
+{
+    const QByteArray sent = sim.sentBytes();
+    return sent.mid(sent.indexOf(QByteArray::fromHex("02282803")) + 4);
+}
+
+// The one download archived in dir, checked against what the lidar sent: the dump file is the
+// start of the bytes after the DIAG echo, and the record's digest is theirs.
+void checkArchived(const QString &dir, const LidarSim &sim, const QString &end, bool diagnosticModeLeft,
+                   QJsonObject *record)
+{
+    const QStringList files = QDir(dir).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(files.size(), 2);
+    static const QRegularExpression name(QStringLiteral("^VZQ_Sim_54321_\\d{8}T\\d{6}Z\\.dump$"));
+    QVERIFY2(name.match(files.first()).hasMatch(), qPrintable(files.join(QLatin1Char(' '))));
+    const QString stem = files.first().chopped(5);
+    QCOMPARE(files.last(), stem + QStringLiteral(".json"));
+    *record = QJsonDocument::fromJson(fileBytes(QDir(dir).filePath(files.last()))).object();
+    const QJsonObject &r = *record;
+    QCOMPARE(r.value("format").toString(), QStringLiteral("velomark-download-record"));
+    QCOMPARE(r.value("version").toInt(), 1);
+    QCOMPARE(r.value("program").toString(), QStringLiteral(VELOMARK_PRODUCT_NAME " " VELOMARK_PRODUCT_VERSION));
+    QCOMPARE(r.value("workstation").toString(), QSysInfo::machineHostName());
+    QVERIFY(!r.value("operator").toString().isEmpty());
+    QCOMPARE(r.value("lidar").toObject(), (QJsonObject{{"name", kLidarName}, {"address", ""}, {"port", sim.portPath()},
+                                                       {"type", 5}, {"firmware", "10.0"}}));
+    const QDateTime started = QDateTime::fromString(r.value("started").toString(), Qt::ISODate);
+    const QDateTime finished = QDateTime::fromString(r.value("finished").toString(), Qt::ISODate);
+    QVERIFY(r.value("started").toString().endsWith('Z') && started.isValid() && started <= finished);
+    QVERIFY(qAbs(finished.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+    QCOMPARE(r.value("timeZone").toString(), QString::fromUtf8(QTimeZone::systemTimeZoneId()));
+    QCOMPARE(r.value("end").toString(), end);
+    QCOMPARE(r.value("diagnosticModeLeft").toBool(), diagnosticModeLeft);
+    const QJsonObject dump = r.value("dump").toObject();
+    const QByteArray sent = sentAfterDiagEcho(sim).left(dump.value("bytes").toInt());
+    QVERIFY(!sent.isEmpty());
+    QCOMPARE(fileBytes(QDir(dir).filePath(files.first())), sent);
+    QCOMPARE(dump.value("file").toString(), files.first());
+    QCOMPARE(dump.value("sha256").toString().toLatin1(), QCryptographicHash::hash(sent, QCryptographicHash::Sha256).toHex());
 }
 
 }  // namespace
@@ -169,7 +212,8 @@ private slots:
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
         QProcess cli;
         const QString dumpPath = m_dir.filePath(QStringLiteral("interrupted.bin"));
-        startCli(cli, {"retrieve", "--port", sim.portPath(), "--name", kLidarName, "--dump", dumpPath});
+        const QString archive = m_dir.filePath(QStringLiteral("interrupted-archive"));
+        startCli(cli, {"retrieve", "--port", sim.portPath(), "--name", kLidarName, "--dump", dumpPath, "--archive", archive});
         QVERIFY(sim.waitForState(QStringLiteral("dump start"), 10000));
         QTest::qWait(200);
         QElapsedTimer timer;
@@ -186,6 +230,55 @@ private slots:
         QVERIFY(run.out.startsWith(sampledump::kCsvHeader) && run.out.count('\n') > 1);
         QVERIFY(sim.receivedBytes().toHex().toUpper().endsWith(kFramedLeave + kRelease));
         QCOMPARE(sim.states().last(), QStringLiteral("remote off"));
+        QJsonObject record;
+        checkArchived(archive, sim, QStringLiteral("interrupted"), true, &record);
+        QCOMPARE(record.value("dump").toObject().value("bytes").toInt(), dump.size());
+    }
+
+    // The log is erased only after a whole download, archived, with the lidar out of DIAG mode;
+    // the record then says when.
+    void eraseAfter_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QByteArray>("frames");  // every byte the lidar received, as hex
+        QTest::newRow("whole log") << QStringList() << 0 << "complete"
+                                   << kConnect + kFramedEnter + kFramedLeave + "02313103" + kRelease;
+        QTest::newRow("lidar vanishes mid-dump")
+            << QStringList{"--dump-burst", QString::number(sampledump::kFirstTwoLines), "--dump-pause", "1500",
+                           "--vanish-after-dump-bytes", "100"}
+            << 1 << "connectionLost" << kConnect + kFramedEnter;
+    }
+    void eraseAfter()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, end);
+        LidarSim sim(simArgs + QStringList{"--firmware", "10.0", "--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const QString archive = m_dir.filePath(QStringLiteral("erase-") + QTest::currentDataTag());
+        const QString csvPath = m_dir.filePath(QStringLiteral("erase-%1.csv").arg(QTest::currentDataTag()));
+        const CliRun run = runCli({"retrieve", "--quiet", "--port", sim.portPath(), "--name", kLidarName, "--archive",
+                                   archive, "--output", csvPath, "--erase-after"});
+        QTEST(run.exitCode, "exitCode");
+        QTEST(sim.receivedBytes().toHex().toUpper(), "frames");
+        QJsonObject record;
+        checkArchived(archive, sim, end, end == QLatin1String("complete"), &record);
+        const QJsonValue erased = record.value("erased");
+        QCOMPARE(erased.isObject(), run.exitCode == 0);
+        if (run.exitCode != 0)
+            return;
+        QCOMPARE(sentAfterDiagEcho(sim).left(sampledump::kDump.size()), sampledump::kDump);
+        QCOMPARE(record.value("records").toObject(), (QJsonObject{{"valid", 3}, {"rejectedLines", 1},
+                                                                  {"first", "2024-12-25 10:30:45"}, {"last", QJsonValue()}}));
+        QVERIFY(QDateTime::fromString(erased.toObject().value("at").toString(), Qt::ISODate)
+                >= QDateTime::fromString(record.value("finished").toString(), Qt::ISODate));
+        const QJsonArray saved = record.value("saved").toArray();
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved.first().toObject().value("file").toString(), QFileInfo(csvPath).absoluteFilePath());
+        QCOMPARE(saved.first().toObject().value("rows").toInt(), 3);
+        QCOMPARE(saved.first().toObject().value("sha256").toString().toLatin1(),
+                 QCryptographicHash::hash(fileBytes(csvPath), QCryptographicHash::Sha256).toHex());
     }
 
     void eraseCommand_data()
