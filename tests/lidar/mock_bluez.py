@@ -3,15 +3,16 @@
 #
 # It owns org.bluez with one adapter (hci0) and the paired devices given as arguments,
 # ADDRESS=NAME=BEHAVIOUR, where BEHAVIOUR says what Device1.ConnectProfile does:
-#   unix:PATH    connects to the Unix socket at PATH (lidar-sim --socket) and hands that end to
-#                the registered profile in Profile1.NewConnection, then answers
-#   error:NAME   fails with the D-Bus error NAME (org.bluez.Error.NotReady ...)
-#   hang         never answers
-# ProfileManager1.RegisterProfile/UnregisterProfile keep the profiles by UUID. SIGUSR1 calls
-# Profile1.RequestDisconnection for every device connected so far, as BlueZ does when the link is
-# taken down from elsewhere. Every call is written to standard output as one line; "ready" follows
-# the set-up.
-import signal
+#   unix:PATH              connects to the Unix socket at PATH (lidar-sim --socket) and hands
+#                          that end to the first profile registered for the UUID in
+#                          Profile1.NewConnection, then answers
+#   error:NAME[:TEXT]      fails with the D-Bus error NAME (org.bluez.Error.NotReady ...)
+#   hang                   never answers
+#   delay:MS:BEHAVIOUR     does BEHAVIOUR after MS milliseconds
+#   seq:B1,B2,...          does B1 on the first call, B2 on the second ..., the last one ever after
+# ProfileManager1 keeps the registered profiles in order, several programs' for one UUID; a
+# program that leaves the bus loses its profiles. Every call is written to standard output as
+# one line; "ready" follows the set-up.
 import socket
 import sys
 
@@ -25,8 +26,7 @@ DEVICE = 'org.bluez.Device1'
 ADAPTER = 'org.bluez.Adapter1'
 SPP = '00001101-0000-1000-8000-00805f9b34fb'
 
-profiles = {}  # uuid -> (bus name, object path)
-connected = []  # (profile proxy, device path) of every connection handed over
+profiles = []  # (uuid, bus name, object path) in the order of registration
 
 
 def say(*words):
@@ -47,33 +47,52 @@ class ProfileManager(dbus.service.Object):
     @dbus.service.method('org.bluez.ProfileManager1', in_signature='osa{sv}', sender_keyword='sender')
     def RegisterProfile(self, path, uuid, options, sender=None):
         say('RegisterProfile', path, uuid, ','.join(f'{k}={options[k]}' for k in sorted(options)))
-        if uuid in profiles:
+        if any(owner == sender and at == path for _, owner, at in profiles):
             raise dbus.exceptions.DBusException('already registered', name='org.bluez.Error.AlreadyExists')
-        profiles[uuid] = (sender, path)
+        profiles.append((str(uuid), sender, path))
 
     @dbus.service.method('org.bluez.ProfileManager1', in_signature='o', sender_keyword='sender')
     def UnregisterProfile(self, path, sender=None):
         say('UnregisterProfile', path)
-        for uuid, owner in list(profiles.items()):
-            if owner == (sender, path):
-                del profiles[uuid]
+        mine = [p for p in profiles if p[1:] == (sender, path)]
+        if not mine:
+            raise dbus.exceptions.DBusException('not registered', name='org.bluez.Error.DoesNotExist')
+        profiles.remove(mine[0])
+
+
+def forget_owner(name, old_owner, new_owner):
+    if name.startswith(':') and not new_owner:
+        profiles[:] = [p for p in profiles if p[1] != name]
 
 
 class Device(dbus.service.Object):
     def __init__(self, bus, path, behaviour):
         super().__init__(bus, path)
-        self.bus, self.path, self.behaviour = bus, path, behaviour
+        self.bus, self.path, self.calls = bus, path, 0
+        kind, _, steps = behaviour.partition(':')
+        self.steps = steps.split(',') if kind == 'seq' else [behaviour]
 
     @dbus.service.method(DEVICE, in_signature='s', async_callbacks=('reply', 'error'))
     def ConnectProfile(self, uuid, reply, error):
         say('ConnectProfile', self.path, uuid)
-        kind, _, argument = self.behaviour.partition(':')
+        step = self.steps[min(self.calls, len(self.steps) - 1)]
+        self.calls += 1
+        self.act(step, str(uuid), reply, error)
+
+    def act(self, behaviour, uuid, reply, error):
+        kind, _, argument = behaviour.partition(':')
         if kind == 'hang':
             return
-        if kind == 'error':
-            error(dbus.exceptions.DBusException('scripted failure', name=argument))
+        if kind == 'delay':
+            ms, _, then = argument.partition(':')
+            GLib.timeout_add(int(ms), lambda: self.act(then, uuid, reply, error))
             return
-        if uuid not in profiles:
+        if kind == 'error':
+            name, _, text = argument.partition(':')
+            error(dbus.exceptions.DBusException(text or 'scripted failure', name=name))
+            return
+        owners = [p for p in profiles if p[0] == uuid]
+        if not owners:
             error(dbus.exceptions.DBusException('no profile for ' + uuid, name='org.bluez.Error.NotAvailable'))
             return
         link = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -83,30 +102,28 @@ class Device(dbus.service.Object):
             link.close()
             error(dbus.exceptions.DBusException(str(e), name='org.bluez.Error.Failed'))
             return
-        owner, profile_path = profiles[uuid]
+        _, owner, profile_path = owners[0]
         profile = dbus.Interface(self.bus.get_object(owner, profile_path, introspect=False), 'org.bluez.Profile1')
 
         def handed_over():
             link.close()  # the profile holds its own copy now
-            connected.append((profile, self.path))
             reply()
 
         def refused(e):
             link.close()
-            error(dbus.exceptions.DBusException(str(e), name='org.bluez.Error.NotAvailable'))
+            say('NewConnection refused', owner)
+            error(dbus.exceptions.DBusException(str(e), name='org.bluez.Error.Failed'))
 
         profile.NewConnection(dbus.ObjectPath(self.path), dbus.types.UnixFd(link.fileno()),
                               dbus.Dictionary({}, signature='sv'),
                               reply_handler=handed_over, error_handler=refused, timeout=3)
 
-    @dbus.service.method(DEVICE, in_signature='s')
-    def DisconnectProfile(self, uuid):
-        say('DisconnectProfile', self.path, uuid)
-
 
 def main():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SystemBus()
+    bus.add_signal_receiver(forget_owner, 'NameOwnerChanged', 'org.freedesktop.DBus', 'org.freedesktop.DBus',
+                            '/org/freedesktop/DBus')
     objects = {dbus.ObjectPath('/org/bluez/hci0'): {ADAPTER: {'Address': 'AA:AA:AA:AA:AA:AA', 'Powered': True}}}
     keep = [ProfileManager(bus, '/org/bluez')]
     for spec in sys.argv[1:]:
@@ -119,14 +136,6 @@ def main():
         keep.append(Device(bus, path, behaviour))
     keep.append(Root(bus, objects))
     keep.append(dbus.service.BusName(BLUEZ, bus, do_not_queue=True))
-    def request_disconnection():
-        for profile, path in connected:
-            say('RequestDisconnection', path)
-            profile.RequestDisconnection(dbus.ObjectPath(path), reply_handler=lambda: None,
-                                         error_handler=lambda e: say('RequestDisconnection failed', e))
-        return True
-
-    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, request_disconnection)
     say('ready')
     GLib.MainLoop().run()
 

@@ -3,9 +3,9 @@
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QMutexLocker>
+#include <QRegularExpression>
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "common/trace.h"
@@ -17,31 +17,38 @@ namespace {
 
 const QString kBluezService = QStringLiteral("org.bluez");
 const QString kDeviceInterface = QStringLiteral("org.bluez.Device1");
-const QString kNoReply = QStringLiteral("org.freedesktop.DBus.Error.NoReply");
-const QString kTimeout = QStringLiteral("org.freedesktop.DBus.Error.Timeout");
+const QString kManagerPath = QStringLiteral("/org/bluez");
+const QString kManagerInterface = QStringLiteral("org.bluez.ProfileManager1");
 
-// One call to BlueZ that waits at most kCallTimeoutMs for its answer.
 QDBusMessage callBluez(const QDBusConnection &bus, const QString &path, const QString &interface,
-                       const QString &method, const QVariantList &arguments)
+                       const QString &method, const QVariantList &arguments, int timeoutMs)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(kBluezService, path, interface, method);
     call.setArguments(arguments);
-    return bus.call(call, QDBus::Block, BluezProfile::kCallTimeoutMs);
-}
-
-// Tells BlueZ something without waiting for its answer.
-void sendToBluez(const QDBusConnection &bus, const QString &path, const QString &interface,
-                 const QString &method, const QVariantList &arguments)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(kBluezService, path, interface, method);
-    call.setArguments(arguments);
-    call.setAutoStartService(false);
-    bus.send(call);
+    return bus.call(call, QDBus::Block, timeoutMs);
 }
 
 bool isHang(const QString &errorName)
 {
-    return errorName == kNoReply || errorName == kTimeout;
+    return errorName == QLatin1String("org.freedesktop.DBus.Error.NoReply")
+           || errorName == QLatin1String("org.freedesktop.DBus.Error.Timeout");
+}
+
+bool profileForgotten(const QString &errorName)
+{
+    return errorName == QLatin1String("org.bluez.Error.NotAvailable")
+           || errorName == QLatin1String("org.bluez.Error.DoesNotExist");
+}
+
+// A lidar still waking up, or one BlueZ is busy with, or one that did not answer the page in
+// time, may well connect a moment later.
+bool mayPass(const QDBusMessage &reply)
+{
+    static const QRegularExpression pageTimeout(QStringLiteral("page.?timeout"),
+                                                QRegularExpression::CaseInsensitiveOption);
+    const QString name = reply.errorName();
+    return name == QLatin1String("org.bluez.Error.NotReady") || name == QLatin1String("org.bluez.Error.InProgress")
+           || (name == QLatin1String("org.bluez.Error.Failed") && pageTimeout.match(reply.errorMessage()).hasMatch());
 }
 
 }  // namespace
@@ -56,6 +63,7 @@ void ProfileEndpoint::expect(const QString &devicePath)
         ::close(m_fd);
     m_fd = -1;
     m_expected = devicePath;
+    m_released = false;
 }
 
 int ProfileEndpoint::take(int msecs)
@@ -65,29 +73,22 @@ int ProfileEndpoint::take(int msecs)
     while (m_fd < 0 && !deadline.hasExpired())
         m_arrived.wait(&m_mutex, deadline);
     const int fd = m_fd;
-    if (fd >= 0) {
-        if (m_held >= 0)
-            ::close(m_held);
-        m_held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        m_heldDevice = m_expected;
-    }
     m_fd = -1;
     m_expected.clear();
     return fd;
 }
 
-void ProfileEndpoint::forget()
+bool ProfileEndpoint::released()
 {
     QMutexLocker lock(&m_mutex);
-    if (m_held >= 0)
-        ::close(m_held);
-    m_held = -1;
-    m_heldDevice.clear();
+    return m_released;
 }
 
 void ProfileEndpoint::Release()
 {
     trace(lcLidar(), QStringLiteral("Profile1.Release"));
+    QMutexLocker lock(&m_mutex);
+    m_released = true;
 }
 
 void ProfileEndpoint::NewConnection(const QDBusObjectPath &device, const QDBusUnixFileDescriptor &fd,
@@ -112,13 +113,12 @@ void ProfileEndpoint::RequestDisconnection(const QDBusObjectPath &device)
 {
     trace(lcLidar(), QStringLiteral("Profile1.RequestDisconnection: %1").arg(device.path()));
     QMutexLocker lock(&m_mutex);
-    if (m_held < 0 || device.path() != m_heldDevice)
-        return;
-    // The reader of the socket sees its end, as when the lidar hangs up, and the port is lost.
-    ::shutdown(m_held, SHUT_RDWR);
-    ::close(m_held);
-    m_held = -1;
-    m_heldDevice.clear();
+    // Only a socket the attempt has not taken yet is still ours to end; BlueZ no longer knows
+    // the profile once the attempt is over.
+    if (m_fd >= 0 && device.path() == m_expected) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
 }
 
 BluezProfile::BluezProfile()
@@ -133,22 +133,16 @@ BluezProfile::BluezProfile()
 
 BluezProfile::~BluezProfile()
 {
-    if (m_registered)
-        sendToBluez(m_bus, QStringLiteral("/org/bluez"), QStringLiteral("org.bluez.ProfileManager1"),
-                    QStringLiteral("UnregisterProfile"), {QVariant::fromValue(QDBusObjectPath(kObjectPath))});
     if (m_exported)
         m_bus.unregisterObject(kObjectPath);
     m_thread.quit();
     m_thread.wait();
-    m_endpoint->forget();
     delete m_endpoint;
     QDBusConnection::disconnectFromBus(m_bus.name());
 }
 
 bool BluezProfile::registerProfile(Connection *failure)
 {
-    if (m_registered)
-        return true;
     if (!m_exported) {
         m_exported = m_bus.registerObject(kObjectPath, m_endpoint, QDBusConnection::ExportAllSlots);
         if (!m_exported) {
@@ -162,20 +156,33 @@ bool BluezProfile::registerProfile(Connection *failure)
         {QStringLiteral("Role"), QStringLiteral("client")},
         {QStringLiteral("AutoConnect"), false},
     };
-    const QDBusMessage reply = callBluez(
-        m_bus, QStringLiteral("/org/bluez"), QStringLiteral("org.bluez.ProfileManager1"),
-        QStringLiteral("RegisterProfile"),
-        {QVariant::fromValue(QDBusObjectPath(kObjectPath)), kSerialPortUuid, options});
-    // A profile left registered on this connection serves as well.
-    if (reply.type() == QDBusMessage::ErrorMessage
-        && reply.errorName() != QLatin1String("org.bluez.Error.AlreadyExists")) {
+    const QDBusMessage reply = callBluez(m_bus, kManagerPath, kManagerInterface, QStringLiteral("RegisterProfile"),
+                                         {QVariant::fromValue(QDBusObjectPath(kObjectPath)), kSerialPortUuid, options},
+                                         kCallTimeoutMs);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
         failure->errorName = reply.errorName();
         failure->errorText = reply.errorMessage();
-        failure->hung = isHang(reply.errorName());
         return false;
     }
     m_registered = true;
     return true;
+}
+
+void BluezProfile::unregisterProfile()
+{
+    if (!m_registered)
+        return;
+    m_registered = false;
+    // BlueZ's answer is awaited, so that another program's ConnectProfile that follows finds our
+    // profile gone; a registration BlueZ had dropped already is no failure.
+    callBluez(m_bus, kManagerPath, kManagerInterface, QStringLiteral("UnregisterProfile"),
+              {QVariant::fromValue(QDBusObjectPath(kObjectPath))}, kCallTimeoutMs);
+}
+
+QDBusMessage BluezProfile::connectProfile(const QString &devicePath)
+{
+    return callBluez(m_bus, devicePath, kDeviceInterface, QStringLiteral("ConnectProfile"), {kSerialPortUuid},
+                     kConnectTimeoutMs);
 }
 
 BluezProfile::Connection BluezProfile::connect(const QString &address)
@@ -186,43 +193,49 @@ BluezProfile::Connection BluezProfile::connect(const QString &address)
         result.errorText = m_bus.lastError().message();
         return result;
     }
-    const QDeadlineTimer started(kCallTimeoutMs);
     const QString path = BluezSource::devicePath(m_bus, address, &result.errorName, &result.errorText);
-    result.devicePath = path;
-    if (path.isEmpty()) {
-        result.hung = isHang(result.errorName);
+    if (path.isEmpty())
         return result;
-    }
+    m_endpoint->expect(path);
     if (!registerProfile(&result))
         return result;
 
-    m_endpoint->expect(path);
-    const QDBusMessage reply = callBluez(m_bus, path, kDeviceInterface, QStringLiteral("ConnectProfile"),
-                                         {kSerialPortUuid});
+    QDBusMessage reply = connectProfile(path);
+    // A BlueZ that restarted since our registration knows the profile no more: one more
+    // registration and one more try.
+    if (reply.type() == QDBusMessage::ErrorMessage
+        && (profileForgotten(reply.errorName()) || m_endpoint->released())) {
+        trace(lcLidar(), QStringLiteral("ConnectProfile: %1: registering the profile again").arg(reply.errorName()));
+        m_endpoint->expect(path);
+        unregisterProfile();
+        if (!registerProfile(&result))
+            return result;
+        reply = connectProfile(path);
+    }
     if (reply.type() == QDBusMessage::ErrorMessage) {
         result.errorName = reply.errorName();
         result.errorText = reply.errorMessage();
-        result.hung = isHang(reply.errorName());
+        result.mayPass = mayPass(reply);
         // A socket handed over before the failure is not used.
         const int late = m_endpoint->take(0);
         if (late >= 0)
             ::close(late);
-        return result;
+        // A BlueZ that does not answer would keep us waiting once more; leaving the bus drops
+        // the registration as well.
+        if (isHang(reply.errorName()))
+            return result;
+    } else {
+        // The hand-over comes before the answer, but the endpoint's thread may not have seen it yet.
+        result.fd = m_endpoint->take(kCallTimeoutMs);
+        if (result.fd < 0) {
+            result.errorName = QStringLiteral("org.bluez.Error.Failed");
+            result.errorText = QStringLiteral("ConnectProfile succeeded but no socket was handed over");
+            // Another program's profile, registered at the same moment, may have been given it.
+            result.mayPass = true;
+        }
     }
-    // BlueZ hands the socket over before it answers; a moment's grace for a late hand-over.
-    result.fd = m_endpoint->take(int(qBound<qint64>(200, started.remainingTime(), kCallTimeoutMs)));
-    if (result.fd < 0) {
-        result.errorName = QStringLiteral("org.bluez.Error.Failed");
-        result.errorText = QStringLiteral("ConnectProfile succeeded but no socket was handed over");
-    }
+    unregisterProfile();
     return result;
-}
-
-void BluezProfile::disconnect(const QString &devicePath)
-{
-    m_endpoint->forget();
-    if (!devicePath.isEmpty())
-        sendToBluez(m_bus, devicePath, kDeviceInterface, QStringLiteral("DisconnectProfile"), {kSerialPortUuid});
 }
 
 }  // namespace velomark
