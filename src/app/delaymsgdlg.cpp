@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 
 delayMsgDlg::delayMsgDlg(QWidget *parent) : QDialog(parent)
 {
@@ -40,9 +41,25 @@ void delayMsgDlg::setupUi()
     labelMsg->setTextInteractionFlags(Qt::NoTextInteraction);
     horizontalLayout->addWidget(labelMsg);
 
+    pushButtonCancel = new QPushButton(this);
+    pushButtonCancel->setObjectName(QStringLiteral("pushButtonCancel"));
+    // Enter must not cancel a download by accident.
+    pushButtonCancel->setAutoDefault(false);
+    pushButtonCancel->hide();
+    horizontalLayout->addWidget(pushButtonCancel);
+    connect(pushButtonCancel, &QPushButton::clicked, this, &delayMsgDlg::cancelRequested);
+
     setWindowTitle(QCoreApplication::translate("delayMsg", "Veltrazon Velomark"));
     labelLink->setText(QString());
     labelMsg->setText(QCoreApplication::translate("delayMsg", "Initializing Data Collector, please wait ..."));
+    pushButtonCancel->setText(QCoreApplication::translate("delayMsg", "Cancel"));
+}
+
+void delayMsgDlg::setCancellable(bool cancellable)
+{
+    pushButtonCancel->setVisible(cancellable);
+    pushButtonCancel->setEnabled(cancellable);
+    adjustSize();
 }
 
 void delayMsgDlg::setMessage(const QString &text)
@@ -52,8 +69,20 @@ void delayMsgDlg::setMessage(const QString &text)
 
 void delayMsgDlg::keyPressEvent(QKeyEvent *event)
 {
-    // The window closes only when its operation ends, never on the operator's Escape.
-    if (event->key() == Qt::Key_Escape)
+    // The window closes only when its operation ends; Escape cancels what can be cancelled.
+    if (event->key() == Qt::Key_Escape) {
+        if (!pushButtonCancel->isHidden() && pushButtonCancel->isEnabled())
+            emit cancelRequested();
         return;
+    }
     QDialog::keyPressEvent(event);
+}
+
+void delayMsgDlg::showEvent(QShowEvent *event)
+{
+    if (const QWidget *owner = parentWidget()) {
+        const QRect frame = owner->frameGeometry();
+        move(frame.center() - QPoint(width() / 2, height() / 2));
+    }
+    QDialog::showEvent(event);
 }

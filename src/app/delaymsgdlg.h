@@ -3,6 +3,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QPushButton;
 
 // The one small frameless "please wait" window that the main dialog shows while an
 // operation blocks the event loop. Users set the message, open it, process events once,
@@ -14,13 +15,22 @@ public:
     explicit delayMsgDlg(QWidget *parent = nullptr);
 
     void setMessage(const QString &text);
+    // A download can be cut short: the window shows "Cancel", and Escape means Cancel too.
+    // Every other use keeps the window without a button.
+    void setCancellable(bool cancellable);
 
     QHBoxLayout *horizontalLayout = nullptr;
     QLabel *labelLink = nullptr;
     QLabel *labelMsg = nullptr;
+    QPushButton *pushButtonCancel = nullptr;
+
+signals:
+    void cancelRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // Opens centred on the window it waits for, not where the window system puts it.
+    void showEvent(QShowEvent *event) override;
 
 private:
     void setupUi();

@@ -2,10 +2,12 @@
 
 #include <optional>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateEdit>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -14,6 +16,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QShowEvent>
 #include <QSpacerItem>
 #include <QTabWidget>
@@ -143,9 +146,73 @@ Vantrix::Vantrix(velomark::OperatorInterface *op_, QWidget *parent) : QDialog(pa
     ui.dateEditEnd->setDateTime(QDateTime::currentDateTime());
     velomark::configureExportEncryptor(encryptor);
 
+    // Enter never presses a button the focused widget does not own: a dialog's push buttons
+    // take Enter once they are the default, or auto-default and focused.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    connect(delayDialog, &delayMsgDlg::cancelRequested, this, &Vantrix::CancelRetrieval);
+    connect(ui.dateEditStart, &QDateEdit::dateChanged, this, &Vantrix::RefilterLoggedData);
+    connect(ui.dateEditEnd, &QDateEdit::dateChanged, this, &Vantrix::RefilterLoggedData);
+    connect(ui.checkBoxAll, &QCheckBox::toggled, this, [this] {
+        UpdateControls();
+        RefilterLoggedData();
+    });
+    statusTimer = new QTimer(this);
+    statusTimer->setInterval(1000);
+    connect(statusTimer, &QTimer::timeout, this, &Vantrix::UpdateStatus);
+
     UpdateControls();
     fitTextsAndScreen();
 }
+
+namespace {
+
+// Stands between the lidar and the name of the file loaded last in the title.
+const QString kLoadedFileMark = QStringLiteral(" -- file ");
+
+// The folders the operator used last, kept between runs in the platform's settings store.
+QString rememberedFolder(const char *key, const QString &fallback = QString())
+{
+    const QString folder = QSettings().value(QStringLiteral("folders/") + QLatin1String(key)).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : fallback;
+}
+
+void rememberFolder(const char *key, const QString &file)
+{
+    QSettings().setValue(QStringLiteral("folders/") + QLatin1String(key), QFileInfo(file).absolutePath());
+}
+
+// Gives the keyboard focus back to the widget that had it, in the window that had it: message
+// boxes and the please-wait window take it away.
+void restoreFocus(QWidget *widget)
+{
+    if (!widget || !widget->isVisible())
+        return;
+    widget->window()->activateWindow();
+    widget->setFocus(Qt::OtherFocusReason);
+}
+
+// Restores the focus when an operation of a slot ends, whichever way it ends.
+class FocusKeeper
+{
+public:
+    explicit FocusKeeper(QWidget *window)
+    {
+        QWidget *focused = QApplication::focusWidget();
+        if (focused && focused->window() == window)
+            m_widget = focused;
+    }
+    ~FocusKeeper() { restoreFocus(m_widget); }
+    FocusKeeper(const FocusKeeper &) = delete;
+    FocusKeeper &operator=(const FocusKeeper &) = delete;
+
+private:
+    QPointer<QWidget> m_widget;
+};
+
+}  // namespace
 
 void Vantrix::fitTextsAndScreen()
 {
@@ -385,7 +452,14 @@ void Vantrix::setupUi()
     });
     ui.speedChart->setObjectName(QStringLiteral("tabSpeedChart"));
     ui.tabWidgetData->addTab(ui.speedChart, QString());
-    ui.horizontalLayout_5->addWidget(ui.tabWidgetData);
+    ui.verticalLayoutTabs = new QVBoxLayout();
+    ui.verticalLayoutTabs->setObjectName(QStringLiteral("verticalLayoutTabs"));
+    ui.verticalLayoutTabs->addWidget(ui.tabWidgetData);
+    ui.labelStatus = new QLabel(this);
+    ui.labelStatus->setObjectName(QStringLiteral("labelStatus"));
+    ui.labelStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui.verticalLayoutTabs->addWidget(ui.labelStatus);
+    ui.horizontalLayout_5->addLayout(ui.verticalLayoutTabs);
 
     // The right column: lidar list and the big buttons.
     ui.verticalLayout_6 = new QVBoxLayout();
@@ -556,6 +630,33 @@ void Vantrix::UpdateControls()
     ui.pushButtonRefresh->setEnabled(idle);
 
     ui.pushButtonSaveLog->setEnabled(ui.treeWidgetLoggedData->topLevelItemCount() > 0);
+    // The dates mean nothing while every record is wanted.
+    ui.dateEditStart->setEnabled(!ui.checkBoxAll->isChecked());
+    ui.dateEditEnd->setEnabled(!ui.checkBoxAll->isChecked());
+    UpdateStatus();
+}
+
+void Vantrix::UpdateStatus()
+{
+    QStringList parts;
+    if (lidarConnection && lidarConnection->isOpen() && !lidarConnection->connectedLidarName.isEmpty())
+        parts << QStringLiteral("Lidar %1: type %2, firmware %3, %4")
+                     .arg(lidarConnection->connectedLidarName)
+                     .arg(lidarConnection->lidarType)
+                     .arg(lidarConnection->firmwareText(), lidarConnection->transport()->description());
+    else
+        parts << QStringLiteral("No lidar connected");
+    if (liveRunning) {
+        const qint64 seconds = liveClock.elapsed() / 1000;
+        parts << QStringLiteral("Live: %1 rows, %2:%3 elapsed, data file %4")
+                     .arg(liveRows)
+                     .arg(seconds / 60)
+                     .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                     .arg(dataFilePath);
+    }
+    if (!lastSavedPath.isEmpty())
+        parts << QStringLiteral("Saved %1").arg(lastSavedPath);
+    ui.labelStatus->setText(parts.join(QStringLiteral("  |  ")));
 }
 
 void Vantrix::showEvent(QShowEvent *event)
@@ -611,6 +712,7 @@ void Vantrix::EndLiveRun()
     velomark::endLiveRun(*lidarConnection, liveReader, this, dataFile, liveRun.lidarName(), *op);
     endingLiveRun = false;
     liveRunning = false;
+    statusTimer->stop();
     UpdateControls();
 }
 
@@ -656,6 +758,7 @@ void Vantrix::OfferEncryptedExport()
 
 void Vantrix::OnBtnStartClicked()
 {
+    const FocusKeeper focus(this);
     if (liveRunning) {
         op->showWait(QStringLiteral("Stopping lidar target acquisition, please wait ..."));
         EndLiveRun();
@@ -684,6 +787,9 @@ void Vantrix::OnBtnStartClicked()
     // The measurements carry the lidar that is connected, whatever row is selected later.
     liveRun = velomark::LiveRun(lidarConnection->connectedLidarName, dataFilePath, liveNote);
     liveRunning = true;
+    liveRows = 0;
+    liveClock.start();
+    statusTimer->start();
     op->closeWait();
     UpdateControls();
 }
@@ -710,6 +816,7 @@ void Vantrix::OnBtnClearClicked()
         if (ui.treeWidgetLoggedData->topLevelItemCount() > 0
             && op->ask(velomark::applicationTitle(), QStringLiteral("Do you want to clear the logged data ?"))) {
             ui.treeWidgetLoggedData->clear();
+            heldDumps.clear();
             // An empty list has nothing to save and no record count.
             setWindowTitle(velomark::titleWithoutRecordCount(windowTitle()));
             UpdateControls();
@@ -745,8 +852,10 @@ void Vantrix::AppendLiveRecord(const velomark::SpeedRecord &record)
     }
 
     // A buffer that arrives after its run ended is shown, but the closed file takes no line.
-    if (liveRunning)
+    if (liveRunning) {
         liveRun.write(dataFile, liveRun.dataLine(record), *op);
+        ++liveRows;
+    }
 }
 
 void Vantrix::msgDisplay()
@@ -760,15 +869,17 @@ void Vantrix::msgDisplay()
 void Vantrix::OnBtnBrowseClicked()
 {
     const int separator = dataFilePath.lastIndexOf(QDir::separator());
-    const QString startDir = separator < 0 ? dataFilePath : dataFilePath.left(separator);
+    const QString startDir = !dataFilePath.isEmpty() ? (separator < 0 ? dataFilePath : dataFilePath.left(separator))
+                                                     : rememberedFolder("dataFile");
     const QString chosen = op->chooseSaveFile(messageTitle, startDir,
-                                              QStringLiteral("Text Files (*.txt);;All Files (*.*)"),
+                                              QStringLiteral("CSV files (*.csv *.txt);;All Files (*.*)"),
                                               /*confirmOverwrite=*/false);
     // A cancelled dialog keeps the data file in use, and its name in every later line.
     if (chosen.isEmpty())
         return;
 
     dataFilePath = QDir::toNativeSeparators(chosen);
+    rememberFolder("dataFile", chosen);
     ui.lineEditDataFile->setText(dataFilePath);
     PrepareDataFile();
     UpdateControls();
@@ -781,18 +892,36 @@ void Vantrix::PrepareDataFile()
 
 void Vantrix::OnBtnSaveLogClicked()
 {
+    const FocusKeeper focus(this);
     const QVector<velomark::LogRow> rows = listRows(ui.treeWidgetLoggedData);
-    if (velomark::saveLogRows(rows, ui.lineEditDataFile->text(), *op, &logText) == velomark::LogSaveOutcome::Saved)
+    const QString proposal = QDir(rememberedFolder("save")).filePath(velomark::proposedLogFileName(rows));
+    QString saved;
+    const velomark::LogSaveOutcome outcome = velomark::saveLogRows(rows, proposal, *op, &logText, &saved);
+    if (!saved.isEmpty()) {
+        rememberFolder("save", saved);
+        lastSavedPath = saved;
+        UpdateStatus();
+    }
+    if (outcome == velomark::LogSaveOutcome::Saved)
         OfferEncryptedExport();
 }
 
 void Vantrix::OnBtnRetrieveLogClicked()
 {
+    // Nothing goes to the lidar for a range that holds no day.
+    if (!ui.checkBoxAll->isChecked() && ui.dateEditStart->date() > ui.dateEditEnd->date()) {
+        const FocusKeeper focus(this);
+        op->inform(velomark::applicationTitle(), QStringLiteral("The start date is after the end date"));
+        return;
+    }
+    focusBeforeRetrieval = QApplication::focusWidget();
     op->showWait(QStringLiteral("Preparing lidar for data retrieval, please wait ..."));
+    heldDumps.clear();
     if (ui.treeWidgetLoggedData->topLevelItemCount() > 0)
         ui.treeWidgetLoggedData->clear();
     if (velomark::prepareRetrieval(*lidarConnection, selectedLidarText(), *op) != velomark::PrepareOutcome::Ready) {
         UpdateControls();
+        restoreFocus(focusBeforeRetrieval);
         return;
     }
     if (!dumpReader) {
@@ -806,6 +935,16 @@ void Vantrix::OnBtnRetrieveLogClicked()
     retrievalLidarName = lidarConnection->connectedLidarName;
     // The link of this connection, never one kept from an earlier retrieval.
     dumpReader->startDump(*lidarConnection->transport());
+    delayDialog->setCancellable(true);
+}
+
+void Vantrix::CancelRetrieval()
+{
+    if (!dumpReader || !dumpReader->isRunning())
+        return;
+    delayDialog->setCancellable(false);
+    op->setWaitText(QStringLiteral("Stopping the download, please wait ..."));
+    dumpReader->requestStop();
 }
 
 void Vantrix::DumpThreadFinished()
@@ -813,14 +952,17 @@ void Vantrix::DumpThreadFinished()
     if (!dumpReader)
         return;
     dumpReader->wait();
+    delayDialog->setCancellable(false);
     velomark::finishDownload(*lidarConnection, *dumpReader, retrievalLidarName, pendingMessage, *op,
                              [this](bool incomplete) { DisplayLoggedData(incomplete); });
     UpdateControls();
+    restoreFocus(focusBeforeRetrieval);
 }
 
 void Vantrix::DisplayLoggedData(bool incomplete)
 {
     op->showWait(QStringLiteral("Parsing logged data, please wait ..."));
+    heldDumps.clear();
     if (ui.treeWidgetLoggedData->topLevelItemCount() > 0)
         ui.treeWidgetLoggedData->clear();
     // The copy on disk is a convenience; the display goes on without it.
@@ -835,11 +977,32 @@ void Vantrix::DisplayLoggedData(bool incomplete)
 void Vantrix::ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, const QString &lidarId,
                                 bool incomplete)
 {
+    heldDumps.append({records, lidarId});
+    heldIncomplete = incomplete;
+    AddLoggedRows(heldDumps.last());
+    ShowRecordCount();
+}
+
+void Vantrix::RefilterLoggedData()
+{
+    // While the operator edits a date the range may hold no day for a moment; the rows stay.
+    if (heldDumps.isEmpty()
+        || (!ui.checkBoxAll->isChecked() && ui.dateEditStart->date() > ui.dateEditEnd->date()))
+        return;
+    if (ui.treeWidgetLoggedData->topLevelItemCount() > 0)
+        ui.treeWidgetLoggedData->clear();
+    for (const HeldDump &dump : qAsConst(heldDumps))
+        AddLoggedRows(dump);
+    ShowRecordCount();
+}
+
+void Vantrix::AddLoggedRows(const HeldDump &dump)
+{
     const velomark::LogDateFilter filter =
         ui.checkBoxAll->isChecked()
             ? velomark::LogDateFilter::all()
             : velomark::LogDateFilter::between(ui.dateEditStart->date(), ui.dateEditEnd->date());
-    const QVector<velomark::LogRow> rows = velomark::logRows(records, filter, lidarId);
+    const QVector<velomark::LogRow> rows = velomark::logRows(dump.records, filter, dump.lidarId);
     QList<QTreeWidgetItem *> items;
     items.reserve(rows.size());
     for (const velomark::LogRow &row : rows) {
@@ -850,8 +1013,13 @@ void Vantrix::ShowLoggedRecords(const QVector<velomark::SpeedRecord> &records, c
     }
     // One insertion keeps the view from laying out once per row.
     ui.treeWidgetLoggedData->addTopLevelItems(items);
+}
+
+void Vantrix::ShowRecordCount()
+{
     setWindowTitle(velomark::titleWithRecordCount(windowTitle(), ui.treeWidgetLoggedData->topLevelItemCount(),
-                                                  incomplete));
+                                                  heldIncomplete));
+    UpdateControls();
 }
 
 void Vantrix::StopDumpReader()
@@ -868,6 +1036,7 @@ void Vantrix::StopDumpReader()
 
 void Vantrix::OnBtnEraseLaserData()
 {
+    const FocusKeeper focus(this);
     velomark::eraseStoredLog(*lidarConnection, selectedLidarText(), *op);
     UpdateControls();
 }
@@ -904,10 +1073,18 @@ void Vantrix::OnListWidgetLidarsCurrentRowChanhed(int iCurItem)
 
 void Vantrix::OnBtnLoadDataClicked()
 {
-    const std::optional<QVector<velomark::SpeedRecord>> records =
-        velomark::loadDataFile(velomark::chooseDataFileToLoad(*op));
+    const FocusKeeper focus(this);
+    // The last dump was written to the working folder, unless files were loaded from elsewhere.
+    const QString path = velomark::chooseDataFileToLoad(*op, rememberedFolder("load", QDir::currentPath()));
+    const std::optional<QVector<velomark::SpeedRecord>> records = velomark::loadDataFile(path);
     if (!records)
         return;
+    rememberFolder("load", path);
+    // The title names the file last loaded after the selected lidar.
+    QString title = velomark::titleWithoutRecordCount(windowTitle());
+    const int fileAt = title.indexOf(kLoadedFileMark);
+    if (fileAt >= 0)
+        title.truncate(fileAt);
+    setWindowTitle(title + kLoadedFileMark + QFileInfo(path).fileName());
     ShowLoggedRecords(*records, velomark::lidarIdOf(selectedLidarText()));
-    UpdateControls();
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <QByteArray>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QSerialPort>
 #include <QString>
 
@@ -41,6 +43,9 @@ struct VantrixForm
 {
     QHBoxLayout *horizontalLayout_5 = nullptr;
     QTabWidget *tabWidgetData = nullptr;
+    // Under the tabs: the connected lidar, a live run's progress, the file last saved.
+    QVBoxLayout *verticalLayoutTabs = nullptr;
+    QLabel *labelStatus = nullptr;
     QWidget *tabDataRetrieval = nullptr;
     QVBoxLayout *verticalLayout_5 = nullptr;
     QTreeWidget *treeWidgetLoggedData = nullptr;
@@ -149,6 +154,12 @@ public slots:
     void OnBtnLoadDataClicked();
     // The live reader lost the port: acquisition ends and the operator is told once.
     void OnLivePortLost(QString error);
+    // Cancel of the please-wait window during a download: the dump ends as a stop request
+    // ends it, and what arrived is shown as incomplete.
+    void CancelRetrieval();
+    // The date filter or "Retrieve All Records" changed: the rows of the dump held are shown
+    // again through the new filter, without asking the lidar.
+    void RefilterLoggedData();
 
     // Switches remote mode off, closes the port and forgets the connected lidar.
     void CloseLidarPort();
@@ -206,6 +217,29 @@ private:
     bool liveScrollPending = false;
     // Set while a live run ends, so that a loss reported meanwhile does not end it twice.
     bool endingLiveRun = false;
+    // The records of the dumps shown (one retrieved, or loaded one after another), each with the
+    // Lidar_Id its rows carry, kept so that the date filter can be applied again; and whether
+    // the last dump was cut short.
+    struct HeldDump
+    {
+        QVector<velomark::SpeedRecord> records;
+        QString lidarId;
+    };
+    QVector<HeldDump> heldDumps;
+    bool heldIncomplete = false;
+    // Adds the rows of a held dump that pass the date filter to the log list.
+    void AddLoggedRows(const HeldDump &dump);
+    // The count of the rows shown, and whether they are incomplete, in the title.
+    void ShowRecordCount();
+    // The widget that had the keyboard focus when a retrieval began; it gets it back.
+    QPointer<QWidget> focusBeforeRetrieval;
+    // The live run's clock and row count for the status line.
+    QElapsedTimer liveClock;
+    int liveRows = 0;
+    QTimer *statusTimer = nullptr;
+    QString lastSavedPath;
+    // Writes the status line from the state.
+    void UpdateStatus();
     // The lidar whose log the running or last retrieval pulls.
     QString retrievalLidarName;
 

@@ -61,17 +61,24 @@ int runDecode(const QStringList &args)
         if (gpx.withoutPosition > 0)
             err() << gpx.withoutPosition << " of " << gpx.withoutPosition + gpx.waypoints
                   << " records have no position and were left out" << Qt::endl;
+        if (gpx.withoutPosition + gpx.waypoints == 0)
+            err() << "no records in " << parser.positionalArguments().constFirst() << Qt::endl;
         return Success;
     }
     // The CSV bytes go out as they are, the same bytes Save writes.
+    qint64 lines = 0;
     const bool written = velomark::writeDumpCsv(
-        dump, *filter, velomark::lidarIdOf(parser.value(lidarId)), [](const QByteArray &csv) {
+        dump, *filter, velomark::lidarIdOf(parser.value(lidarId)), [&lines](const QByteArray &csv) {
+            lines += csv.count('\n');
             return std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout) == size_t(csv.size());
         });
     if (!written || std::fflush(stdout) != 0) {
         err() << "velomark-cli: writing the CSV failed" << Qt::endl;
         return Failed;
     }
+    // The header alone: the operator may have picked the wrong file.
+    if (lines <= 1)
+        err() << "no records in " << parser.positionalArguments().constFirst() << Qt::endl;
     return Success;
 }
 

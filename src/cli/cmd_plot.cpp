@@ -71,7 +71,10 @@ int runPlot(const QStringList &args)
         return exitCode;
 
     velomark::SpeedSeries series(velomark::ChartRows::Log, limitValue);
-    series.setRows(velomark::logRows(velomark::decodeLogDump(dump.bytes), *filter, QString()));
+    const QVector<velomark::LogRow> rows = velomark::logRows(velomark::decodeLogDump(dump.bytes), *filter, QString());
+    if (rows.isEmpty())
+        err() << "no records in " << parser.positionalArguments().constFirst() << Qt::endl;
+    series.setRows(rows);
     QString error;
     if (!velomark::renderSpeedChart(series, QSize(widthValue, heightValue), path, &error)) {
         err() << "velomark-cli: cannot write " << path << ": " << error << Qt::endl;

@@ -1,6 +1,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include "delaymsgdlg.h"
 #include "lidarsim.h"
 #include "log/dumpreader.h"
 #include "recordingoperator.h"
@@ -230,6 +231,67 @@ private slots:
         QVERIFY(!window.op.waitOpen);
     }
 
+    // Cancel of the please-wait window during a long download: the dump ends as a stop request
+    // ends it, the rows that arrived are shown as incomplete and the lidar leaves DIAG mode.
+    void cancelDuringDump()
+    {
+        LidarSim sim({"--firmware", "9.3", "--demo-log", "2000", "--dump-baud", "20000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        Window window(sim);
+        Vantrix &dialog = window.dialog;
+        dialog.OnBtnRetrieveLogClicked();
+        QVERIFY(!dialog.waitDialog()->pushButtonCancel->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.dumpThread() && dialog.dumpThread()->bytesReceived() > 2000, 10000);
+        QTest::keyClick(dialog.waitDialog(), Qt::Key_Escape);
+        QVERIFY(QTest::qWaitFor([&] { return !window.op.waitOpen && !dialog.dumpThread()->isRunning(); }, 10000));
+        QCoreApplication::processEvents();
+
+        const int rows = dialog.form().treeWidgetLoggedData->topLevelItemCount();
+        QVERIFY(rows > 0 && rows < 2000);
+        QVERIFY2(dialog.windowTitle().endsWith(QStringLiteral(" (%1 Records, incomplete)").arg(rows)),
+                 qPrintable(dialog.windowTitle()));
+        QVERIFY(sim.receivedBytes().toHex().toUpper().endsWith(kFramedLeave));
+        QVERIFY(dialog.waitDialog()->pushButtonCancel->isHidden());
+        QCOMPARE(titledTexts(window.op), QStringList());
+    }
+
+    // The date filter works on the dump held, without a word to the lidar; a range that holds
+    // no day is refused before anything is sent; Save proposes the lidar and the days.
+    void filterOnTheDumpHeld()
+    {
+        LidarSim sim({"--firmware", "9.3", "--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        Window window(sim);
+        Vantrix &dialog = window.dialog;
+        const VantrixForm &ui = dialog.form();
+        ui.checkBoxAll->setChecked(false);
+        QVERIFY(ui.dateEditStart->isEnabled());
+        ui.dateEditStart->setDate(QDate(2025, 1, 2));
+        ui.dateEditEnd->setDate(QDate(2025, 1, 1));
+        dialog.OnBtnRetrieveLogClicked();
+        QCOMPARE(titledTexts(window.op), QStringList{"Velomark|The start date is after the end date"});
+        QVERIFY(sim.receivedBytes().isEmpty());
+
+        window.op.messages.clear();
+        ui.checkBoxAll->setChecked(true);
+        QVERIFY(!ui.dateEditStart->isEnabled() && !ui.dateEditEnd->isEnabled());
+        QVERIFY(window.retrieve());
+        QCOMPARE(ui.treeWidgetLoggedData->topLevelItemCount(), 3);
+        const QByteArray received = sim.receivedBytes();
+        ui.checkBoxAll->setChecked(false);
+        ui.dateEditStart->setDate(QDate(2024, 12, 25));
+        ui.dateEditEnd->setDate(QDate(2024, 12, 31));
+        QCOMPARE(ui.treeWidgetLoggedData->topLevelItemCount(), 1);
+        QVERIFY(dialog.windowTitle().endsWith(QStringLiteral(" (1 Records)")));
+        ui.checkBoxAll->setChecked(true);
+        QCOMPARE(ui.treeWidgetLoggedData->topLevelItemCount(), 3);
+        QTest::qWait(200);
+        QCOMPARE(sim.receivedBytes(), received);
+
+        dialog.OnBtnSaveLogClicked();  // cancelled
+        QCOMPARE(QFileInfo(window.op.lastStartDir).fileName(), QStringLiteral("54321_2024-12-25_2025-01-01.csv"));
+    }
+
     // The close button during a long download: the reader stops, the lidar leaves DIAG and
     // remote mode, and the window goes at once, however much of the log is still to come.
     // Exit ends through the same done() (tst_vantrixlive shutdown).
@@ -284,7 +346,8 @@ private slots:
         QCOMPARE(tree->topLevelItemCount(), 6);
         QCOMPARE(tree->topLevelItem(3)->text(4), QStringLiteral("10:30:45"));
         QCOMPARE(tree->topLevelItem(5)->text(7), QStringLiteral("98765"));
-        QVERIFY(dialog.windowTitle().endsWith(QStringLiteral("-- VZQ Load 98765 (6 Records)")));
+        QVERIFY2(dialog.windowTitle().endsWith("-- VZQ Load 98765 -- file " + QFileInfo(path).fileName() + " (6 Records)"),
+                 qPrintable(dialog.windowTitle()));
         QVERIFY(dialog.form().pushButtonSaveLog->isEnabled());
         QVERIFY(op.messages.isEmpty());
     }

@@ -6,6 +6,7 @@
 #include "messageboxoperator.h"
 #include "recordingoperator.h"
 #include "log/logrows.h"
+#include "speedchart.h"
 #include "vantrix.h"
 #include "windowtest.h"
 
@@ -288,6 +289,31 @@ private slots:
                 }
             }
         }
+    }
+
+    // Enter starts nothing the focused field does not own: no discovery, no message. The
+    // focus stays where the operator left it.
+    void enterInAFieldStartsNothing()
+    {
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.form().checkBoxAll->setChecked(false);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QSignalSpy discoveries(&dialog, &Vantrix::enumeratePortsStarted);
+        const VantrixForm &ui = dialog.form();
+        for (QWidget *field : QList<QWidget *>{ui.dateEditStart, ui.dateEditEnd, ui.lineEditNote, ui.lineEditDataFile,
+                                               ui.speedChart->limitBox()}) {
+            ui.tabWidgetData->setCurrentWidget(field == ui.dateEditStart || field == ui.dateEditEnd ? ui.tabDataRetrieval
+                                               : field == ui.speedChart->limitBox()                ? ui.speedChart
+                                                                                                    : ui.tabVantrix);
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Return);
+            QTest::keyClick(field, Qt::Key_Enter);
+            QCOMPARE(QApplication::focusWidget(), field);
+        }
+        QCOMPARE(discoveries.count(), 0);
+        QCOMPARE(op.texts(), QStringList());
     }
 
     // Acceptance of a data file is the core's (tst_liverow); here the window's use of it.

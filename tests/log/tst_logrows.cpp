@@ -149,6 +149,12 @@ private slots:
         QCOMPARE(buffer, kDumpCsv);
         QVERIFY(op.messages.isEmpty());
         QCOMPARE(op.lastStartDir, QStringLiteral("/data/live.csv"));
+        // The proposal names the lidar and the days of the rows, earliest first, whatever
+        // their order.
+        QCOMPARE(proposedLogFileName(rows), QStringLiteral("12345_2024-12-25_2025-01-01.csv"));
+        QCOMPARE(proposedLogFileName({{"55", "", "", "2025-01-02", "", "", "", "A/B"}, {"55", "", "", "2024-12-31", "", "", "", ""}}),
+                 QStringLiteral("A_B_2024-12-31_2025-01-02.csv"));
+        QCOMPARE(proposedLogFileName({}), QStringLiteral("log.csv"));
 
         op.fileNames << path << path;
         QCOMPARE(saveLogRows(rows, QString(), op, &buffer), LogSaveOutcome::Saved);
@@ -185,10 +191,10 @@ private slots:
         QVERIFY(!loadDataFile(QString()).has_value());
 
         RecordingOperator op;
-        QCOMPARE(chooseDataFileToLoad(op), QString());
-        QCOMPARE(op.lastStartDir, QCoreApplication::applicationDirPath());
+        QCOMPARE(chooseDataFileToLoad(op, m_dir.path()), QString());
+        QCOMPARE(op.lastStartDir, m_dir.path());
         op.fileNames.enqueue(QStringLiteral("/tmp/logDump.txt"));
-        QCOMPARE(chooseDataFileToLoad(op), QDir::toNativeSeparators(QStringLiteral("/tmp/logDump.txt")));
+        QCOMPARE(chooseDataFileToLoad(op, m_dir.path()), QDir::toNativeSeparators(QStringLiteral("/tmp/logDump.txt")));
     }
 
     // The command line's decode.

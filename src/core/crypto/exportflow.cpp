@@ -1,5 +1,7 @@
 #include "crypto/exportflow.h"
 
+#include <QDir>
+
 #include "common/trace.h"
 #include "crypto/binarydata.h"
 #include "crypto/certstore.h"
@@ -109,6 +111,13 @@ const Certificate *findCertificate(const CertificateList &certificates, const QS
     return nullptr;
 }
 
+// The recipient as the export dialog lists it.
+QString recipientName(const Certificate &certificate)
+{
+    const std::shared_ptr<const CertificateData> data = certificate.shared();
+    return data ? QString::fromStdString(data->subjectDN()) : QString();
+}
+
 ExportOutcome encryptDeviceFor(OperatorInterface &op, Encryptor &encryptor, const Certificate &certificate,
                                QIODevice &input, qint64 size, const QString &inputName, const QString &fileName)
 {
@@ -161,7 +170,9 @@ ExportOutcome encryptDeviceFor(OperatorInterface &op, Encryptor &encryptor, cons
         tell(op, writeFailed(fileName, file.errorString()));
         return ExportOutcome::Failed;
     }
-    tell(op, QStringLiteral("The encrypted data file is created successfully"));
+    tell(op, QStringLiteral("The encrypted data file is created successfully")
+                 + QStringLiteral("\n%1, for %2").arg(QDir::toNativeSeparators(fileName),
+                                                      recipientName(certificate)));
     return ExportOutcome::Written;
 }
 

@@ -1,5 +1,7 @@
 #include "log/logfiles.h"
 
+#include <QRegularExpression>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -81,7 +83,7 @@ bool writeDumpCsv(const QByteArray &dump, const LogDateFilter &filter, const QSt
 }
 
 LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath,
-                           OperatorInterface &op, QByteArray *logText)
+                           OperatorInterface &op, QByteArray *logText, QString *savedPath)
 {
     if (rows.isEmpty()) {
         op.inform(applicationTitle(),
@@ -92,7 +94,7 @@ LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath
 
     const QString path = QDir::toNativeSeparators(op.chooseSaveFile(
         applicationTitle(), startPath,
-        QStringLiteral("Text files (*.txt);;GPS Exchange (*.gpx);;All files (*.*)"), true));
+        QStringLiteral("CSV files (*.csv);;GPS Exchange (*.gpx);;All files (*.*)"), true));
     if (path.isEmpty())
         return LogSaveOutcome::Cancelled;
 
@@ -105,6 +107,8 @@ LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath
                       .arg(path, written.errorString));
         return LogSaveOutcome::Failed;
     }
+    if (savedPath)
+        *savedPath = path;
     QString saved = QStringLiteral("Data was saved to file %1").arg(path);
     if (positions && gpx.withoutPosition > 0)
         saved += QStringLiteral("\n%1 of %2 records have no position and were left out.")
@@ -114,10 +118,32 @@ LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath
     return positions ? LogSaveOutcome::SavedPositions : LogSaveOutcome::Saved;
 }
 
-QString chooseDataFileToLoad(OperatorInterface &op)
+QString proposedLogFileName(const QVector<LogRow> &rows)
 {
-    return QDir::toNativeSeparators(
-        op.chooseOpenFile(applicationTitle(), QCoreApplication::applicationDirPath(), QString()));
+    QString first;
+    QString last;
+    QString lidarId;
+    for (const LogRow &row : rows) {
+        const QString date = row.value(LogDate);
+        // ISO dates sort as text.
+        if (!date.isEmpty() && (first.isEmpty() || date < first))
+            first = date;
+        if (date > last)
+            last = date;
+        if (lidarId.isEmpty())
+            lidarId = row.value(LogLidarId).trimmed();
+    }
+    // A name a file system on every platform takes.
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
+    QString name = lidarId.isEmpty() ? QStringLiteral("log") : QString(lidarId).replace(unsafe, QStringLiteral("_"));
+    if (!first.isEmpty())
+        name += QLatin1Char('_') + first + QLatin1Char('_') + last;
+    return name + QStringLiteral(".csv");
+}
+
+QString chooseDataFileToLoad(OperatorInterface &op, const QString &startDir)
+{
+    return QDir::toNativeSeparators(op.chooseOpenFile(applicationTitle(), startDir, QString()));
 }
 
 std::optional<QVector<SpeedRecord>> loadDataFile(const QString &path)

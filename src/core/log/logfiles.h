@@ -49,12 +49,17 @@ enum class LogSaveOutcome { NoRows, Cancelled, Saved, SavedPositions, Failed };
 // how it went. The buffer keeps the new text even when the choice is cancelled or the write
 // fails; with no rows it is left untouched. A file name ending in ".gpx" gets the GPX of the
 // rows that carry a position instead, and the operator hears how many were left out.
+// savedPath, when given, receives the path written.
 LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath,
-                           OperatorInterface &op, QByteArray *logText);
+                           OperatorInterface &op, QByteArray *logText, QString *savedPath = nullptr);
 
-// "Load Data File ...": asks for a file, starting in the program's own directory. Empty when
-// cancelled; native separators otherwise.
-QString chooseDataFileToLoad(OperatorInterface &op);
+// The name Save proposes for rows: "<Lidar_Id>_<first date>_<last date>.csv" (the earliest and
+// latest date among them; "log" when they carry no Lidar_Id).
+QString proposedLogFileName(const QVector<LogRow> &rows);
+
+// "Load Data File ...": asks for a file, starting in startDir. Empty when cancelled; native
+// separators otherwise.
+QString chooseDataFileToLoad(OperatorInterface &op, const QString &startDir);
 
 // The records of a dump file; nothing when no file was chosen (empty path). A file that
 // cannot be read, or holds no dump line (a live data file, say), gives no records.
