@@ -21,7 +21,7 @@ import time
 import termios
 import tty
 
-LIMIT_SECONDS = 120
+LIMIT_SECONDS = 300
 
 
 def main():

@@ -1,6 +1,7 @@
 #include "lidar/transport/serialport_win.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "lidar/discovery/discovery_win.h"
@@ -235,15 +236,18 @@ bool SerialPort::waitForData(int msecs)
     // The wait goes in slices with a look at the port's state between them, because a read
     // under Wine goes on waiting when the other end of the line hangs up; only the state
     // query tells.
+    // The tick count moves in steps of about 16 ms on Windows, too coarse for a 40 ms wait.
+    using Clock = std::chrono::steady_clock;
     const bool forever = msecs < 0;
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(forever ? 0 : msecs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : msecs);
     for (;;) {
         DWORD slice = kSliceMs;
         if (!forever) {
-            const ULONGLONG now = GetTickCount64();
-            if (now >= deadline)
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
                 return false;
-            slice = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kSliceMs));
+            slice = static_cast<DWORD>(std::min<long long>(left, kSliceMs));
         }
         COMMTIMEOUTS timeouts = m_timeouts;
         timeouts.ReadIntervalTimeout = 0;
