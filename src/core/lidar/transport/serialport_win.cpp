@@ -229,14 +229,13 @@ bool SerialPort::waitForData(int msecs)
         return false;
     if (!m_input.empty() || msecs == 0)
         return !m_input.empty();
-    // One byte with a total time-out: the read ends as soon as that byte is in, or at the
-    // limit. The mode meant for "return on the first byte" (interval and multiplier MAXDWORD)
-    // would do the same on Windows, but Wine waits out its whole constant there; an interval
-    // time-out over a larger block would hold a steady stream until the block is full.
+    // A read of one byte ends as soon as that byte is in, whatever the time-out mode; a read
+    // of a larger block would need the "return on the first byte" mode (interval and
+    // multiplier MAXDWORD), and Wine waits out the whole constant in that mode.
     // The wait goes in slices with a look at the port's state between them, because a read
     // under Wine goes on waiting when the other end of the line hangs up; only the state
-    // query tells.
-    // The tick count moves in steps of about 16 ms on Windows, too coarse for a 40 ms wait.
+    // query fails then. The deadline is kept by the steady clock, as the tick count moves in
+    // steps of about 16 ms on Windows, too coarse for a 40 ms wait.
     using Clock = std::chrono::steady_clock;
     const bool forever = msecs < 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : msecs);
