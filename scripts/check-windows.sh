@@ -2,12 +2,17 @@
 # Compiles every Windows-only source file with the mingw-w64 cross compiler (these files
 # include no Qt header, so they compile without a Windows build of Qt), then links them with
 # the version resource into the Windows tests of tests/windows and runs those under Wine in a
-# throw-away prefix. The tests write to that prefix's registry and certificate store.
+# throw-away prefix. The tests write to that prefix's registry and certificate store, and talk
+# to a lidar played on a pseudo-terminal (tests/windows/serial_peer.py) that the prefix maps to COM5.
 set -euo pipefail
 cxx=x86_64-w64-mingw32-g++-posix
 flags=(-std=c++17 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -Isrc/core -Isrc/app)
 out=$(mktemp -d)
+peer=
 cleanup() {
+  if [ -n "$peer" ]; then
+    kill "$peer" 2>/dev/null || true
+  fi
   # Ends the wineserver of our own prefix only, then drops the prefix with the rest.
   if [ -d "$out/prefix" ]; then
     WINEPREFIX="$out/prefix" wineserver -k 2>/dev/null || true
@@ -60,6 +65,19 @@ if ! wait "$boot"; then
   echo "check-windows: wineboot failed"
   exit 1
 fi
+# The peer writes its pseudo-terminal's path once it is ready; a Windows program cannot start it.
+python3 tests/windows/serial_peer.py "$out/peer.tty" &
+peer=$!
+for _ in $(seq 100); do
+  [ -s "$out/peer.tty" ] && break
+  sleep 0.1
+done
+if [ ! -s "$out/peer.tty" ]; then
+  echo "check-windows: the serial peer did not start"
+  exit 1
+fi
+ln -sfn "$(cat "$out/peer.tty")" "$WINEPREFIX/dosdevices/com5"
+export VELOMARK_TEST_SERIAL_PORT=COM5
 echo "check-windows: running tests/windows under $(wine --version 2>/dev/null | head -n 1)"
 # A crash prints Wine's backtrace and fails; the time limit is for a hang, which CI must not wait out.
 status=0

@@ -55,6 +55,7 @@ void testScriptedDeviceLookup();
 void testCertificateStore(const std::vector<std::string> &certificateFiles);
 void testRandomSeed();
 void testVersionInfo();
+void testSerialPort();
 // The three values ReadVersionInfo gives this program, on one line.
 std::string versionLine();
 

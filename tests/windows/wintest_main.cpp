@@ -61,6 +61,7 @@ int main(int argc, char **argv)
     group("certificate store", [&] { testCertificateStore(certificateFiles); });
     group("random seed", testRandomSeed);
     group("version information", testVersionInfo);
+    group("serial port", testSerialPort);
     std::printf("%d passed, %d failed\n", tally().passed, tally().failed);
     return tally().failed == 0 ? 0 : 1;
 }

@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""The lidar end of the serial-port tests: a pseudo-terminal whose slave Wine maps to a COM
+port, and on its master a peer that does what the Windows test program asks over the line.
+
+Usage: serial_peer.py PATH_FILE
+Writes the slave's path to PATH_FILE once the pseudo-terminal is ready, then serves commands:
+  E nnnn <nnnn bytes>   echo the bytes back (nnnn: four hex digits)
+  D tttt nnnn <bytes>   send the bytes back after tttt milliseconds (four decimal digits)
+  B                     send a 4096-byte block, byte i being (i * 7 + i // 256) & 0xFF
+  S nnnn                send nnnn bytes of "x" at once
+  H tttt                close the master after tttt milliseconds and end (the port vanishes)
+(no blanks between the parts). The peer ends by itself after a time limit, so a test program
+that hangs never leaves it behind.
+"""
+import fcntl
+import os
+import select
+import signal
+import sys
+import time
+import termios
+import tty
+
+LIMIT_SECONDS = 300
+
+
+def main():
+    master, slave = os.openpty()
+    # The slave becomes the controlling terminal of the peer's own session, so that no Wine
+    # process takes it for its own and gets the hang-up signal when the master closes.
+    try:
+        os.setsid()
+        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    except OSError:
+        pass
+    # Raw on both sides, so that no byte is echoed, translated or taken as a signal before
+    # the port's own settings apply.
+    tty.setraw(slave)
+    tty.setraw(master)
+    # The peer keeps the slave open, so that the pseudo-terminal lives while Wine reopens it.
+    path = os.ttyname(slave)
+    with open(sys.argv[1] + ".part", "w") as out:
+        out.write(path + "\n")
+    os.rename(sys.argv[1] + ".part", sys.argv[1])
+
+    deadline = time.monotonic() + LIMIT_SECONDS
+    pending = b""
+
+    def take(count):
+        nonlocal pending
+        while len(pending) < count:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                sys.exit("serial_peer: time limit reached")
+            ready, _, _ = select.select([master], [], [], left)
+            if ready:
+                pending += os.read(master, 65536)
+        got, pending = pending[:count], pending[count:]
+        return got
+
+    def send(data):
+        view = memoryview(data)
+        while view:
+            view = view[os.write(master, view):]
+
+    while True:
+        command = take(1)
+        if command == b"E":
+            send(take(int(take(4), 16)))
+        elif command == b"D":
+            delay = int(take(4)) / 1000.0
+            payload = take(int(take(4), 16))
+            time.sleep(delay)
+            send(payload)
+        elif command == b"B":
+            send(bytes((i * 7 + i // 256) & 0xFF for i in range(4096)))
+        elif command == b"S":
+            send(b"x" * int(take(4), 16))
+        elif command == b"H":
+            time.sleep(int(take(4)) / 1000.0)
+            os.close(master)
+            os.close(slave)
+            return
+        else:
+            sys.exit("serial_peer: unknown command %r" % command)
+
+
+if __name__ == "__main__":
+    main()

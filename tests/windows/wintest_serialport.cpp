@@ -1,0 +1,273 @@
+// The Win32 serial port against a lidar played on a pseudo-terminal from the Linux side
+// (tests/windows/serial_peer.py); the environment variable VELOMARK_TEST_SERIAL_PORT names the
+// COM port mapped to it. Commands to the peer go over the same line.
+#include "lidar/transport/serialport_win.h"
+#include "wintest.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace velomark::wintest {
+
+namespace {
+
+using win::SerialPort;
+using Clock = std::chrono::steady_clock;
+
+long long millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+std::string hex4(std::size_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04zX", value);
+    return text;
+}
+
+std::string dec4(int value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04d", value);
+    return text;
+}
+
+std::string errorOf(const SerialPort &port)
+{
+    return show(port.lastError()) + " " + show(port.errorText());
+}
+
+// Sends a command to the peer; true when all of it went.
+bool tell(SerialPort &port, const std::string &command, const std::string &where)
+{
+    const long long written = port.write(command.data(), command.size(), 2000);
+    return checkEqual(written, static_cast<long long>(command.size()), where,
+                      "command written (" + errorOf(port) + ")");
+}
+
+// Reads until count bytes came or a wait of msecs passes without any.
+std::string collect(SerialPort &port, std::size_t count, int msecs)
+{
+    std::string got;
+    while (got.size() < count && port.waitForData(msecs)) {
+        char chunk[1024];
+        const long long n = port.read(chunk, std::min(sizeof chunk, count - got.size()));
+        if (n <= 0)
+            break;
+        got.append(chunk, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+void testNames()
+{
+    const std::string where = "serial port/names";
+    const struct
+    {
+        const wchar_t *port;
+        const wchar_t *device;
+    } rows[] = {
+        {L"COM5", L"\\\\.\\COM5"},
+        {L"COM12", L"\\\\.\\COM12"},
+        {L"\\\\.\\COM3", L"\\\\.\\COM3"},
+    };
+    for (const auto &row : rows)
+        checkEqual(SerialPort::deviceName(row.port), std::wstring(row.device), where, utf8(row.port));
+
+    // A time-out or a refused setting is no lost device; a vanished one is.
+    const struct
+    {
+        unsigned long code;
+        bool gone;
+    } codes[] = {
+        {ERROR_SUCCESS, false},     {WAIT_TIMEOUT, false},        {ERROR_SEM_TIMEOUT, false},
+        {ERROR_INVALID_PARAMETER, false}, {ERROR_FILE_NOT_FOUND, false},
+        {ERROR_ACCESS_DENIED, true}, {ERROR_BAD_COMMAND, true},   {ERROR_DEVICE_REMOVED, true},
+        {ERROR_OPERATION_ABORTED, true}, {ERROR_INVALID_HANDLE, true}, {ERROR_GEN_FAILURE, true},
+        {ERROR_IO_DEVICE, true}, {ERROR_NOT_READY, true},
+    };
+    for (const auto &row : codes)
+        checkEqual(SerialPort::meansDeviceGone(row.code), row.gone, where, "error " + show(row.code));
+}
+
+void testMissingPort()
+{
+    const std::string where = "serial port/missing port";
+    SerialPort port;
+    check(!port.open(L"COM41"), where, "a port that does not exist does not open");
+    check(!port.isOpen(), where, "not open");
+    checkEqual(port.lastError(), static_cast<unsigned long>(ERROR_FILE_NOT_FOUND), where, "error code");
+    check(!port.errorText().empty(), where, "the system's words");
+    check(!port.waitForData(100), where, "a closed port has no data");
+    checkEqual(port.read(nullptr, 0), -1LL, where, "a closed port reads nothing");
+    char byte = 'x';
+    checkEqual(port.write(&byte, 1, 100), -1LL, where, "a closed port takes nothing");
+}
+
+void testSettings(SerialPort &port)
+{
+    const std::string where = "serial port/settings";
+    // Other settings first, so that each one read back was set by configure().
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (GetCommState(port.handle(), &dcb)) {
+        dcb.BaudRate = 9600;
+        dcb.ByteSize = 7;
+        dcb.Parity = EVENPARITY;
+        dcb.fParity = TRUE;
+        dcb.StopBits = TWOSTOPBITS;
+        dcb.fOutX = TRUE;
+        dcb.fInX = TRUE;
+        dcb.fOutxCtsFlow = TRUE;
+        dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        check(SetCommState(port.handle(), &dcb) != FALSE, where, "other settings first");
+    }
+    const win::SerialSettingsResult result = port.configure();
+    check(result.ok(), where, "configure: " + result.failedSetter + " " + show(result.systemText));
+    dcb = DCB{};
+    dcb.DCBlength = sizeof dcb;
+    if (!check(GetCommState(port.handle(), &dcb) != FALSE, where, "GetCommState"))
+        return;
+    checkEqual(dcb.BaudRate, 57600UL, where, "baud rate");
+    checkEqual(static_cast<int>(dcb.ByteSize), 8, where, "data bits");
+    checkEqual(static_cast<int>(dcb.Parity), NOPARITY, where, "parity");
+    checkEqual(static_cast<int>(dcb.StopBits), ONESTOPBIT, where, "stop bits");
+    check(!dcb.fOutX && !dcb.fInX, where, "no software flow control");
+    check(!dcb.fOutxCtsFlow && dcb.fRtsControl != RTS_CONTROL_HANDSHAKE, where, "no hardware flow control");
+    check(dcb.fBinary && !dcb.fAbortOnError, where, "binary, and errors do not stop reads");
+}
+
+void testSilence(SerialPort &port)
+{
+    const std::string where = "serial port/silent lidar";
+    // The live reader's pause, the exchange's gap and first wait; each waited out, not cut short.
+    for (const int msecs : {40, 200, 500}) {
+        const std::string row = where + "/" + show(msecs) + " ms";
+        const Clock::time_point start = Clock::now();
+        const bool got = port.waitForData(msecs);
+        const long long took = millisecondsSince(start);
+        check(!got, row, "no data");
+        check(took >= msecs * 9 / 10 && took <= msecs + 1000, row, "waited " + show(took) + " ms");
+        check(!port.hasFailed(), row, "a time-out is no failure (" + errorOf(port) + ")");
+        checkEqual(port.available(), std::size_t(0), row, "nothing available");
+    }
+}
+
+void testAnswer(SerialPort &port)
+{
+    const std::string where = "serial port/answer after 50 ms";
+    const std::string answer = "ANSWER\r\n";
+    if (!tell(port, "D" + dec4(50) + hex4(answer.size()) + answer, where))
+        return;
+    const Clock::time_point start = Clock::now();
+    const bool got = port.waitForData(1000);
+    const long long took = millisecondsSince(start);
+    check(got, where, "data came");
+    check(took <= 400, where, "the wait ends when the bytes come: " + show(took) + " ms");
+    checkEqual(collect(port, answer.size(), 500), answer, where, "the answer");
+}
+
+void testEcho(SerialPort &port)
+{
+    const std::string where = "serial port/echo";
+    // Line ends, XON and XOFF, the terminal's interrupt and end-of-file characters, NUL and
+    // 0xFF: each passes untouched only on a raw, flow-control-free line.
+    const std::string frame("\x02\x00\x0a\x0d\x11\x13\x03\x04\x1a\x1c\x7f\xff\x80\x10\x03", 15);
+    if (!tell(port, "E" + hex4(frame.size()) + frame, where))
+        return;
+    checkEqual(collect(port, frame.size(), 1000), frame, where, "the frame came back");
+}
+
+void testBlock(SerialPort &port)
+{
+    const std::string where = "serial port/4096-byte block";
+    if (!tell(port, "B", where))
+        return;
+    std::string expected(4096, '\0');
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        expected[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    const std::string got = collect(port, expected.size(), 1000);
+    checkEqual(got.size(), expected.size(), where, "size");
+    check(got == expected, where, "every byte in order");
+}
+
+void testPurge(SerialPort &port)
+{
+    const std::string where = "serial port/purge";
+    if (!tell(port, "S" + hex4(64), where))
+        return;
+    // The bytes are in once the driver counts them all.
+    const Clock::time_point start = Clock::now();
+    while (port.available() < 64 && millisecondsSince(start) < 2000)
+        Sleep(10);
+    checkEqual(port.available(), std::size_t(64), where, "bytes pending before");
+    check(port.purge(win::SerialPurge::Input), where, "purge input (" + errorOf(port) + ")");
+    checkEqual(port.available(), std::size_t(0), where, "nothing pending after");
+    check(!port.waitForData(300), where, "no data after");
+
+    // A wait leaves bytes buffered in the port; a purge drops those too.
+    if (!tell(port, "S" + hex4(16), where))
+        return;
+    check(port.waitForData(1000), where, "the second bytes came");
+    Sleep(100);
+    check(port.purge(win::SerialPurge::Both), where, "purge both (" + errorOf(port) + ")");
+    checkEqual(port.available(), std::size_t(0), where, "nothing buffered after");
+    char byte = 0;
+    checkEqual(port.read(&byte, 1), 0LL, where, "nothing read after");
+    check(port.purge(win::SerialPurge::Output), where, "purge output");
+    check(!port.hasFailed(), where, "the port still works");
+}
+
+void testHangUp(SerialPort &port)
+{
+    const std::string where = "serial port/peer hangs up";
+    if (!tell(port, "H" + dec4(100), where))
+        return;
+    const Clock::time_point start = Clock::now();
+    const bool got = port.waitForData(3000);
+    const long long took = millisecondsSince(start);
+    check(!got, where, "no data");
+    check(port.hasFailed(), where, "the port failed (" + errorOf(port) + ") after " + show(took) + " ms");
+    check(took < 2500, where, "noticed before the time-out: " + show(took) + " ms");
+    check(!port.errorText().empty(), where, "the system's words");
+    char byte = 'x';
+    checkEqual(port.write(&byte, 1, 500), -1LL, where, "a write fails (" + errorOf(port) + ")");
+    // The failure stays until cleared, and comes back at the next use of a dead port.
+    port.clearError();
+    check(!port.hasFailed(), where, "cleared");
+    port.waitForData(500);
+    check(port.hasFailed(), where, "failed again at the next wait (" + errorOf(port) + ")");
+}
+
+}  // namespace
+
+void testSerialPort()
+{
+    testNames();
+    testMissingPort();
+    const char *name = std::getenv("VELOMARK_TEST_SERIAL_PORT");
+    if (name == nullptr || *name == '\0') {
+        std::printf("serial port: no peer (VELOMARK_TEST_SERIAL_PORT is not set), line tests skipped\n");
+        return;
+    }
+    const std::wstring portName(name, name + std::strlen(name));
+    SerialPort port;
+    if (!check(port.open(portName), "serial port/open", std::string(name) + ": " + errorOf(port)))
+        return;
+    check(!port.open(portName), "serial port/open", "a second open of the same object is refused");
+    port.clearError();
+    testSettings(port);
+    testSilence(port);
+    testAnswer(port);
+    testEcho(port);
+    testBlock(port);
+    testPurge(port);
+    testHangUp(port);
+    port.close();
+    check(!port.isOpen(), "serial port/close", "closed");
+}
+
+}  // namespace velomark::wintest
