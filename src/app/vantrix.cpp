@@ -901,6 +901,16 @@ void Vantrix::OnBtnSaveLogClicked()
         rememberFolder("save", saved);
         lastSavedPath = saved;
         UpdateStatus();
+        // The record of the download shown names every file made from it.
+        if (shownRecord) {
+            const QString error = velomark::addSavedFile(*shownRecord, saved, rows.size());
+            if (!error.isEmpty())
+                op->inform(velomark::applicationTitle(),
+                           QStringLiteral("The download record was not updated: %1").arg(error));
+            else if (completeDownloads.contains(retrievalLidarName)
+                     && completeDownloads.value(retrievalLidarName).path == shownRecord->path)
+                completeDownloads.insert(retrievalLidarName, *shownRecord);
+        }
     }
     if (outcome == velomark::LogSaveOutcome::Saved)
         OfferEncryptedExport();
@@ -933,6 +943,8 @@ void Vantrix::OnBtnRetrieveLogClicked()
     op->setWaitText(QStringLiteral("Retrieving logged data from lidar, please wait ..."));
     // The rows carry the lidar the log came from, whatever becomes of the connection.
     retrievalLidarName = lidarConnection->connectedLidarName;
+    retrievalLidar = velomark::downloadLidarOf(*lidarConnection, retrievalLidarName);
+    retrievalStarted = QDateTime::currentDateTimeUtc();
     // The link of this connection, never one kept from an earlier retrieval.
     dumpReader->startDump(*lidarConnection->transport());
     delayDialog->setCancellable(true);
@@ -953,10 +965,37 @@ void Vantrix::DumpThreadFinished()
         return;
     dumpReader->wait();
     delayDialog->setCancellable(false);
-    velomark::finishDownload(*lidarConnection, *dumpReader, retrievalLidarName, pendingMessage, *op,
-                             [this](bool incomplete) { DisplayLoggedData(incomplete); });
+    const velomark::DownloadResult result =
+        velomark::finishDownload(*lidarConnection, *dumpReader, retrievalLidarName, pendingMessage, *op,
+                                 [this](bool incomplete) { DisplayLoggedData(incomplete); });
+    ArchiveDownload(result);
     UpdateControls();
     restoreFocus(focusBeforeRetrieval);
+}
+
+void Vantrix::ArchiveDownload(const velomark::DownloadResult &result)
+{
+    shownRecord.reset();
+    if (dumpBuffer.isEmpty())
+        return;
+    velomark::DownloadFacts facts;
+    facts.lidar = retrievalLidar;
+    facts.started = retrievalStarted;
+    facts.finished = QDateTime::currentDateTimeUtc();
+    facts.end = velomark::downloadEndText(result.end, false);
+    facts.diagnosticModeLeft = result.diagnosticModeLeft;
+    if (!ui.checkBoxAll->isChecked())
+        facts.filter = velomark::LogDateFilter::between(ui.dateEditStart->date(), ui.dateEditEnd->date());
+    const velomark::ArchiveResult archived =
+        velomark::archiveDownload(velomark::defaultDownloadArchive(), dumpBuffer, facts);
+    if (!archived.error.isEmpty()) {
+        op->inform(velomark::applicationTitle(),
+                   QStringLiteral("The download could not be archived: %1").arg(archived.error));
+        return;
+    }
+    shownRecord = archived.record;
+    if (result.end == velomark::DownloadEnd::Complete && result.diagnosticModeLeft)
+        completeDownloads.insert(retrievalLidarName, archived.record);
 }
 
 void Vantrix::DisplayLoggedData(bool incomplete)
@@ -1031,13 +1070,36 @@ void Vantrix::StopDumpReader()
     dumpReader->requestStop();
     dumpReader->wait();
     connect(dumpReader.get(), &QThread::finished, this, &Vantrix::DumpThreadFinished);
-    velomark::finishDownload(*lidarConnection, *dumpReader, retrievalLidarName, pendingMessage, *op, {});
+    ArchiveDownload(velomark::finishDownload(*lidarConnection, *dumpReader, retrievalLidarName, pendingMessage, *op, {}));
 }
 
 void Vantrix::OnBtnEraseLaserData()
 {
     const FocusKeeper focus(this);
-    velomark::eraseStoredLog(*lidarConnection, selectedLidarText(), *op);
+    const QString lidar = selectedLidarText();
+    // The log of a lidar may exist nowhere else: the operator hears what is at stake first.
+    QString preface;
+    const auto kept = completeDownloads.find(lidar);
+    if (kept == completeDownloads.end()) {
+        if (!op->ask(velomark::applicationTitle(),
+                     QStringLiteral("The log of lidar %1 has not been downloaded completely since Velomark was started: "
+                                    "erasing it loses records that exist nowhere else. Erase anyway?")
+                         .arg(lidar)))
+            return;
+    } else {
+        preface = QStringLiteral("Lidar %1: %2 records downloaded at %3 and archived.")
+                      .arg(lidar)
+                      .arg(kept->validRecords)
+                      .arg(kept->facts.finished.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    }
+    if (velomark::eraseStoredLog(*lidarConnection, lidar, *op, preface) == velomark::EraseOutcome::Erased
+        && kept != completeDownloads.end()) {
+        const QString error = velomark::addErase(*kept, QDateTime::currentDateTimeUtc());
+        if (!error.isEmpty())
+            op->inform(velomark::applicationTitle(),
+                       QStringLiteral("The download record was not updated: %1").arg(error));
+        completeDownloads.erase(kept);
+    }
     UpdateControls();
 }
 
@@ -1080,11 +1142,20 @@ void Vantrix::OnBtnLoadDataClicked()
     if (!records)
         return;
     rememberFolder("load", path);
+    // An archived dump names its own lidar in the record beside it; any other dump takes the
+    // selected lidar's.
+    const QFileInfo file(path);
+    const velomark::LoadedRecord beside =
+        velomark::loadDownloadRecord(file.dir().filePath(file.completeBaseName() + QStringLiteral(".json")));
+    const bool provenance = beside.record && beside.record->dumpFile == file.fileName();
     // The title names the file last loaded after the selected lidar.
     QString title = velomark::titleWithoutRecordCount(windowTitle());
     const int fileAt = title.indexOf(kLoadedFileMark);
     if (fileAt >= 0)
         title.truncate(fileAt);
-    setWindowTitle(title + kLoadedFileMark + QFileInfo(path).fileName());
-    ShowLoggedRecords(*records, velomark::lidarIdOf(selectedLidarText()));
+    title += kLoadedFileMark + file.fileName();
+    if (provenance)
+        title += QStringLiteral(" (lidar %1)").arg(beside.record->facts.lidar.name);
+    setWindowTitle(title);
+    ShowLoggedRecords(*records, velomark::lidarIdOf(provenance ? beside.record->facts.lidar.name : selectedLidarText()));
 }

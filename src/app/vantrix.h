@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QPointer>
 #include <QSerialPort>
 #include <QString>
@@ -16,6 +17,7 @@
 #include "live/liveacquisition.h"
 #include "live/livedatafile.h"
 #include "live/speedrecord.h"
+#include "log/downloadrecord.h"
 
 class QCheckBox;
 class QDateEdit;
@@ -240,8 +242,19 @@ private:
     QString lastSavedPath;
     // Writes the status line from the state.
     void UpdateStatus();
-    // The lidar whose log the running or last retrieval pulls.
+    // The lidar whose log the running or last retrieval pulls, as its record names it, and
+    // when the download began.
     QString retrievalLidarName;
+    velomark::DownloadLidar retrievalLidar;
+    QDateTime retrievalStarted;
+    // The record of the download shown; Save adds the files it writes.
+    std::optional<velomark::DownloadRecord> shownRecord;
+    // The last complete, archived download of each lidar (by list text) since the start: an
+    // erase names it, and is added to it.
+    QMap<QString, velomark::DownloadRecord> completeDownloads;
+    // Keeps the dump that arrived in the archive with its record; the operator hears when that
+    // fails.
+    void ArchiveDownload(const velomark::DownloadResult &result);
 
     VantrixForm ui;
     velomark::OperatorInterface *op = nullptr;

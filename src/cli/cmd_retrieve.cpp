@@ -91,21 +91,6 @@ bool writeFailed(const QString &path, const velomark::FileWriteResult &result)
 
 // The lidar as the record names it, read while the connection still knows it (a lost link
 // forgets it).
-velomark::DownloadLidar downloadLidar(const velomark::LidarConnection &connection, const SelectedLidar &selected)
-{
-    velomark::DownloadLidar lidar;
-    lidar.name = selected.name;
-    lidar.port = connection.connectedPortName;
-    lidar.type = connection.lidarType;
-    lidar.firmware = connection.firmwareText();
-    for (const velomark::LidarEntry &entry : connection.lidars) {
-        if (entry.name == selected.listText) {
-            lidar.address = entry.address;
-            break;
-        }
-    }
-    return lidar;
-}
 
 }  // namespace
 
@@ -170,7 +155,7 @@ int runRetrieve(const QStringList &args)
     QString pendingMessage;
     velomark::ThreadReadDataDump reader(dump, pendingMessage);
     velomark::DownloadFacts facts;
-    facts.lidar = downloadLidar(connection, *selected);
+    facts.lidar = velomark::downloadLidarOf(connection, selected->name);
     if (!filter->allRecords)
         facts.filter = *filter;
     facts.started = QDateTime::currentDateTimeUtc();

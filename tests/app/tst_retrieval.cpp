@@ -292,6 +292,60 @@ private slots:
         QCOMPARE(QFileInfo(window.op.lastStartDir).fileName(), QStringLiteral("54321_2024-12-25_2025-01-01.csv"));
     }
 
+    // Erase names what is at stake: without a complete, archived download of the lidar's log
+    // since the start a warning comes first (No sends nothing); after one the question says
+    // what was kept, and the erase goes into its record. Loading the archived dump names its
+    // lidar, whichever is selected.
+    void eraseAfterDownload_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<bool>("retrieve");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("no download") << QStringList() << false << true;
+        QTest::newRow("cut download") << QStringList{"--dump-baud", "3000", "--vanish-after-dump-bytes", "100"} << true << true;
+        QTest::newRow("complete download") << QStringList{"--dump-baud", "1000000"} << true << false;
+    }
+    void eraseAfterDownload()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(bool, retrieve);
+        QFETCH(bool, warned);
+        LidarSim sim(simArgs + QStringList{"--firmware", "9.3", "--stored-log", m_storedLog.fileName()});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        Window window(sim);
+        Vantrix &dialog = window.dialog;
+        if (retrieve)
+            QVERIFY(window.retrieve());
+        window.op.messages.clear();
+        window.op.answers << !warned << false;
+        dialog.OnBtnEraseLaserData();
+        QVERIFY(!window.op.messages.isEmpty());
+        const QString asked = window.op.messages.first().text;
+        if (warned) {
+            QCOMPARE(asked, QStringLiteral("The log of lidar VZQ Sim 54321 has not been downloaded completely since Velomark "
+                                           "was started: erasing it loses records that exist nowhere else. Erase anyway?"));
+            QVERIFY(!sim.receivedBytes().contains(QByteArray::fromHex("02313103")));
+            return;
+        }
+        QVERIFY2(QRegularExpression("^Lidar VZQ Sim 54321: 3 records downloaded at \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d and "
+                                    "archived.\nDo you want to erase the logged data in lidar \\?$").match(asked).hasMatch(),
+                 qPrintable(asked));
+        QTRY_VERIFY(sim.receivedBytes().contains(QByteArray::fromHex("02313103")));
+        // The archived dump and its record, with the erase; loaded, it names its lidar.
+        const QDir archive(qEnvironmentVariable("XDG_DATA_HOME") + "/velomark/downloads");
+        const QStringList records = archive.entryList({"VZQ_Sim_54321_*.json"}, QDir::Files, QDir::Time);
+        QVERIFY(!records.isEmpty());
+        const QJsonObject record = QJsonDocument::fromJson(fileBytes(archive.filePath(records.first()))).object();
+        QCOMPARE(record.value("end").toString(), QStringLiteral("complete"));
+        QVERIFY(record.value("erased").isObject());
+        dialog.form().listWidgetLidars->addItem(QStringLiteral("VZQ Other 11111"));
+        dialog.form().listWidgetLidars->setCurrentRow(1);
+        window.op.fileNames << archive.filePath(record.value("dump").toObject().value("file").toString());
+        dialog.OnBtnLoadDataClicked();
+        QCOMPARE(dialog.form().treeWidgetLoggedData->topLevelItem(3)->text(7), QStringLiteral("54321"));
+        QVERIFY2(dialog.windowTitle().contains(QStringLiteral("(lidar VZQ Sim 54321)")), qPrintable(dialog.windowTitle()));
+    }
+
     // The close button during a long download: the reader stops, the lidar leaves DIAG and
     // remote mode, and the window goes at once, however much of the log is still to come.
     // Exit ends through the same done() (tst_vantrixlive shutdown).

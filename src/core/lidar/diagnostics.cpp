@@ -15,9 +15,11 @@ bool EraseLidarData(Transport &link, OperatorInterface &op)
     return SendCommand(link, eraseFrame(), QStringLiteral("EraseLidarData"), true, op);
 }
 
-EraseOutcome eraseStoredLog(LidarConnection &connection, const QString &selectedText, OperatorInterface &op)
+EraseOutcome eraseStoredLog(LidarConnection &connection, const QString &selectedText, OperatorInterface &op,
+                            const QString &questionPreface)
 {
-    if (!op.ask(applicationTitle(), QStringLiteral("Do you want to erase the logged data in lidar ?")))
+    const QString question = QStringLiteral("Do you want to erase the logged data in lidar ?");
+    if (!op.ask(applicationTitle(), questionPreface.isEmpty() ? question : questionPreface + QLatin1Char('\n') + question))
         return EraseOutcome::Declined;
     op.showWait(QCoreApplication::translate("Vantrix", "Erasing logged data from lidar, please wait ..."));
     if (!connection.ConnectSelectedLidar(selectedText)) {

@@ -28,9 +28,11 @@ inline const QString kEraseSucceeded = QStringLiteral("Command to erase lidar da
 
 enum class EraseOutcome { Declined, NotConnected, NoStorage, Erased, NoResponse };
 
-// The Erase action: asks first, connects the lidar named selectedText, erases its log when it
-// keeps one and tells the operator how it went, behind the please-wait window.
-EraseOutcome eraseStoredLog(LidarConnection &connection, const QString &selectedText, OperatorInterface &op);
+// The Erase action: asks first (the question after questionPreface, when given, on a line of
+// its own), connects the lidar named selectedText, erases its log when it keeps one and tells
+// the operator how it went, behind the please-wait window.
+EraseOutcome eraseStoredLog(LidarConnection &connection, const QString &selectedText, OperatorInterface &op,
+                            const QString &questionPreface = QString());
 
 // Framed DIAG enter (02 28 28 03, "Set to DIAG mode") or leave (02 29 29 03, "Exit DIAG mode").
 bool SetDiagMode(Transport &link, bool enter, OperatorInterface &op);

@@ -1,5 +1,7 @@
 #include "log/downloadrecord.h"
 
+#include "lidar/lidarconnection.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -211,6 +213,22 @@ std::optional<QString> createDumpFile(const QDir &dir, const QString &base, cons
 }
 
 }  // namespace
+
+DownloadLidar downloadLidarOf(const LidarConnection &connection, const QString &name)
+{
+    DownloadLidar lidar;
+    lidar.name = name;
+    lidar.port = connection.connectedPortName;
+    lidar.type = connection.lidarType;
+    lidar.firmware = connection.firmwareText();
+    for (const LidarEntry &entry : connection.lidars) {
+        if (entry.name == connection.connectedLidarName) {
+            lidar.address = entry.address;
+            break;
+        }
+    }
+    return lidar;
+}
 
 QString defaultDownloadArchive()
 {

@@ -36,6 +36,12 @@ struct DownloadLidar
     QString firmware;
 };
 
+class LidarConnection;
+
+// The connected lidar as a record names it; name is the lidar's name (the list text, or the
+// name given on the command line).
+DownloadLidar downloadLidarOf(const LidarConnection &connection, const QString &name);
+
 // What the caller knows about a download once finishDownload has returned.
 struct DownloadFacts
 {
