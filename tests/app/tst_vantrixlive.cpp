@@ -316,9 +316,11 @@ private slots:
             QTest::qWait(500);
         QStringList expected{"Lidar VZQ Demo 4711 : please make sure it is powered on"};
         if (next == QLatin1String("Erase")) {
-            w.op.answers.enqueue(true);
+            w.op.answers << true << true;
             w.dialog->OnBtnEraseLaserData();
             expected.prepend("Do you want to erase the logged data in lidar ?");
+            expected.prepend("The log of lidar VZQ Demo 4711 has not been downloaded completely since Velomark was "
+                             "started: erasing it loses records that exist nowhere else. Erase anyway?");
         } else if (next == QLatin1String("Retrieve")) {
             w.dialog->OnBtnRetrieveLogClicked();
         } else {
