@@ -19,6 +19,7 @@ int runDecode(const QStringList &args);    // cmd_decode.cpp
 int runCerts(const QStringList &args);     // cmd_certs.cpp
 int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
 int runPlot(const QStringList &args);      // cmd_plot.cpp
+int runStats(const QStringList &args);     // cmd_stats.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -31,6 +32,7 @@ const QList<Command> &commands()
         {"erase", "Erases the log stored in a lidar.", runErase},
         {"decode", "Decodes a log dump file and prints the log CSV (or GPX).", runDecode},
         {"plot", "Draws the speed chart of a log dump file into a PNG or SVG.", runPlot},
+        {"stats", "Prints the speed-study figures of a dump, a log CSV or a live data file.", runStats},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
         {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
     };
