@@ -177,6 +177,27 @@ SpeedGroupStats sortedGroupStats(const QVector<double> &speeds, int limit)
     return stats;
 }
 
+// Sorts whole speeds by counting them when they are small, as a lidar's are.
+void sortSpeeds(QVector<int> *speeds)
+{
+    constexpr int kCountedUpTo = 1 << 16;
+    if (speeds->isEmpty())
+        return;
+    const int top = *std::max_element(speeds->cbegin(), speeds->cend());
+    if (top >= kCountedUpTo || top > 4 * speeds->size()) {
+        std::sort(speeds->begin(), speeds->end());
+        return;
+    }
+    QVector<int> counts(top + 1, 0);
+    for (const int speed : *speeds)
+        ++counts[speed];
+    int at = 0;
+    for (int speed = 0; speed <= top; ++speed) {
+        for (int i = 0; i < counts.at(speed); ++i)
+            (*speeds)[at++] = speed;
+    }
+}
+
 }  // namespace
 
 SpeedGroupStats speedGroupStats(QVector<double> speeds, int limit)
@@ -187,45 +208,53 @@ SpeedGroupStats speedGroupStats(QVector<double> speeds, int limit)
 
 SpeedStats speedStats(const QVector<QStringList> &rows, int limit, const QString &unit)
 {
-    struct Speed
-    {
-        int value;
-        bool metric;
-        bool receding;
-    };
-    QVector<Speed> read;
-    read.reserve(rows.size());
-    int metricRows = 0;
+    // Whole speeds as read, by direction (approaching, receding) and unit (km/h, mph).
+    QVector<int> read[2][2];
+    for (auto &direction : read) {
+        // Only the pages a group fills are ever touched.
+        for (QVector<int> &speeds : direction)
+            speeds.reserve(rows.size());
+    }
     SpeedStats stats;
     stats.limit = limit;
     stats.rowCount = rows.size();
     for (const QStringList &row : rows) {
-        Speed speed{0, true, row.value(LogDirection) == QLatin1String("Receding")};
-        if (!readSpeedText(row.value(LogSpeed), &speed.value, &speed.metric)) {
+        int speed = 0;
+        bool metric = true;
+        if (!readSpeedText(row.value(LogSpeed), &speed, &metric)) {
             ++stats.leftOut;
             continue;
         }
-        metricRows += speed.metric ? 1 : 0;
-        read.append(speed);
+        read[row.value(LogDirection) == QLatin1String("Receding") ? 1 : 0][metric ? 0 : 1].append(speed);
     }
-    const bool metric = unit.isEmpty() ? 2 * metricRows >= read.size() : unit == QLatin1String("km/h");
+    const int metricRows = read[0][0].size() + read[1][0].size();
+    const int imperialRows = read[0][1].size() + read[1][1].size();
+    const bool metric = unit.isEmpty() ? metricRows >= imperialRows : unit == QLatin1String("km/h");
     stats.unit = metric ? QStringLiteral("km/h") : QStringLiteral("mph");
 
-    QVector<double> approaching, receding;
-    for (const Speed &speed : read) {
-        double value = speed.value;
-        if (speed.metric != metric)
-            value = metric ? value * kKmPerMile : value / kKmPerMile;
-        (speed.receding ? receding : approaching).append(value);
+    // Converting keeps the order of a unit's speeds, so each direction is the merge of its two
+    // units sorted apart, and all speeds the merge of the two directions.
+    QVector<double> directions[2];
+    for (int direction = 0; direction < 2; ++direction) {
+        QVector<double> units[2];
+        for (int from = 0; from < 2; ++from) {
+            QVector<int> &speeds = read[direction][from];
+            sortSpeeds(&speeds);
+            const bool inKmh = from == 0;
+            units[from].reserve(speeds.size());
+            for (const int speed : speeds)
+                units[from].append(inKmh == metric ? speed : metric ? speed * kKmPerMile : speed / kKmPerMile);
+        }
+        directions[direction].resize(units[0].size() + units[1].size());
+        std::merge(units[0].cbegin(), units[0].cend(), units[1].cbegin(), units[1].cend(),
+                   directions[direction].begin());
     }
-    std::sort(approaching.begin(), approaching.end());
-    std::sort(receding.begin(), receding.end());
-    // The two sorted directions merge into all speeds sorted, without a third sort.
-    QVector<double> all(approaching.size() + receding.size());
-    std::merge(approaching.cbegin(), approaching.cend(), receding.cbegin(), receding.cend(), all.begin());
+    QVector<double> all(directions[0].size() + directions[1].size());
+    std::merge(directions[0].cbegin(), directions[0].cend(), directions[1].cbegin(), directions[1].cend(),
+               all.begin());
     stats.all = sortedGroupStats(all, limit);
-    stats.approaching = sortedGroupStats(approaching, limit);
-    stats.receding = sortedGroupStats(receding, limit);
+    stats.approaching = sortedGroupStats(directions[0], limit);
+    stats.receding = sortedGroupStats(directions[1], limit);
     return stats;
 }
 
