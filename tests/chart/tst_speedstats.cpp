@@ -47,6 +47,15 @@ QVector<int> binCounts(const SpeedGroupStats &group)
     return counts;
 }
 
+// A histogram of `size` bins, empty but for the given (bin, count) pairs.
+QVector<int> sparseBins(int size, std::initializer_list<QPair<int, int>> filled)
+{
+    QVector<int> bins(size, 0);
+    for (const auto &bin : filled)
+        bins[bin.first] = bin.second;
+    return bins;
+}
+
 bool near(double actual, double expected)
 {
     if (std::isnan(expected))
@@ -138,10 +147,11 @@ private slots:
 
         QTest::newRow("rows without a valid speed are left out and counted")
             << QVector<QStringList>{row(""), row("65 knots"), row("-5 km/h"), row("km/h"), row("fast km/h"),
-                                    row("20 km/h", "Receding")}
-            << 50 << "" << "km/h" << 5
-            << QVector<double>{1, 20, 20, 20, NAN, 20, 20, 20, 20, 11, 1, 100, 0, 0} << QVector<int>{0, 0, 0, 0, 1}
-            << 0 << 1;
+                                    row("1000 mph"), row("20 km/h", "Receding"), row("999 km/h")}
+            << 999 << "" << "km/h" << 6
+            << QVector<double>{2, 20, 999, 509.5, std::sqrt(2 * 489.5 * 489.5), 166.85, 509.5, 852.15, 950.05, 11, 1,
+                               50, 0, 0}
+            << sparseBins(200, {{4, 1}, {199, 1}}) << 1 << 1;
         QTest::newRow("no valid speed at all")
             << QVector<QStringList>{row("")} << 50 << "" << "km/h" << 1
             << QVector<double>{0, 0, 0, 0, NAN, 0, 0, 0, 0, 0, 0, 0, 0, 0} << QVector<int>{} << 0 << 0;

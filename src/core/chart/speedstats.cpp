@@ -16,6 +16,8 @@ namespace {
 constexpr double kKmPerMile = 1.609344;
 constexpr int kPaceWidth = 10;
 constexpr int kBinWidth = 5;
+// No lidar measures this fast; a higher number (a mistyped file) would only blow up the histogram.
+constexpr int kHighestSpeed = 999;
 
 double share(int part, int whole)
 {
@@ -221,7 +223,7 @@ SpeedStats speedStats(const QVector<QStringList> &rows, int limit, const QString
     for (const QStringList &row : rows) {
         int speed = 0;
         bool metric = true;
-        if (!readSpeedText(row.value(LogSpeed), &speed, &metric)) {
+        if (!readSpeedText(row.value(LogSpeed), &speed, &metric) || speed > kHighestSpeed) {
             ++stats.leftOut;
             continue;
         }

@@ -65,7 +65,8 @@ struct SpeedStats
 // in `unit` ("km/h" or "mph"); an empty `unit` takes the unit most rows use, km/h on a tie, as
 // the chart does. Speeds in the other unit are converted (1 mph = 1.609344 km/h), never rounded.
 // A row is counted as receding when its direction says so and as approaching otherwise, as the
-// chart draws it; rows without a valid speed are left out and counted.
+// chart draws it; rows without a valid speed (none, or above 999 in its unit) are left out and
+// counted.
 SpeedStats speedStats(const QVector<QStringList> &rows, int limit, const QString &unit = QString());
 
 // The figures of one group of speeds, in any order (they are sorted here).
