@@ -40,7 +40,7 @@ int runStats(const QStringList &args)
                        "percentiles (linear interpolation between the closest ranks, inclusive: PERCENTILE.INC), "
                        "the pace (the interval of 10 from a whole number that holds the most speeds, the lowest "
                        "on a tie), the count above the limit, shares in percent of the count, and a histogram of "
-                       "bins of 5 from 0. Records without a valid speed are left out and counted. A file with no "
+                       "bins of 5 from 0. Records without a valid speed (none, or above 999) are left out and counted. A file with no "
                        "valid speed prints nothing and says \"no records in FILE\"."));
     int exitCode = Success;
     if (!parseArguments(parser, args,
