@@ -219,4 +219,20 @@ int usageError(const QString &text)
     return Usage;
 }
 
+bool wholeNumberOption(const QCommandLineParser &parser, const QCommandLineOption &option, int low, int high,
+                       int *value, int *exitCode)
+{
+    bool ok = false;
+    const int number = parser.value(option).toInt(&ok);
+    if (!ok || number < low || number > high) {
+        *exitCode = usageError(QStringLiteral("--%1 needs a whole number from %2 to %3")
+                                   .arg(option.names().constFirst())
+                                   .arg(low)
+                                   .arg(high));
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
 }  // namespace cli

@@ -50,6 +50,11 @@ bool parseArguments(QCommandLineParser &parser, const QStringList &args, const Q
 // Prints a usage error to standard error; returns ExitCode::Usage.
 int usageError(const QString &text);
 
+// The whole number an option gives, within [low, high]; false after a usage error (printed
+// here, *exitCode set to 2).
+bool wholeNumberOption(const QCommandLineParser &parser, const QCommandLineOption &option, int low, int high,
+                       int *value, int *exitCode);
+
 // The lidar a command talks to: the text the connection selects it by, and its name, the
 // source of the Lidar_Id. They differ only for a --port without --name that no listed lidar
 // has: the port path selects it and the name stays empty.

@@ -10,27 +10,6 @@
 
 namespace cli {
 
-namespace {
-
-// A whole number of an option within [low, high]; false after a usage error.
-bool numberOption(const QCommandLineParser &parser, const QCommandLineOption &option, int low, int high, int *value,
-                  int *exitCode)
-{
-    bool ok = false;
-    const int number = parser.value(option).toInt(&ok);
-    if (!ok || number < low || number > high) {
-        *exitCode = usageError(QStringLiteral("--%1 needs a whole number from %2 to %3")
-                                   .arg(option.names().constFirst())
-                                   .arg(low)
-                                   .arg(high));
-        return false;
-    }
-    *value = number;
-    return true;
-}
-
-}  // namespace
-
 int runPlot(const QStringList &args)
 {
     QCommandLineParser parser;
@@ -59,9 +38,9 @@ int runPlot(const QStringList &args)
     if (path.isEmpty() || (suffix != QLatin1String("png") && suffix != QLatin1String("svg")))
         return usageError(QStringLiteral("plot needs --output FILE ending in .png or .svg"));
     int limitValue = 0, widthValue = 0, heightValue = 0;
-    if (!numberOption(parser, limit, 0, 999, &limitValue, &exitCode)
-        || !numberOption(parser, width, 200, 10000, &widthValue, &exitCode)
-        || !numberOption(parser, height, 150, 10000, &heightValue, &exitCode))
+    if (!wholeNumberOption(parser, limit, 0, 999, &limitValue, &exitCode)
+        || !wholeNumberOption(parser, width, 200, 10000, &widthValue, &exitCode)
+        || !wholeNumberOption(parser, height, 150, 10000, &heightValue, &exitCode))
         return exitCode;
     const std::optional<velomark::LogDateFilter> filter = dates.filter(parser, &exitCode);
     if (!filter)

@@ -20,6 +20,7 @@ int runCerts(const QStringList &args);     // cmd_certs.cpp
 int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
 int runPlot(const QStringList &args);      // cmd_plot.cpp
 int runVerify(const QStringList &args);    // cmd_verify.cpp
+int runStats(const QStringList &args);     // cmd_stats.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -33,6 +34,7 @@ const QList<Command> &commands()
         {"verify", "Checks the files of a download record against their SHA-256.", runVerify},
         {"decode", "Decodes a log dump file and prints the log CSV (or GPX).", runDecode},
         {"plot", "Draws the speed chart of a log dump file into a PNG or SVG.", runPlot},
+        {"stats", "Prints the speed-study figures of a dump, a log CSV or a live data file.", runStats},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
         {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
     };

@@ -16,24 +16,6 @@ constexpr qint64 kMinute = 60 * kSecond;
 constexpr qint64 kHour = 60 * kMinute;
 constexpr qint64 kDay = 24 * kHour;
 
-// The number and the unit of a speed text ("65 km/h", "40 mph"); false for any other text.
-bool readSpeed(const QString &text, int *speed, bool *metric)
-{
-    const int blank = text.indexOf(QLatin1Char(' '));
-    if (blank <= 0)
-        return false;
-    const QStringRef unit = text.midRef(blank + 1);
-    if (unit == QLatin1String("km/h"))
-        *metric = true;
-    else if (unit == QLatin1String("mph"))
-        *metric = false;
-    else
-        return false;
-    bool ok = false;
-    *speed = text.leftRef(blank).toInt(&ok);
-    return ok && *speed >= 0;
-}
-
 // A tick's text: "hh:mm:ss", "hh:mm", "MM-dd hh:mm" or "yyyy-MM-dd" (a step of days).
 QString tickText(const QDateTime &when, bool withDate, bool withTime, bool withSeconds)
 {
@@ -84,6 +66,30 @@ QTime clockTime(const QString &text)
 
 }  // namespace
 
+bool readSpeedText(const QString &text, int *speed, bool *metric)
+{
+    // Read digit by digit: the statistics read 10^6 of these texts.
+    constexpr int kMaxDigits = 9;
+    int value = 0, digits = 0;
+    for (; digits < text.size() && digits <= kMaxDigits; ++digits) {
+        const ushort c = text.at(digits).unicode();
+        if (c < '0' || c > '9')
+            break;
+        value = value * 10 + (c - '0');
+    }
+    if (digits == 0 || digits > kMaxDigits || digits >= text.size() || text.at(digits) != QLatin1Char(' '))
+        return false;
+    const QStringRef unit = text.midRef(digits + 1);
+    if (unit == QLatin1String("km/h"))
+        *metric = true;
+    else if (unit == QLatin1String("mph"))
+        *metric = false;
+    else
+        return false;
+    *speed = value;
+    return true;
+}
+
 QDateTime chartRowTime(const QStringList &row, ChartRows kind)
 {
     const QString dateText = row.value(LogDate);
@@ -97,7 +103,7 @@ SpeedSeries::RowValue SpeedSeries::rowValue(const QStringList &row, ChartRows ki
 {
     RowValue value;
     const QDateTime when = chartRowTime(row, kind);
-    if (!when.isValid() || !readSpeed(row.value(LogSpeed), &value.speed, &value.metric))
+    if (!when.isValid() || !readSpeedText(row.value(LogSpeed), &value.speed, &value.metric))
         return value;
     value.time = double(when.toMSecsSinceEpoch());
     value.direction = row.value(LogDirection) == QLatin1String("Receding") ? 1 : 0;

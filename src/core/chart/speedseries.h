@@ -17,6 +17,10 @@ enum class ChartRows { Log, Live };
 // the time text names none.
 QDateTime chartRowTime(const QStringList &row, ChartRows kind);
 
+// The number and the unit of a row's speed text ("65 km/h", "40 mph": ASCII digits, a blank,
+// the unit); false for any other text.
+bool readSpeedText(const QString &text, int *speed, bool *metric);
+
 // The points of one direction: x the lidar's wall clock in milliseconds (UTC-held), y the
 // speed in the chart's unit, and the list row of each point.
 struct SpeedPoints

@@ -1,0 +1,202 @@
+#include <QtTest>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include "clirun.h"
+#include "commalocale.h"
+#include "live/liverow.h"
+#include "sampledump.h"
+
+using namespace velomark;
+
+namespace {
+
+// Three records over two days; the Lidar_Id field is quoted, as a comma in it makes it.
+const QByteArray kLogCsv = sampledump::kCsvHeader
+                           + "50,km/h,50.0,m,Approaching,2024-12-25,10:30:45,,,\"1,2\"\r\n"
+                             "61,km/h,40.0,m,Receding,2024-12-25,10:31:00,,,12345\r\n"
+                             "71,km/h,40.0,m,Receding,2024-12-26,08:00:00,,,12345\r\n";
+
+// stats --format csv --limit 60 of kLogCsv; figures checked with Python's statistics module.
+const QByteArray kLogCsvFigures =
+    "group,unit,limit,count,min,max,mean,stdDev,p15,p50,p85,p95,paceFrom,paceTo,paceCount,paceShare,aboveLimit,"
+    "aboveLimitShare\n"
+    "all,km/h,60,3,50.0,71.0,60.7,10.5,53.3,61.0,68.0,70.0,41,51,1,33.3,2,66.7\n"
+    "approaching,km/h,60,1,50.0,50.0,50.0,,50.0,50.0,50.0,50.0,41,51,1,100.0,0,0.0\n"
+    "receding,km/h,60,2,61.0,71.0,66.0,7.1,62.5,66.0,69.5,70.5,52,62,1,50.0,2,100.0\n"
+    "\n"
+    "from,to,all,approaching,receding\n"
+    "0,5,0,0,0\n5,10,0,0,0\n10,15,0,0,0\n15,20,0,0,0\n20,25,0,0,0\n25,30,0,0,0\n30,35,0,0,0\n35,40,0,0,0\n"
+    "40,45,0,0,0\n45,50,0,0,0\n50,55,1,1,0\n55,60,0,0,0\n60,65,1,0,1\n65,70,0,0,0\n70,75,1,0,1\n";
+
+}  // namespace
+
+class TestCliStats : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qgetenv("VELOMARK_CLI").isEmpty(), "VELOMARK_CLI is not set");
+        QVERIFY(m_dir.isValid());
+        QVERIFY(writeFileBytes(path("logDump.txt"), sampledump::kDump));
+        QVERIFY(writeFileBytes(path("log.csv"), kLogCsv));
+        QVERIFY(writeFileBytes(path("nothing.txt"), "not a record\n"));
+        // The live data file as live acquisition writes it, in this locale's month names.
+        QByteArray live = QByteArray(liveCsvHeader);
+        const QDateTime when(QDate(2024, 12, 25), QTime(10, 30, 45), Qt::UTC);
+        const QString lidar = QStringLiteral("VZQ 12345");
+        live += liveDataLine(SpeedRecord{QString(), QString(), when, 0, 30, 500, 0, false}, lidar,
+                             QStringLiteral("live.csv"), QStringLiteral("a note, with\na line break"))
+                    .toUtf8();
+        live += liveDataLine(SpeedRecord{QString(), QString(), when.addSecs(5), 0, 35, 500, 0, false}, lidar,
+                             QStringLiteral("live.csv"), QString())
+                    .toUtf8();
+        live += liveDataLine(SpeedRecord{QString(), QString(), when.addSecs(9), 1, 50, 500, 0, false}, lidar,
+                             QStringLiteral("live.csv"), QString())
+                    .toUtf8();
+        live += liveDataLine(SpeedRecord{QString(), QString(), when.addSecs(9), 1, SpeedRecord::kMissing, 500, 0, false},
+                             lidar, QStringLiteral("live.csv"), QString())
+                    .toUtf8();
+        QVERIFY(writeFileBytes(path("live.csv"), live));
+    }
+
+    // A dump as JSON, parsed back: the directions apart, an empty group as nulls.
+    void dumpAsJson_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("withStdDev");
+        QTest::newRow("all records") << QStringList() << 3 << true;
+        QTest::newRow("one day: a single speed has no deviation")
+            << QStringList{"--from", "2024-12-25", "--to", "2024-12-25"} << 1 << false;
+    }
+    void dumpAsJson()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, count);
+        const CliRun run = runCli(QStringList{"stats", "--format", "json"} + args + QStringList{path("logDump.txt")});
+        QCOMPARE(run.exitCode, 0);
+        QJsonParseError error;
+        const QJsonObject root = QJsonDocument::fromJson(run.out, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(root.value("unit").toString(), QStringLiteral("km/h"));
+        QCOMPARE(root.value("limit").toInt(), 50);
+        QCOMPARE(root.value("leftOut").toInt(), 0);
+        const QJsonObject groups = root.value("groups").toObject();
+        for (const char *name : {"all", "approaching"}) {
+            const QJsonObject group = groups.value(name).toObject();
+            QCOMPARE(group.value("count").toInt(), count);
+            for (const char *figure : {"min", "max", "mean", "p15", "p50", "p85", "p95"})
+                QCOMPARE(group.value(figure).toDouble(), 65.0);
+            QTEST(group.value("stdDev").isDouble(), "withStdDev");
+            const QJsonObject pace = group.value("pace").toObject();
+            QCOMPARE(pace.value("from").toInt(), 56);
+            QCOMPARE(pace.value("to").toInt(), 66);
+            QCOMPARE(pace.value("count").toInt(), count);
+            QCOMPARE(pace.value("share").toDouble(), 100.0);
+            QCOMPARE(group.value("aboveLimit").toObject().value("count").toInt(), count);
+            const QJsonArray histogram = group.value("histogram").toArray();
+            QCOMPARE(histogram.size(), 14);
+            QCOMPARE(histogram.last().toObject(), (QJsonObject{{"from", 65}, {"to", 70}, {"count", count}}));
+        }
+        const QJsonObject receding = groups.value("receding").toObject();
+        QCOMPARE(receding.value("count").toInt(), 0);
+        for (const char *figure : {"min", "max", "mean", "stdDev", "p15", "p50", "p85", "p95", "pace", "aboveLimit"})
+            QVERIFY2(receding.value(figure).isNull(), figure);
+        QCOMPARE(receding.value("histogram").toArray().size(), 0);
+    }
+
+    // A saved log CSV as CSV, byte for byte, here and under a decimal comma.
+    void logCsvAsCsv_data()
+    {
+        QTest::addColumn<bool>("commaLocale");
+        QTest::newRow("C locale") << false;
+        QTest::newRow("decimal comma") << true;
+    }
+    void logCsvAsCsv()
+    {
+        QFETCH(bool, commaLocale);
+        QStringList env;
+        QTemporaryDir locales;
+        if (commaLocale) {
+            if (!locales.isValid() || !makeCommaLocale(locales.path()))
+                QSKIP("localedef could not make a locale with a decimal comma");
+            env << QStringLiteral("LOCPATH=") + locales.path() << QStringLiteral("LC_ALL=") + kCommaLocale;
+        }
+        const CliRun run = runCli({"stats", "--format", "csv", "--limit", "60", path("log.csv")}, env);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, kLogCsvFigures);
+        QCOMPARE(run.err, QByteArray());
+        const CliRun oneDay = runCli({"stats", "--format", "csv", "--from", "2024-12-25", "--to", "2024-12-25",
+                                      "--limit", "60", path("log.csv")},
+                                     env);
+        QVERIFY(oneDay.out.contains("\nall,km/h,60,2,50.0,61.0,55.5,"));
+    }
+
+    // A live data file says no unit: --unit gives it. The text form's table.
+    void liveDataFileAsText()
+    {
+        const CliRun run = runCli({"stats", "--unit", "mph", path("live.csv")});
+        QCOMPARE(run.exitCode, 0);
+        const QList<QByteArray> lines = run.out.split('\n');
+        QCOMPARE(lines.value(0), QByteArray("Speeds in mph, limit 50 mph: 4 rows, 1 left out without a valid speed"));
+        QCOMPARE(lines.value(2), QByteArray("                           All  Approaching     Receding"));
+        QVERIFY(lines.contains("Count                        3            2            1"));
+        QVERIFY(lines.contains("Mean                      38.3         32.5         50.0"));
+        QVERIFY(lines.contains("Std. deviation            10.4          3.5            -"));
+        QVERIFY(lines.contains("Median                    35.0         32.5         50.0"));
+        QVERIFY(lines.contains("Pace                     26-36        26-36        41-51"));
+        QVERIFY(lines.contains("Pace share %              66.7        100.0        100.0"));
+        QVERIFY(lines.contains("Above limit                  0            0            0"));
+        QVERIFY(lines.contains("Histogram                  All  Approaching     Receding"));
+        QVERIFY(lines.contains("30-35                        1            1            0"));
+        QVERIFY(lines.contains("50-55                        1            0            1"));
+    }
+
+    // No valid speed: said, nothing printed, no failure (as decode of such a file). Usage
+    // errors exit 2.
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("no records") << QStringList{"FILE:nothing.txt"} << 0 << QByteArray("no records in FILE:nothing.txt\n");
+        QTest::newRow("no records in the dates")
+            << QStringList{"--from", "2030-01-01", "--to", "2030-01-31", "FILE:log.csv"} << 0
+            << QByteArray("no records in FILE:log.csv\n");
+        for (const QStringList &args :
+             {QStringList{"--format", "xml", "FILE:log.csv"}, QStringList{"--unit", "knots", "FILE:log.csv"},
+              QStringList{"--limit", "-1", "FILE:log.csv"}, QStringList{"--limit", "ten", "FILE:log.csv"},
+              QStringList{"FILE:log.csv", "FILE:live.csv"}, QStringList{}, QStringList{"FILE:absent.csv"},
+              QStringList{"--from", "2024-12-25", "FILE:log.csv"}})
+            QTest::addRow("usage: %s", qPrintable(args.join(' '))) << args << 2 << QByteArray();
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, err);
+        for (QString &arg : args) {
+            if (arg.startsWith(QLatin1String("FILE:")))
+                arg = path(arg.mid(5).toLatin1().constData());
+        }
+        const CliRun run = runCli(QStringList{"stats"} + args);
+        QTEST(run.exitCode, "exitCode");
+        QCOMPARE(run.out, QByteArray());
+        if (!err.isEmpty())
+            QCOMPARE(run.err, err.replace("FILE:", m_dir.path().toUtf8() + '/'));
+        else
+            QVERIFY(run.err.startsWith("velomark-cli: "));
+    }
+
+private:
+    QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
+
+    QTemporaryDir m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestCliStats)
+#include "tst_clistats.moc"
