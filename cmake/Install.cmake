@@ -2,8 +2,8 @@
 # entry, the AppStream metainfo, the icon theme, the manual pages and the documents.
 include(GNUInstallDirs)
 
-set(VELOMARK_HOMEPAGE "https://www.veltrazon.com/velomark/")
-set(VELOMARK_MAINTAINER "Veltrazon Technology <velomark@veltrazon.com>")
+set(VELOMARK_MAINTAINER "Velomark developers <velomark@example.org>" CACHE STRING
+  "Maintainer of the Debian package, as \"Name <address>\"")
 # The day release 1.3 Build 96 was packaged; the metainfo and the package changelog show it.
 set(VELOMARK_RELEASE_DATE "2026-12-07")
 set(VELOMARK_RELEASE ${PROJECT_VERSION})
@@ -77,7 +77,6 @@ pseudo-terminal.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VELOMARK_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VELOMARK_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Discovery asks BlueZ over D-Bus; the certificate tools import recipients' certificates.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bluez")
