@@ -65,6 +65,12 @@ private slots:
                               {{"recipient", cert}, {"two-lines", twoLines + ".der"}, {"officer", officer}}, {officer}));
         QVERIFY(pki.makeNssDb(pki.path("two-keys/.pki/nssdb"), {{"recipient", cert}, {"officer", officer}},
                               {cert, officer}));
+        // The officer's key behind a password, imported as openssl made it (pk12util names it
+        // after the subject).
+        const QString locked = "sql:" + pki.path("locked/.pki/nssdb");
+        QVERIFY(QDir().mkpath(pki.path("locked/.pki/nssdb")) && testpki::writeFile(pki.path("db.pass"), "s3cret\n"));
+        QVERIFY(testpki::run("certutil", {"-N", "-f", pki.path("db.pass"), "-d", locked}).ok);
+        QVERIFY(testpki::run("pk12util", {"-i", officer + ".p12", "-d", locked, "-W", "velomark", "-k", pki.path("db.pass")}).ok);
         testpki::writeFile(pki.path("in.csv"), "Speed\n57\n");
         qputenv("HOME", pki.path("home").toUtf8());
         qunsetenv("XDG_DATA_HOME");
@@ -180,24 +186,45 @@ private slots:
         QCOMPARE(signer, testpki::readFile(officer + ".der"));
     }
 
-    // The window signs only when the choice is plain: exactly one certificate with a key.
+    // The window signs only when the choice is plain: exactly one certificate with a key. A
+    // database behind a password is opened with the caller's prompt, asked again after a wrong one.
     void onlySigningNickname_data()
     {
         QTest::addColumn<QString>("home");
+        QTest::addColumn<QStringList>("answers");
         QTest::addColumn<QString>("nickname");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("one key") << "home" << "officer" << "";
-        QTest::newRow("two keys") << "two-keys" << "" << "2 certificates with a private key";
-        QTest::newRow("no database") << "empty-home" << "" << "no certificate with a private key";
+        QTest::addColumn<QList<bool>>("asked");  // the prompt's `retry` at each call
+        QTest::newRow("one key") << "home" << QStringList{} << "officer" << "" << QList<bool>{};
+        QTest::newRow("two keys") << "two-keys" << QStringList{} << "" << "2 certificates with a private key"
+                                  << QList<bool>{};
+        QTest::newRow("no database") << "empty-home" << QStringList{} << "" << "no certificate with a private key"
+                                     << QList<bool>{};
+        QTest::newRow("password, wrong then right") << "locked" << QStringList{"wrong", "s3cret"}
+                                                    << "Officer Jane Roe - Traffic Police" << ""
+                                                    << QList<bool>{false, true};
+        QTest::newRow("password not given") << "locked" << QStringList{} << ""
+                                            << "The certificate database " + pki.path("locked/.pki/nssdb")
+                                                   + " was not unlocked" << QList<bool>{false};
     }
     void onlySigningNickname()
     {
         QFETCH(QString, home);
+        QFETCH(QStringList, answers);
         QFETCH(QString, nickname);
         QFETCH(QString, reason);
+        QList<bool> asked;
         qputenv("HOME", pki.path(home).toUtf8());
-        const velomark::OnlySigner only = velomark::onlySigningNickname({});
+        const velomark::OnlySigner only = velomark::onlySigningNickname(
+            [&](const std::string &token, bool retry) -> std::optional<std::string> {
+                asked << retry;
+                if (token != "the certificate database " + pki.path(home + "/.pki/nssdb").toStdString()
+                    || answers.isEmpty())
+                    return std::nullopt;
+                return answers.takeFirst().toStdString();
+            });
         qputenv("HOME", pki.path("home").toUtf8());
+        QTEST(asked, "asked");
         QCOMPARE(only.nickname.value_or(QString()), nickname);
         QVERIFY2(reason.isEmpty() ? only.reason.isEmpty() : only.reason.startsWith(reason), qPrintable(only.reason));
     }

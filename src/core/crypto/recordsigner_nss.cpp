@@ -22,6 +22,7 @@ namespace {
 struct PromptContext
 {
     const PinPrompt *prompt = nullptr;
+    const nssdb::UserDatabase *database = nullptr;
 };
 
 char *askPin(PK11SlotInfo *slot, PRBool retry, void *arg)
@@ -29,7 +30,11 @@ char *askPin(PK11SlotInfo *slot, PRBool retry, void *arg)
     const auto *context = static_cast<const PromptContext *>(arg);
     if (!context || !context->prompt || !*context->prompt)
         return nullptr;
-    const std::optional<std::string> pin = (*context->prompt)(PK11_GetTokenName(slot), retry != PR_FALSE);
+    // Our own token's name is made up here; the user knows the database by its folder.
+    const std::string token = context->database && slot == context->database->slot()
+                                  ? "the certificate database " + context->database->folder()
+                                  : std::string(PK11_GetTokenName(slot));
+    const std::optional<std::string> pin = (*context->prompt)(token, retry != PR_FALSE);
     return pin ? PORT_Strdup(pin->c_str()) : nullptr;
 }
 
@@ -57,6 +62,16 @@ CERTCertificate *findCertificate(PK11SlotInfo *slot, const std::string &nickname
         CERT_DestroyCertList(list);
     }
     return found;
+}
+
+// The database's own keys are hidden until it is unlocked: once, before any key is looked for.
+std::string unlock(const nssdb::UserDatabase &database, PromptContext *context)
+{
+    if (!PK11_NeedLogin(database.slot()) || PK11_IsLoggedIn(database.slot(), context))
+        return std::string();
+    if (PK11_Authenticate(database.slot(), PR_TRUE, context) == SECSuccess)
+        return std::string();
+    return "The certificate database " + database.folder() + " was not unlocked: no right password was given";
 }
 
 bool hasPrivateKey(CERTCertificate *certificate, PromptContext *context)
@@ -145,7 +160,10 @@ DetachedSignature signDetached(const std::uint8_t *content, std::size_t size, co
         return result;
     }
     installPinCallback();
-    PromptContext context{&prompt};
+    PromptContext context{&prompt, &database};
+    result.error = unlock(database, &context);
+    if (!result.error.empty())
+        return result;
     CERTCertificate *certificate = findCertificate(database.slot(), nickname);
     if (!certificate) {
         result.error = "No certificate '" + nickname + "' in the certificate database " + database.folder();
@@ -153,7 +171,7 @@ DetachedSignature signDetached(const std::uint8_t *content, std::size_t size, co
     }
     if (!hasPrivateKey(certificate, &context))
         result.error = "The certificate '" + nickname + "' has no private key in " + database.folder()
-                       + " (or the password or PIN was not given)";
+                       + " (nor on a token that asked for a PIN and got none)";
     else
         result.error = encodeSignature(certificate, content, size, &context, result.der);
     CERT_DestroyCertificate(certificate);
@@ -172,7 +190,10 @@ SigningNicknames signingNicknames(const PinPrompt &prompt)
         return result;
     }
     installPinCallback();
-    PromptContext context{&prompt};
+    PromptContext context{&prompt, &database};
+    result.error = unlock(database, &context);
+    if (!result.error.empty())
+        return result;
     if (CERTCertList *list = PK11_ListCertsInSlot(database.slot())) {
         for (CERTCertListNode *node = CERT_LIST_HEAD(list); !CERT_LIST_END(node, list); node = CERT_LIST_NEXT(node)) {
             if (hasPrivateKey(node->cert, &context))
