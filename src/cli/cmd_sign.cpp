@@ -23,7 +23,7 @@ int runSign(const QStringList &args)
                                        "certificate NICKNAME of ~/.pki/nssdb (or $XDG_DATA_HOME/pki/nssdb) and its "
                                        "private key. A password or PIN is asked on the terminal. 'velomark-cli "
                                        "verify' checks the signature; so does 'openssl cms -verify -binary -inform "
-                                       "DER -in RECORD.json.p7s -content RECORD.json'. Exit status 1 when the record "
+                                       "DER -in RECORD.json.p7s -content RECORD.json -noverify'. Exit status 1 when the record "
                                        "cannot be signed, 2 when it cannot be read or is no download record."),
                         &exitCode))
         return exitCode;
