@@ -4,6 +4,13 @@
 
 #include <cstdio>
 #include <limits>
+#include <memory>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "crypto/recordsignature.h"
 
 #include "lidar/discovery/discovery.h"
 
@@ -210,6 +217,79 @@ bool DumpFile::open(const QString &path, int *exitCode)
     const qint64 size = file.size();
     uchar *mapped = size > 0 && size < std::numeric_limits<int>::max() ? file.map(0, size) : nullptr;
     bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size)) : file.readAll();
+    return true;
+}
+
+namespace {
+
+// One line from the terminal with echo off; nothing when there is no terminal or it is closed.
+std::optional<std::string> readHiddenLine(const std::string &question)
+{
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0)
+        return std::nullopt;
+    termios saved;
+    const bool hidden = ::tcgetattr(tty, &saved) == 0;
+    if (hidden) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        quiet.c_lflag |= ECHONL;
+        ::tcsetattr(tty, TCSAFLUSH, &quiet);
+    }
+    bool ok = ::write(tty, question.data(), question.size()) == ssize_t(question.size());
+    std::string line;
+    char c = 0;
+    while (ok) {
+        const ssize_t n = ::read(tty, &c, 1);
+        if (n <= 0) {
+            ok = false;
+        } else if (c == '\n') {
+            break;
+        } else {
+            line += c;
+        }
+    }
+    if (hidden)
+        ::tcsetattr(tty, TCSAFLUSH, &saved);
+    ::close(tty);
+    if (!ok)
+        return std::nullopt;
+    return line;
+}
+
+}  // namespace
+
+velomark::PinPrompt terminalPinPrompt()
+{
+    struct State
+    {
+        std::optional<std::string> accepted;
+        int asked = 0;
+    };
+    auto state = std::make_shared<State>();
+    return [state](const std::string &token, bool retry) -> std::optional<std::string> {
+        if (retry)
+            state->accepted.reset();
+        else if (state->accepted)
+            return state->accepted;
+        // Three wrong answers are enough: NSS would ask for ever.
+        if (state->asked >= 3)
+            return std::nullopt;
+        ++state->asked;
+        const std::string question = (retry ? "Wrong password or PIN. " : "") + std::string("Password or PIN for ")
+                                     + token + ": ";
+        state->accepted = readHiddenLine(question);
+        return state->accepted;
+    };
+}
+
+bool signRecord(const QString &recordPath, const QString &nickname, const velomark::PinPrompt &prompt)
+{
+    const QString error = velomark::signRecordFile(recordPath, nickname, prompt);
+    if (!error.isEmpty()) {
+        err() << "velomark-cli: the record was not signed: " << error << Qt::endl;
+        return false;
+    }
     return true;
 }
 

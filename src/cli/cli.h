@@ -7,6 +7,7 @@
 #include <QTextStream>
 
 #include "common/operatorinterface.h"
+#include "crypto/recordsigner.h"
 #include "lidar/lidarconnection.h"
 #include "lidar/lidarentry.h"
 #include "log/logrows.h"
@@ -112,6 +113,15 @@ struct DumpFile
     QFile file;
     QByteArray bytes;
 };
+
+// Asks for a token's password or PIN on the terminal (/dev/tty) without echo, at most three
+// times; nothing without a terminal. A PIN that was accepted is offered again first, so a
+// command that signs twice asks once.
+velomark::PinPrompt terminalPinPrompt();
+
+// Signs a download record with --sign's nickname (the retrieval signs again after each change to
+// its record); false after telling why on standard error.
+bool signRecord(const QString &recordPath, const QString &nickname, const velomark::PinPrompt &prompt);
 
 struct Command
 {

@@ -117,8 +117,14 @@ int runRetrieve(const QStringList &args)
         QStringLiteral("Erases the lidar's log after the download, only when it was complete, the lidar left "
                        "diagnostic mode and the dump and its record were archived; otherwise nothing is "
                        "erased and the exit status is 1."));
+    const QCommandLineOption sign(
+        QStringLiteral("sign"),
+        QStringLiteral("Signs the download record with the certificate NICKNAME of the certificate database "
+                       "(as 'velomark-cli sign' does), again whenever the record changes; a record that cannot "
+                       "be signed makes the exit status 1."),
+        QStringLiteral("NICKNAME"));
     dates.addTo(parser);
-    parser.addOptions({output, dumpFile, quiet, archive, eraseAfter});
+    parser.addOptions({output, dumpFile, quiet, archive, eraseAfter, sign});
     int exitCode = Success;
     if (!parseArguments(parser, args,
                         QStringLiteral("Retrieves the log stored in a lidar and prints it as the log CSV. "
@@ -129,7 +135,7 @@ int runRetrieve(const QStringList &args)
                                        "archived: the dump byte for byte as NAME_yyyyMMddTHHmmssZ.dump and "
                                        "its download record (.json: lidar, workstation, operator, times, how "
                                        "the download ended, SHA-256 of the dump and of the --output file) "
-                                       "beside it; 'velomark-cli verify' checks them."),
+                                       "beside it, signed with --sign; 'velomark-cli verify' checks them."),
                         &exitCode))
         return exitCode;
     if (!parser.positionalArguments().isEmpty())
@@ -181,12 +187,20 @@ int runRetrieve(const QStringList &args)
     facts.diagnosticModeLeft = result.diagnosticModeLeft;
 
     std::optional<velomark::DownloadRecord> record;
+    // Every rewrite of the record is signed again, so the signature always covers its final bytes.
+    const velomark::PinPrompt pinPrompt = terminalPinPrompt();
+    bool signFailed = false;
+    const auto signAgain = [&]() {
+        if (parser.isSet(sign) && record)
+            signFailed = !signRecord(record->path, parser.value(sign), pinPrompt) || signFailed;
+    };
     if (!dump.isEmpty()) {
         velomark::ArchiveResult archived = velomark::archiveDownload(archiveDir, dump, facts);
         if (archived.error.isEmpty())
             record = archived.record;
         else
             err() << "velomark-cli: archiving the download failed: " << archived.error << Qt::endl;
+        signAgain();
     }
     // The log is erased only when a whole copy of it is kept, and while the lidar is still connected.
     bool eraseFailed = false;
@@ -200,6 +214,7 @@ int runRetrieve(const QStringList &args)
         } else {
             err() << velomark::kEraseSucceeded << Qt::endl;
             const QString error = velomark::addErase(*record, QDateTime::currentDateTimeUtc());
+            signAgain();
             if (!error.isEmpty())
                 err() << "velomark-cli: the log was erased, but its record was not updated: " << error << Qt::endl;
             eraseFailed = !error.isEmpty();
@@ -223,6 +238,7 @@ int runRetrieve(const QStringList &args)
             return Failed;
         if (record) {
             const QString error = velomark::addSavedFile(*record, parser.value(output), csv.count('\n') - 1);
+            signAgain();
             if (!error.isEmpty()) {
                 err() << "velomark-cli: the download record was not updated: " << error << Qt::endl;
                 return Failed;
@@ -234,7 +250,7 @@ int runRetrieve(const QStringList &args)
     }
     const bool whole = result.end == velomark::DownloadEnd::Complete || result.end == velomark::DownloadEnd::Empty;
     const bool archived = dump.isEmpty() || record;
-    return whole && result.diagnosticModeLeft && archived && !eraseFailed ? Success : Failed;
+    return whole && result.diagnosticModeLeft && archived && !eraseFailed && !signFailed ? Success : Failed;
 }
 
 }  // namespace cli

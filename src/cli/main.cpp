@@ -21,6 +21,7 @@ int runEncrypt(const QStringList &args);   // cmd_encrypt.cpp
 int runPlot(const QStringList &args);      // cmd_plot.cpp
 int runVerify(const QStringList &args);    // cmd_verify.cpp
 int runStats(const QStringList &args);     // cmd_stats.cpp
+int runSign(const QStringList &args);      // cmd_sign.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -31,7 +32,8 @@ const QList<Command> &commands()
         {"live", "Live acquisition into a live data file, each line printed as written.", runLive},
         {"retrieve", "Retrieves the log stored in a lidar and prints the log CSV.", runRetrieve},
         {"erase", "Erases the log stored in a lidar.", runErase},
-        {"verify", "Checks the files of a download record against their SHA-256.", runVerify},
+        {"verify", "Checks a download record's signature and its files against their SHA-256.", runVerify},
+        {"sign", "Signs a download record with a certificate of the certificate database.", runSign},
         {"decode", "Decodes a log dump file and prints the log CSV (or GPX).", runDecode},
         {"plot", "Draws the speed chart of a log dump file into a PNG or SVG.", runPlot},
         {"stats", "Prints the speed-study figures of a dump, a log CSV or a live data file.", runStats},
@@ -65,7 +67,9 @@ static int printHelp()
                << "  QT_LOGGING_RULES  enables or silences trace lines per logging category, for\n"
                << "                    example \"velomark.lidar.debug=true\" (with or without --trace).\n"
                << "  XDG_DATA_HOME     retrieve archives downloads in $XDG_DATA_HOME/velomark/downloads\n"
-               << "                    (~/.local/share/velomark/downloads when it is not set).\n";
+               << "                    (~/.local/share/velomark/downloads when it is not set).\n"
+               << "  HOME              certs, encrypt and sign use the NSS database ~/.pki/nssdb when it\n"
+               << "                    exists, else $XDG_DATA_HOME/pki/nssdb.\n";
     cli::out().flush();
     return cli::Success;
 }

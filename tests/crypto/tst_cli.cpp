@@ -1,15 +1,50 @@
 #include <QtTest>
 
+#include "clirun.h"
+#include "crypto/recordsignature.h"
+#include "lidarsim.h"
+#include "log/downloadrecord.h"
 #include "pki.h"
+#include "sampledump.h"
 
 #include <unistd.h>
 
-// velomark-cli certs and encrypt, run as a program against a throw-away NSS database.
+namespace {
+
+const QString kOfficer = QStringLiteral("CN=Officer Jane Roe, O=Traffic Police");
+
+// A download record of the sample dump in a folder of its own under `dir`.
+QString archivedRecord(const QString &dir, const QString &lidarName = sampledump::kLidarName)
+{
+    velomark::DownloadFacts facts;
+    facts.lidar.name = lidarName;
+    facts.started = QDateTime(QDate(2026, 12, 7), QTime(15, 0, 0), Qt::UTC);
+    facts.finished = facts.started.addSecs(7);
+    facts.end = QStringLiteral("complete");
+    const velomark::ArchiveResult archived = velomark::archiveDownload(dir, sampledump::kDump, facts);
+    return archived.error.isEmpty() ? archived.record.path : QString();
+}
+
+}  // namespace
+
+// velomark-cli certs, encrypt, sign and verify, run as a program against a throw-away NSS
+// database; what they write is checked by openssl.
 class TestCryptoCli : public QObject
 {
     Q_OBJECT
     testpki::Pki pki;
     QString cert;
+    QString officer;
+
+    // openssl's check of a detached signature over `content`, without trusting anyone; true
+    // with the signer's certificate (DER) in *signer.
+    bool opensslVerifies(const QString &signature, const QString &content, QByteArray *signer)
+    {
+        const QString signerPem = signature + ".signer.pem";
+        return testpki::run("openssl", {"cms", "-verify", "-binary", "-inform", "DER", "-in", signature, "-content",
+                                        content, "-noverify", "-signer", signerPem, "-out", "/dev/null"}).ok
+               && !(*signer = testpki::run("openssl", {"x509", "-in", signerPem, "-outform", "DER"}).out).isEmpty();
+    }
 
 private slots:
     void initTestCase()
@@ -23,7 +58,19 @@ private slots:
         QByteArray der = testpki::readFile(twoLines + ".der");
         der.replace(der.lastIndexOf("Two Lines"), 9, "Two\nLines");
         QVERIFY(testpki::writeFile(twoLines + ".der", der));
-        QVERIFY(pki.makeNssDb(pki.path("home/.pki/nssdb"), {{"recipient", cert}, {"two-lines", twoLines + ".der"}}));
+        // The officer's key differs from the recipient's, so only the officer can sign.
+        officer = pki.certificate("officer", "rsa:3072", "/CN=Officer Jane Roe/O=Traffic Police");
+        QVERIFY(testpki::run("openssl", {"x509", "-in", officer, "-outform", "DER", "-out", officer + ".der"}).ok);
+        QVERIFY(pki.makeNssDb(pki.path("home/.pki/nssdb"),
+                              {{"recipient", cert}, {"two-lines", twoLines + ".der"}, {"officer", officer}}, {officer}));
+        QVERIFY(pki.makeNssDb(pki.path("two-keys/.pki/nssdb"), {{"recipient", cert}, {"officer", officer}},
+                              {cert, officer}));
+        // The officer's key behind a password, imported as openssl made it (pk12util names it
+        // after the subject).
+        const QString locked = "sql:" + pki.path("locked/.pki/nssdb");
+        QVERIFY(QDir().mkpath(pki.path("locked/.pki/nssdb")) && testpki::writeFile(pki.path("db.pass"), "s3cret\n"));
+        QVERIFY(testpki::run("certutil", {"-N", "-f", pki.path("db.pass"), "-d", locked}).ok);
+        QVERIFY(testpki::run("pk12util", {"-i", officer + ".p12", "-d", locked, "-W", "velomark", "-k", pki.path("db.pass")}).ok);
         testpki::writeFile(pki.path("in.csv"), "Speed\n57\n");
         qputenv("HOME", pki.path("home").toUtf8());
         qunsetenv("XDG_DATA_HOME");
@@ -33,7 +80,153 @@ private slots:
     {
         const testpki::Run run = testpki::run(qEnvironmentVariable("VELOMARK_CLI"), {"certs"});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, QByteArray("CN=Recipient, O=\"Speed, Inc\"\nCN=Two\\x0ALines\n"));
+        QCOMPARE(run.out, QByteArray("CN=Officer Jane Roe, O=Traffic Police\nCN=Recipient, O=\"Speed, Inc\"\n"
+                                     "CN=Two\\x0ALines\n"));
+    }
+
+    // sign writes the signature only with a certificate whose private key is in the database.
+    void sign_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("officer") << QStringList{"--with", "officer"} << 0 << QByteArray();
+        QTest::newRow("certificate without key") << QStringList{"--with", "recipient"} << 1
+                                                 << QByteArray("The certificate 'recipient' has no private key");
+        QTest::newRow("unknown nickname") << QStringList{"--with", "nobody"} << 1
+                                          << QByteArray("No certificate 'nobody' in the certificate database");
+        QTest::newRow("no nickname") << QStringList{} << 2 << QByteArray("sign needs --with NICKNAME");
+        QTest::newRow("no record") << QStringList{"--with", "officer", "@csv"} << 2
+                                   << QByteArray("not a download record");
+    }
+    void sign()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, message);
+        QString record = archivedRecord(pki.path(QString("sign-%1").arg(QTest::currentDataTag()).replace(' ', '-')));
+        QVERIFY(!record.isEmpty());
+        if (options.removeAll("@csv"))
+            record = pki.path("in.csv");
+        const QByteArray before = fileBytes(record);
+        const CliRun run = runCli(QStringList{"sign", record} + options);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(message), run.err.constData());
+        QCOMPARE(fileBytes(record), before);
+        const QString signature = velomark::signatureFileOf(record);
+        QCOMPARE(QFile::exists(signature), exitCode == 0);
+        if (exitCode != 0)
+            return;
+        QByteArray signer;
+        QVERIFY(opensslVerifies(signature, record, &signer));
+        QCOMPARE(signer, testpki::readFile(officer + ".der"));
+    }
+
+    // verify checks the signature first: any changed byte of the record or of the signature is
+    // a mismatch; an untouched record names its signer.
+    void verifySigned_data()
+    {
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("untouched") << "" << 0 << "OK signature %sig (signed by " + kOfficer + ")";
+        QTest::newRow("one bit of the record") << "record" << 1 << "MISMATCH signature %sig";
+        QTest::newRow("one bit of the signature value") << "signature" << 1 << "MISMATCH signature %sig";
+        QTest::newRow("signature cut short") << "cut" << 1 << "MISMATCH signature %sig";
+        QTest::newRow("signature of another record") << "other" << 1 << "MISMATCH signature %sig";
+    }
+    void verifySigned()
+    {
+        QFETCH(QString, tamper);
+        QFETCH(int, exitCode);
+        QFETCH(QString, firstLine);
+        const QString dir = pki.path(QString("verify-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+        const QString record = archivedRecord(dir);
+        const QString signature = velomark::signatureFileOf(record);
+        QCOMPARE(runCli({"sign", record, "--with", "officer"}).exitCode, 0);
+        QByteArray bytes = fileBytes(tamper == "record" ? record : signature);
+        if (tamper == "record")
+            bytes[bytes.indexOf("complete")] = 'C';
+        else if (tamper == "signature")
+            bytes[bytes.size() - 10] = char(bytes.at(bytes.size() - 10) ^ 0x01);
+        else if (tamper == "cut")
+            bytes.chop(1);
+        if (tamper == "other") {
+            const QString other = archivedRecord(dir + "-other", "VZQ Sim 54322");
+            QCOMPARE(runCli({"sign", other, "--with", "officer"}).exitCode, 0);
+            bytes = fileBytes(velomark::signatureFileOf(other));
+        }
+        QVERIFY(writeFileBytes(tamper == "record" ? record : signature, bytes));
+        const CliRun run = runCli({"verify", record});
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(QString::fromUtf8(run.out.left(run.out.indexOf('\n'))),
+                 firstLine.replace("%sig", QFileInfo(signature).fileName()));
+        QVERIFY(run.out.contains("OK dump "));
+    }
+
+    // retrieve --sign signs the record as it is in the end, after the CSV was added to it.
+    void retrieveSigns()
+    {
+        if (qEnvironmentVariableIsEmpty("LIDAR_SIM"))
+            QSKIP("LIDAR_SIM is not set");
+        QTemporaryFile storedLog;
+        QVERIFY(sampledump::writeStoredLog(storedLog));
+        LidarSim sim({"--firmware", "10.0", "--stored-log", storedLog.fileName(), "--dump-baud", "1000000"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const QString archive = pki.path("retrieve-archive");
+        const CliRun run = runCli({"retrieve", "--quiet", "--port", sim.portPath(), "--name", sampledump::kLidarName,
+                                   "--archive", archive, "--output", pki.path("retrieved.csv"), "--sign", "officer"});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        const QStringList records = QDir(archive).entryList({"*.json"}, QDir::Files);
+        QCOMPARE(records.size(), 1);
+        const QString record = QDir(archive).filePath(records.first());
+        QVERIFY(fileBytes(record).contains("retrieved.csv"));
+        QByteArray signer;
+        QVERIFY(opensslVerifies(velomark::signatureFileOf(record), record, &signer));
+        QCOMPARE(signer, testpki::readFile(officer + ".der"));
+    }
+
+    // The window signs only when the choice is plain: exactly one certificate with a key. A
+    // database behind a password is opened with the caller's prompt, asked again after a wrong one.
+    void onlySigningNickname_data()
+    {
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QString>("nickname");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QList<bool>>("asked");  // the prompt's `retry` at each call
+        QTest::newRow("one key") << "home" << QStringList{} << "officer" << "" << QList<bool>{};
+        QTest::newRow("two keys") << "two-keys" << QStringList{} << "" << "2 certificates with a private key"
+                                  << QList<bool>{};
+        QTest::newRow("no database") << "empty-home" << QStringList{} << "" << "no certificate with a private key"
+                                     << QList<bool>{};
+        QTest::newRow("password, wrong then right") << "locked" << QStringList{"wrong", "s3cret"}
+                                                    << "Officer Jane Roe - Traffic Police" << ""
+                                                    << QList<bool>{false, true};
+        QTest::newRow("password not given") << "locked" << QStringList{} << ""
+                                            << "The certificate database " + pki.path("locked/.pki/nssdb")
+                                                   + " was not unlocked" << QList<bool>{false};
+    }
+    void onlySigningNickname()
+    {
+        QFETCH(QString, home);
+        QFETCH(QStringList, answers);
+        QFETCH(QString, nickname);
+        QFETCH(QString, reason);
+        QList<bool> asked;
+        qputenv("HOME", pki.path(home).toUtf8());
+        const velomark::OnlySigner only = velomark::onlySigningNickname(
+            [&](const std::string &token, bool retry) -> std::optional<std::string> {
+                asked << retry;
+                if (token != "the certificate database " + pki.path(home + "/.pki/nssdb").toStdString()
+                    || answers.isEmpty())
+                    return std::nullopt;
+                return answers.takeFirst().toStdString();
+            });
+        qputenv("HOME", pki.path("home").toUtf8());
+        QTEST(asked, "asked");
+        QCOMPARE(only.nickname.value_or(QString()), nickname);
+        QVERIFY2(reason.isEmpty() ? only.reason.isEmpty() : only.reason.startsWith(reason), qPrintable(only.reason));
     }
 
     // IN and OUT: "@in" the plain file, "@stdin" standard input (a pipe holding `piped`),
