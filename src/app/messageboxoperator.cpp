@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
@@ -88,6 +90,15 @@ void MessageBoxOperator::waitProgress(qint64 bytes, qint64 lines)
                        + QStringLiteral("%1 bytes, %2 lines received")
                              .arg(QLocale().toString(bytes), QLocale().toString(lines)));
     m_wait->adjustSize();
+}
+
+std::optional<QString> MessageBoxOperator::askSecret(const QString &title, const QString &text)
+{
+    bool ok = false;
+    const QString secret = QInputDialog::getText(m_parent, title, text, QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return std::nullopt;
+    return secret;
 }
 
 void MessageBoxOperator::closeWait()

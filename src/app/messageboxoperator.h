@@ -23,6 +23,7 @@ public:
     void showWait(const QString &text) override;
     void setWaitText(const QString &text) override;
     void closeWait() override;
+    std::optional<QString> askSecret(const QString &title, const QString &text) override;
     // The amount goes on a second line under the wait text.
     void waitProgress(qint64 bytes, qint64 lines) override;
 

@@ -28,6 +28,7 @@
 #include "common/trace.h"
 #include "common/versioninfo.h"
 #include "crypto/exportflow.h"
+#include "crypto/recordsignature.h"
 #include "lidar/diagnostics.h"
 #include "lidar/discovery/discovery.h"
 #include "live/livereader.h"
@@ -896,24 +897,48 @@ void Vantrix::OnBtnSaveLogClicked()
     const QVector<velomark::LogRow> rows = listRows(ui.treeWidgetLoggedData);
     const QString proposal = QDir(rememberedFolder("save")).filePath(velomark::proposedLogFileName(rows));
     QString saved;
-    const velomark::LogSaveOutcome outcome = velomark::saveLogRows(rows, proposal, *op, &logText, &saved);
+    const velomark::LogSaveOutcome outcome =
+        velomark::saveLogRows(rows, proposal, *op, &logText, &saved,
+                              [this, &rows](const QString &path) { return RecordSavedFile(path, rows.size()); });
     if (!saved.isEmpty()) {
         rememberFolder("save", saved);
         lastSavedPath = saved;
         UpdateStatus();
-        // The record of the download shown names every file made from it.
-        if (shownRecord) {
-            const QString error = velomark::addSavedFile(*shownRecord, saved, rows.size());
-            if (!error.isEmpty())
-                op->inform(velomark::applicationTitle(),
-                           QStringLiteral("The download record was not updated: %1").arg(error));
-            else if (completeDownloads.contains(retrievalLidarName)
-                     && completeDownloads.value(retrievalLidarName).path == shownRecord->path)
-                completeDownloads.insert(retrievalLidarName, *shownRecord);
-        }
     }
     if (outcome == velomark::LogSaveOutcome::Saved)
         OfferEncryptedExport();
+}
+
+QString Vantrix::RecordSavedFile(const QString &path, int rows)
+{
+    // The record of the download shown names every file made from it.
+    if (!shownRecord)
+        return QString();
+    const QString error = velomark::addSavedFile(*shownRecord, path, rows);
+    if (!error.isEmpty())
+        return QStringLiteral("The download record was not updated: %1").arg(error);
+    if (completeDownloads.contains(retrievalLidarName)
+        && completeDownloads.value(retrievalLidarName).path == shownRecord->path)
+        completeDownloads.insert(retrievalLidarName, *shownRecord);
+    // The operator's one key signs the record; with none, or several to choose from, it stays
+    // unsigned and the operator hears why.
+    const velomark::PinPrompt prompt = [this](const std::string &token, bool retry) -> std::optional<std::string> {
+        const std::optional<QString> pin = op->askSecret(
+            velomark::applicationTitle(),
+            (retry ? QStringLiteral("Wrong password. ") : QString())
+                + QStringLiteral("Password or PIN for %1:").arg(QString::fromStdString(token)));
+        if (!pin)
+            return std::nullopt;
+        return pin->toStdString();
+    };
+    const QString recordName = QFileInfo(shownRecord->path).fileName();
+    const velomark::OnlySigner signer = velomark::onlySigningNickname(prompt);
+    if (!signer.nickname)
+        return QStringLiteral("The download record %1 is not signed: %2").arg(recordName, signer.reason);
+    const QString signError = velomark::signRecordFile(shownRecord->path, *signer.nickname, prompt);
+    if (!signError.isEmpty())
+        return QStringLiteral("The download record %1 is not signed: %2").arg(recordName, signError);
+    return QStringLiteral("The download record %1 is signed with %2").arg(recordName, *signer.nickname);
 }
 
 void Vantrix::OnBtnRetrieveLogClicked()

@@ -255,6 +255,9 @@ private:
     // Keeps the dump that arrived in the archive with its record; the operator hears when that
     // fails.
     void ArchiveDownload(const velomark::DownloadResult &result);
+    // Adds a saved file to the record of the download shown and signs the record with the
+    // operator's one key; the line that tells how it went, empty without a record.
+    QString RecordSavedFile(const QString &path, int rows);
 
     VantrixForm ui;
     velomark::OperatorInterface *op = nullptr;

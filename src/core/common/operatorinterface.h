@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
+
 namespace velomark {
 
 // Title of most message boxes.
@@ -35,6 +37,13 @@ public:
     virtual void closeWait() = 0;
     // A link that takes long to make (Bluetooth paging a lidar): the please-wait text says so.
     virtual void showConnecting(const QString &text) { setWaitText(text); }
+    // A password or PIN, not shown while typed; nothing when the operator cancels. Without a
+    // way to ask, nothing.
+    virtual std::optional<QString> askSecret(const QString &title, const QString &text)
+    {
+        Q_UNUSED(title) Q_UNUSED(text)
+        return std::nullopt;
+    }
     // How much of a long transfer has arrived; shown beside the wait text.
     virtual void waitProgress(qint64 bytes, qint64 lines) { Q_UNUSED(bytes) Q_UNUSED(lines) }
 };

@@ -82,8 +82,9 @@ bool writeDumpCsv(const QByteArray &dump, const LogDateFilter &filter, const QSt
     }
 }
 
-LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath,
-                           OperatorInterface &op, QByteArray *logText, QString *savedPath)
+LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath, OperatorInterface &op,
+                           QByteArray *logText, QString *savedPath,
+                           const std::function<QString(const QString &path)> &afterWrite)
 {
     if (rows.isEmpty()) {
         op.inform(applicationTitle(),
@@ -110,6 +111,9 @@ LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath
     if (savedPath)
         *savedPath = path;
     QString saved = QStringLiteral("Data was saved to file %1").arg(path);
+    const QString more = afterWrite ? afterWrite(path) : QString();
+    if (!more.isEmpty())
+        saved += QLatin1Char('\n') + more;
     if (positions && gpx.withoutPosition > 0)
         saved += QStringLiteral("\n%1 of %2 records have no position and were left out.")
                      .arg(gpx.withoutPosition)

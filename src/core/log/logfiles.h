@@ -49,9 +49,11 @@ enum class LogSaveOutcome { NoRows, Cancelled, Saved, SavedPositions, Failed };
 // how it went. The buffer keeps the new text even when the choice is cancelled or the write
 // fails; with no rows it is left untouched. A file name ending in ".gpx" gets the GPX of the
 // rows that carry a position instead, and the operator hears how many were left out.
-// savedPath, when given, receives the path written.
-LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath,
-                           OperatorInterface &op, QByteArray *logText, QString *savedPath = nullptr);
+// savedPath, when given, receives the path written; afterWrite, when given, runs once the file
+// is written and the line it returns (if any) goes into the message that tells of the save.
+LogSaveOutcome saveLogRows(const QVector<LogRow> &rows, const QString &startPath, OperatorInterface &op,
+                           QByteArray *logText, QString *savedPath = nullptr,
+                           const std::function<QString(const QString &path)> &afterWrite = {});
 
 // The name Save proposes for rows: "<Lidar_Id>_<first date>_<last date>.csv" (the earliest and
 // latest date among them; "log" when they carry no Lidar_Id).
