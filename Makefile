@@ -10,7 +10,7 @@ PACKAGES := build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev \
   libssl-dev openssl libnss3-dev libnss3-tools help2man \
   xvfb xauth imagemagick \
   python3 python3-dbusmock python3-dbus python3-gi dbus libglib2.0-bin locales \
-  libqt5charts5-dev libqt5svg5-dev gpsbabel
+  libqt5charts5-dev libqt5svg5-dev gpsbabel openbox x11-utils
 # Only for the targets that use them.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev
