@@ -1,4 +1,4 @@
-// fuzz-sources: src/core/lidar/fixedlistsource.cpp
+// fuzz-sources: src/core/lidar/discovery/fixedlistsource.cpp
 // The lidar list of the environment ("NAME=PORT;NAME=PORT") is typed by hand: any text must
 // give one device and one serial instance per entry, paired by an address of their own.
 #include <QString>
