@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QGraphicsScene>
 #include <QGraphicsSceneHoverEvent>
 #include <QGraphicsSceneMouseEvent>
@@ -272,7 +273,119 @@ void paintSpeedChart(const SpeedSeries &series, const QSize &size, QPainter *pai
     scene.render(painter, area, area);
 }
 
-bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error)
+namespace {
+
+// A round step for an axis from 0 to `top`, so that it has at most `ticks` steps.
+double roundStep(double top, int ticks)
+{
+    for (double scale = 1;; scale *= 10) {
+        for (const double step : {1.0, 2.0, 5.0}) {
+            if (top / (step * scale) <= ticks)
+                return step * scale;
+        }
+    }
+}
+
+}  // namespace
+
+void paintSpeedDistribution(const SpeedStats &stats, const QSize &size, QPainter *painter)
+{
+    const SpeedGroupStats &all = stats.all;
+    painter->save();
+    const QRectF frame(QPointF(0, 0), size);
+    painter->fillRect(frame, Qt::white);
+    const QFontMetricsF metrics(painter->font(), painter->device());
+    const double line = metrics.height();
+
+    QFont titleFont = painter->font();
+    titleFont.setBold(true);
+    painter->setFont(titleFont);
+    painter->setPen(Qt::black);
+    const QString title = all.hasFigures()
+                              ? QStringLiteral("Speed distribution: %1 speeds").arg(all.count)
+                              : QStringLiteral("Speed distribution: no speeds");
+    painter->drawText(QRectF(0, line * 0.3, frame.width(), line), Qt::AlignHCenter | Qt::AlignVCenter, title);
+    painter->setFont(QFont(titleFont.family(), titleFont.pointSize()));
+
+    const QRectF area = frame.adjusted(line * 4, line * 3.2, -line * 1.5, -line * 3);
+    if (area.width() <= 0 || area.height() <= 0) {
+        painter->restore();
+        return;
+    }
+    // The speed axis reaches past the fastest bin, the limit and the 85th percentile.
+    double top = all.histogram.size() * 5.0;
+    top = qMax(top, double(stats.limit) + 5);
+    const double speedStep = roundStep(top, 12);
+    top = std::ceil(top / speedStep) * speedStep;
+    int highest = 0;
+    for (const SpeedBin &bin : all.histogram)
+        highest = qMax(highest, bin.count);
+    const double countStep = roundStep(qMax(highest, 1), 6);
+    const double countTop = std::ceil(qMax(highest, 1) / countStep) * countStep;
+    const auto x = [&](double speed) { return area.left() + speed / top * area.width(); };
+    const auto y = [&](double count) { return area.bottom() - count / countTop * area.height(); };
+
+    painter->setPen(QPen(QColor(0xdd, 0xdd, 0xdd), 1));
+    for (double count = 0; count <= countTop + 0.5; count += countStep)
+        painter->drawLine(QPointF(area.left(), y(count)), QPointF(area.right(), y(count)));
+    painter->setPen(QPen(QColor(0x1f, 0x77, 0xb4).darker(130), 1));
+    painter->setBrush(QColor(0x1f, 0x77, 0xb4));
+    for (const SpeedBin &bin : all.histogram) {
+        if (bin.count > 0)
+            painter->drawRect(QRectF(QPointF(x(bin.from), y(bin.count)), QPointF(x(bin.to), y(0))));
+    }
+    painter->setBrush(Qt::NoBrush);
+    painter->setPen(QPen(Qt::black, 1));
+    painter->drawLine(area.bottomLeft(), area.bottomRight());
+    painter->drawLine(area.bottomLeft(), area.topLeft());
+    for (double speed = 0; speed <= top + 0.5; speed += speedStep) {
+        painter->drawLine(QPointF(x(speed), area.bottom()), QPointF(x(speed), area.bottom() + 4));
+        painter->drawText(QRectF(x(speed) - line * 2, area.bottom() + 4, line * 4, line), Qt::AlignHCenter,
+                          QString::number(speed, 'f', 0));
+    }
+    for (double count = 0; count <= countTop + 0.5; count += countStep)
+        painter->drawText(QRectF(0, y(count) - line / 2, area.left() - 6, line), Qt::AlignRight | Qt::AlignVCenter,
+                          QString::number(count, 'f', 0));
+    painter->drawText(QRectF(area.left(), area.bottom() + line * 1.4, area.width(), line), Qt::AlignHCenter,
+                      QStringLiteral("Speed (%1), bins of 5").arg(stats.unit));
+    painter->save();
+    painter->translate(line * 0.3, area.center().y());
+    painter->rotate(-90);
+    painter->drawText(QRectF(-area.height() / 2, 0, area.height(), line), Qt::AlignHCenter,
+                      QStringLiteral("Speeds per bin"));
+    painter->restore();
+
+    // The two marks, each named above the plot in its own colour and line style.
+    struct Mark
+    {
+        double at;
+        QColor color;
+        Qt::PenStyle style;
+        QString text;
+    };
+    QVector<Mark> marks{{double(stats.limit), QColor(0xd6, 0x27, 0x28), Qt::DashLine,
+                         QStringLiteral("Limit %1 %2").arg(stats.limit).arg(stats.unit)}};
+    if (all.hasFigures())
+        marks.append({all.p85, QColor(0x2c, 0xa0, 0x2c), Qt::SolidLine,
+                      QStringLiteral("85th percentile %1 %2").arg(all.p85, 0, 'f', 1).arg(stats.unit)});
+    double legendX = area.left();
+    for (const Mark &mark : marks) {
+        QPen pen(mark.color, 2);
+        pen.setStyle(mark.style);
+        painter->setPen(pen);
+        painter->drawLine(QPointF(x(mark.at), area.top()), QPointF(x(mark.at), area.bottom()));
+        const double legendY = line * 1.8;
+        painter->drawLine(QPointF(legendX, legendY), QPointF(legendX + line * 1.5, legendY));
+        painter->setPen(Qt::black);
+        const QString text = mark.text;
+        painter->drawText(QPointF(legendX + line * 2, legendY + metrics.ascent() / 2 - 1), text);
+        legendX += line * 3 + metrics.horizontalAdvance(text);
+    }
+    painter->restore();
+}
+
+bool renderPicture(const QSize &size, const QString &path, const QString &title,
+                   const std::function<void(QPainter *)> &paint, QString *error)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -285,15 +398,15 @@ bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QStrin
         generator.setOutputDevice(&file);
         generator.setSize(size);
         generator.setViewBox(QRect(QPoint(0, 0), size));
-        generator.setTitle(series.title());
+        generator.setTitle(title);
         QPainter painter(&generator);
-        paintSpeedChart(series, size, &painter);
+        paint(&painter);
     } else {
         QImage image(size, QImage::Format_RGB32);
         image.fill(Qt::white);
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
-        paintSpeedChart(series, size, &painter);
+        paint(&painter);
         painter.end();
         if (!image.save(&file, "PNG")) {
             *error = QStringLiteral("the image could not be encoded");
@@ -306,6 +419,30 @@ bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QStrin
         return false;
     }
     return true;
+}
+
+bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error)
+{
+    return renderPicture(size, path, series.title(),
+                         [&](QPainter *painter) { paintSpeedChart(series, size, painter); }, error);
+}
+
+SpeedDistributionView::SpeedDistributionView(QWidget *parent) : QWidget(parent)
+{
+    setAutoFillBackground(false);
+}
+
+void SpeedDistributionView::setStats(const SpeedStats &stats)
+{
+    m_stats = stats;
+    update();
+}
+
+void SpeedDistributionView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paintSpeedDistribution(m_stats, size(), &painter);
 }
 
 SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> rowsOf, QWidget *parent)

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "chart/speedseries.h"
+#include "chart/speedstats.h"
 
 class QLabel;
 class QPainter;
@@ -96,9 +97,33 @@ private:
 // Paints the chart of a series, `size` pixels from the painter's origin.
 void paintSpeedChart(const SpeedSeries &series, const QSize &size, QPainter *painter);
 
-// Renders the chart of a series into a PNG or SVG file (by the file's extension) of the given
-// size, without a display, written through QSaveFile. False with *error set when it failed.
+// Paints the histogram of all speeds with the limit and the 85th percentile marked, `size`
+// pixels from the painter's origin; its texts are text, also in vector output.
+void paintSpeedDistribution(const SpeedStats &stats, const QSize &size, QPainter *painter);
+
+// Renders a picture into a PNG or SVG file (by the file's extension) of the given size,
+// without a display, written through QSaveFile. False with *error set when it failed.
+bool renderPicture(const QSize &size, const QString &path, const QString &title,
+                   const std::function<void(QPainter *)> &paint, QString *error);
+
+// Renders the chart of a series into a PNG or SVG file, as renderPicture does.
 bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error);
+
+// The speed distribution as a widget.
+class SpeedDistributionView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SpeedDistributionView(QWidget *parent = nullptr);
+    void setStats(const SpeedStats &stats);
+    const SpeedStats &stats() const { return m_stats; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    SpeedStats m_stats;
+};
 
 // The "Speed Chart" tab: which list is shown, the limit, the chart.
 class SpeedChartPanel : public QWidget
