@@ -1,6 +1,11 @@
 #include "speedchart.h"
 
 #include <QCategoryAxis>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTableWidget>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFileInfo>
@@ -25,6 +30,9 @@
 #include <QValueAxis>
 
 #include <cmath>
+
+#include "common/operatorinterface.h"
+#include "reportpdf.h"
 
 using namespace QtCharts;
 
@@ -453,16 +461,61 @@ SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> 
       m_liveChoice(new QRadioButton(QStringLiteral("Laser Live Data"), this)),
       m_limit(new QSpinBox(this)),
       m_chart(new SpeedChart),
-      m_view(new QChartView(m_chart, this))
+      m_view(new QChartView(m_chart, this)),
+      m_viewChoice(new QComboBox(this)),
+      m_stack(new QStackedWidget(this)),
+      m_distribution(new SpeedDistributionView(this)),
+      m_table(new QTableWidget(this)),
+      m_saveChart(new QPushButton(QStringLiteral("Save Chart ..."), this)),
+      m_saveReport(new QPushButton(QStringLiteral("Save Report ..."), this))
 {
     m_logChoice->setObjectName(QStringLiteral("radioButtonChartLog"));
     m_liveChoice->setObjectName(QStringLiteral("radioButtonChartLive"));
     m_limit->setObjectName(QStringLiteral("spinBoxLimit"));
     m_view->setObjectName(QStringLiteral("chartViewSpeed"));
+    m_viewChoice->setObjectName(QStringLiteral("comboBoxChartView"));
+    m_distribution->setObjectName(QStringLiteral("speedDistribution"));
+    m_table->setObjectName(QStringLiteral("tableWidgetStats"));
+    m_saveChart->setObjectName(QStringLiteral("pushButtonSaveChart"));
+    m_saveReport->setObjectName(QStringLiteral("pushButtonSaveReport"));
     m_logChoice->setChecked(true);
     m_limit->setRange(0, 999);
     m_limit->setValue(m_series.limit());
     m_view->setRenderHint(QPainter::Antialiasing);
+    m_viewChoice->addItems({QStringLiteral("Speed over time"), QStringLiteral("Speed distribution")});
+    m_stack->addWidget(m_view);
+    m_stack->addWidget(m_distribution);
+    showUnit();
+
+    // The table's lines are those of the figures of no rows; their cells are filled later.
+    const QVector<SpeedStatsLine> lines = speedStatsLines(SpeedStats{});
+    m_table->setRowCount(lines.size());
+    m_table->setColumnCount(3);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Approaching"), QStringLiteral("Receding"), QStringLiteral("All")});
+    QStringList labels;
+    for (const SpeedStatsLine &line : lines)
+        labels << line.label;
+    m_table->setVerticalHeaderLabels(labels);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    for (int row = 0; row < lines.size(); ++row) {
+        for (int column = 0; column < 3; ++column) {
+            auto *item = new QTableWidgetItem(QStringLiteral("-"));
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_table->setItem(row, column, item);
+        }
+    }
+    m_table->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    m_table->setFixedWidth(m_table->verticalHeader()->sizeHint().width() + 3 * (m_table->fontMetrics().horizontalAdvance(QStringLiteral("Approaching")) + 18)
+                           + m_table->frameWidth() * 2 + 4);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    // Live rows come up to 100 a second: the figures are worked out once for a burst of them,
+    // after the rows were shown.
+    m_statsTimer.setSingleShot(true);
+    connect(&m_statsTimer, &QTimer::timeout, this, &SpeedChartPanel::updateStats);
 
     auto *limitLabel = new QLabel(QStringLiteral("Limit"), this);
     limitLabel->setBuddy(m_limit);
@@ -470,20 +523,34 @@ SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> 
     bar->setContentsMargins(3, 3, 3, 0);
     bar->addWidget(m_logChoice);
     bar->addWidget(m_liveChoice);
+    bar->addSpacing(12);
+    bar->addWidget(m_viewChoice);
     bar->addStretch();
     bar->addWidget(limitLabel);
     bar->addWidget(m_limit);
+    bar->addSpacing(12);
+    bar->addWidget(m_saveChart);
+    bar->addWidget(m_saveReport);
+    auto *body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->addWidget(m_stack, 1);
+    body->addWidget(m_table);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
-    layout->addWidget(m_view);
+    layout->addLayout(body);
 
     connect(m_liveChoice, &QRadioButton::toggled, this,
             [this](bool live) { showRows(live ? ChartRows::Live : ChartRows::Log); });
     connect(m_limit, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int limit) {
         m_series.setLimit(limit);
         m_chart->draw(m_series);
+        scheduleStats(0);
     });
+    connect(m_viewChoice, QOverload<int>::of(&QComboBox::currentIndexChanged), m_stack,
+            &QStackedWidget::setCurrentIndex);
+    connect(m_saveChart, &QPushButton::clicked, this, &SpeedChartPanel::saveChart);
+    connect(m_saveReport, &QPushButton::clicked, this, &SpeedChartPanel::saveReport);
     connect(m_chart->points(), &SpeedPointsItem::rowHovered, this, &SpeedChartPanel::rowHovered);
     connect(m_chart->points(), &SpeedPointsItem::rowClicked, this,
             [this](int row) { emit rowClicked(m_series.kind(), row); });
@@ -520,6 +587,8 @@ void SpeedChartPanel::liveRowAdded(const QStringList &row)
         m_chart->drawAdded(m_series);
     else
         m_chart->draw(m_series);  // the unit changed: every point moved
+    showUnit();
+    scheduleStats(kLiveStatsDelayMs);
 }
 
 void SpeedChartPanel::showEvent(QShowEvent *event)
@@ -535,6 +604,87 @@ void SpeedChartPanel::redraw()
     m_series.setRows(m_rows);
     m_chart->draw(m_series);
     m_stale = false;
+    showUnit();
+    scheduleStats(0);
+}
+
+void SpeedChartPanel::scheduleStats(int delayMs)
+{
+    // A pending run is not pushed back by more rows, so a steady stream still shows figures;
+    // a change of the whole list brings it forward.
+    if (m_statsTimer.isActive() && m_statsTimer.remainingTime() <= delayMs)
+        return;
+    m_statsTimer.start(delayMs);
+}
+
+void SpeedChartPanel::updateStats()
+{
+    m_stats = speedStats(m_rows, m_limit->value(), m_series.unit());
+    const QVector<SpeedStatsLine> lines = speedStatsLines(m_stats);
+    for (int row = 0; row < lines.size(); ++row) {
+        for (int column = 0; column < lines.at(row).cells.size(); ++column)
+            m_table->item(row, column)->setText(lines.at(row).cells.at(column));
+    }
+    m_distribution->setStats(m_stats);
+}
+
+void SpeedChartPanel::showUnit()
+{
+    m_limit->setSuffix(QLatin1Char(' ') + m_series.unit());
+}
+
+void SpeedChartPanel::saveChart()
+{
+    if (!m_operator)
+        return;
+    QString path = m_operator->chooseSaveFile(QStringLiteral("Save Chart"), QString(),
+                                              QStringLiteral("PNG image (*.png);;SVG image (*.svg)"), true);
+    if (path.isEmpty())
+        return;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    // A name without a picture's suffix gets the first the dialog offered.
+    if (suffix != QLatin1String("png") && suffix != QLatin1String("svg"))
+        path += QStringLiteral(".png");
+    // The picture has the size the chart has on screen.
+    const QSize size = m_stack->currentWidget()->size();
+    const bool distribution = m_stack->currentWidget() == m_distribution;
+    // The figures of the picture are those of the rows shown now, not of a pending update.
+    if (m_statsTimer.isActive()) {
+        m_statsTimer.stop();
+        updateStats();
+    }
+    QString error;
+    const bool saved =
+        distribution
+            ? renderPicture(size, path, QStringLiteral("Speed distribution"),
+                            [&](QPainter *painter) { paintSpeedDistribution(m_stats, size, painter); }, &error)
+            : renderSpeedChart(m_series, size, path, &error);
+    if (!saved)
+        m_operator->inform(applicationTitle(), QStringLiteral("The chart could not be saved to %1: %2").arg(path, error));
+}
+
+void SpeedChartPanel::saveReport()
+{
+    if (!m_operator)
+        return;
+    QString path = m_operator->chooseSaveFile(QStringLiteral("Save Report"), QString(),
+                                              QStringLiteral("PDF document (*.pdf)"), true);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
+        path += QStringLiteral(".pdf");
+    if (m_statsTimer.isActive()) {
+        m_statsTimer.stop();
+        updateStats();
+    }
+    const QString list = m_series.kind() == ChartRows::Live ? m_liveChoice->text() : m_logChoice->text();
+    SpeedReport report = speedReportOf(m_rows, m_series.kind(), m_stats, LogDateFilter::all(),
+                                       QStringLiteral("Speed study: %1").arg(list), list);
+    if (m_reportFacts)
+        m_reportFacts(m_series.kind(), &report);
+    const QString error = writeReportPdf(report, m_series, path);
+    if (!error.isEmpty())
+        m_operator->inform(applicationTitle(), QStringLiteral("The report could not be saved to %1: %2").arg(path, error));
 }
 
 void SpeedChartPanel::rowHovered(int row)

@@ -5,17 +5,23 @@
 #include <QChartView>
 #include <QGraphicsObject>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
 
+#include "chart/speedreport.h"
 #include "chart/speedseries.h"
 #include "chart/speedstats.h"
 
+class QComboBox;
 class QLabel;
 class QPainter;
+class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QStackedWidget;
+class QTableWidget;
 
 namespace QtCharts {
 class QCategoryAxis;
@@ -26,6 +32,7 @@ class QValueAxis;
 
 namespace velomark {
 
+class OperatorInterface;
 class SpeedChart;
 
 // The points of both directions, painted by one item: as chart series items (one marker item
@@ -125,11 +132,15 @@ private:
     SpeedStats m_stats;
 };
 
-// The "Speed Chart" tab: which list is shown, the limit, the chart.
+// The "Speed Chart" tab: which list is shown, the limit, the chart (speed over time or the
+// distribution), the figures of the shown rows beside it, and saving the chart or a report.
 class SpeedChartPanel : public QWidget
 {
     Q_OBJECT
 public:
+    // How long live rows are gathered before the figures are worked out again.
+    static constexpr int kLiveStatsDelayMs = 200;
+
     // `rowsOf` gives the texts of every row of a list, in list order.
     explicit SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> rowsOf, QWidget *parent = nullptr);
 
@@ -140,7 +151,25 @@ public:
     // Shows the rows of that list.
     void showRows(ChartRows kind);
 
+    // The file dialogs and the messages of Save Chart and Save Report.
+    void setOperator(OperatorInterface *op) { m_operator = op; }
+    // Adds what the window knows about the rows of a list to a report of them (the filter,
+    // the lidar, the download record).
+    void setReportFacts(std::function<void(ChartRows, SpeedReport *)> facts) { m_reportFacts = std::move(facts); }
+
+    // Asks for a PNG or SVG file and saves the chart shown, at its size on screen.
+    void saveChart();
+    // Asks for a PDF file and saves the report of the shown rows.
+    void saveReport();
+
     ChartRows shownRows() const { return m_series.kind(); }
+    // The figures of the table (worked out shortly after the rows changed).
+    const SpeedStats &stats() const { return m_stats; }
+    QTableWidget *statsTable() const { return m_table; }
+    QComboBox *viewChoice() const { return m_viewChoice; }
+    SpeedDistributionView *distribution() const { return m_distribution; }
+    QPushButton *saveChartButton() const { return m_saveChart; }
+    QPushButton *saveReportButton() const { return m_saveReport; }
     const SpeedSeries &series() const { return m_series; }
     SpeedChart *chart() const { return m_chart; }
     QtCharts::QChartView *view() const { return m_view; }
@@ -160,6 +189,9 @@ protected:
 private:
     void redraw();
     void rowHovered(int row);
+    void scheduleStats(int delayMs);
+    void updateStats();
+    void showUnit();
 
     std::function<QVector<QStringList>(ChartRows)> m_rowsOf;
     QVector<QStringList> m_rows;
@@ -171,6 +203,16 @@ private:
     QSpinBox *m_limit;
     SpeedChart *m_chart;
     QtCharts::QChartView *m_view;
+    OperatorInterface *m_operator = nullptr;
+    std::function<void(ChartRows, SpeedReport *)> m_reportFacts;
+    SpeedStats m_stats;
+    QTimer m_statsTimer;
+    QComboBox *m_viewChoice;
+    QStackedWidget *m_stack;
+    SpeedDistributionView *m_distribution;
+    QTableWidget *m_table;
+    QPushButton *m_saveChart;
+    QPushButton *m_saveReport;
 };
 
 }  // namespace velomark
