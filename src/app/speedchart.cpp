@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTableWidget>
 #include <QCoreApplication>
 #include <QCursor>
@@ -499,7 +500,6 @@ SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> 
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::ContiguousSelection);
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     for (int row = 0; row < lines.size(); ++row) {
         for (int column = 0; column < 3; ++column) {
             auto *item = new QTableWidgetItem(QStringLiteral("-"));
@@ -508,8 +508,7 @@ SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> 
         }
     }
     m_table->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    m_table->setFixedWidth(m_table->verticalHeader()->sizeHint().width() + 3 * (m_table->fontMetrics().horizontalAdvance(QStringLiteral("Approaching")) + 18)
-                           + m_table->frameWidth() * 2 + 4);
+    fitTable();
     m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     // Live rows come up to 100 a second: the figures are worked out once for a burst of them,
@@ -626,6 +625,25 @@ void SpeedChartPanel::updateStats()
             m_table->item(row, column)->setText(lines.at(row).cells.at(column));
     }
     m_distribution->setStats(m_stats);
+}
+
+void SpeedChartPanel::fitTable()
+{
+    // Each column is as wide as its heading or the widest figure it can hold, and the table as
+    // wide as its columns: the chart keeps the rest, and new figures never move it.
+    const QFontMetrics metrics = m_table->fontMetrics();
+    const int widest = qMax(metrics.horizontalAdvance(QStringLiteral("000-000")),
+                            metrics.horizontalAdvance(QStringLiteral("0000000")));
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    int width = 0;
+    for (int column = 0; column < m_table->columnCount(); ++column) {
+        const int columnWidth =
+            qMax(widest, metrics.horizontalAdvance(m_table->horizontalHeaderItem(column)->text())) + 16;
+        m_table->setColumnWidth(column, columnWidth);
+        width += columnWidth;
+    }
+    m_table->setFixedWidth(m_table->verticalHeader()->sizeHint().width() + width + m_table->frameWidth() * 2
+                           + m_table->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
 void SpeedChartPanel::showUnit()

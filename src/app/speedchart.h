@@ -191,6 +191,7 @@ private:
     void rowHovered(int row);
     void scheduleStats(int delayMs);
     void updateStats();
+    void fitTable();
     void showUnit();
 
     std::function<QVector<QStringList>(ChartRows)> m_rowsOf;
