@@ -5,12 +5,13 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Debian packages that building, running and testing need (help2man writes the manual pages).
+# Debian packages that building, running and testing need (help2man writes the manual pages;
+# poppler-utils reads the PDF reports back in the tests).
 PACKAGES := build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev \
   libssl-dev openssl libnss3-dev libnss3-tools help2man \
   xvfb xauth imagemagick \
   python3 python3-dbusmock python3-dbus python3-gi dbus libglib2.0-bin locales \
-  libqt5charts5-dev libqt5svg5-dev gpsbabel openbox x11-utils
+  libqt5charts5-dev libqt5svg5-dev gpsbabel poppler-utils openbox x11-utils
 # Only for the targets that use them.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev

@@ -1,9 +1,16 @@
 #include "speedchart.h"
 
 #include <QCategoryAxis>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTableWidget>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QGraphicsScene>
 #include <QGraphicsSceneHoverEvent>
 #include <QGraphicsSceneMouseEvent>
@@ -24,6 +31,9 @@
 #include <QValueAxis>
 
 #include <cmath>
+
+#include "common/operatorinterface.h"
+#include "reportpdf.h"
 
 using namespace QtCharts;
 
@@ -272,7 +282,119 @@ void paintSpeedChart(const SpeedSeries &series, const QSize &size, QPainter *pai
     scene.render(painter, area, area);
 }
 
-bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error)
+namespace {
+
+// A round step for an axis from 0 to `top`, so that it has at most `ticks` steps.
+double roundStep(double top, int ticks)
+{
+    for (double scale = 1;; scale *= 10) {
+        for (const double step : {1.0, 2.0, 5.0}) {
+            if (top / (step * scale) <= ticks)
+                return step * scale;
+        }
+    }
+}
+
+}  // namespace
+
+void paintSpeedDistribution(const SpeedStats &stats, const QSize &size, QPainter *painter)
+{
+    const SpeedGroupStats &all = stats.all;
+    painter->save();
+    const QRectF frame(QPointF(0, 0), size);
+    painter->fillRect(frame, Qt::white);
+    const QFontMetricsF metrics(painter->font(), painter->device());
+    const double line = metrics.height();
+
+    QFont titleFont = painter->font();
+    titleFont.setBold(true);
+    painter->setFont(titleFont);
+    painter->setPen(Qt::black);
+    const QString title = all.hasFigures()
+                              ? QStringLiteral("Speed distribution: %1 speeds").arg(all.count)
+                              : QStringLiteral("Speed distribution: no speeds");
+    painter->drawText(QRectF(0, line * 0.3, frame.width(), line), Qt::AlignHCenter | Qt::AlignVCenter, title);
+    painter->setFont(QFont(titleFont.family(), titleFont.pointSize()));
+
+    const QRectF area = frame.adjusted(line * 4, line * 3.2, -line * 1.5, -line * 3);
+    if (area.width() <= 0 || area.height() <= 0) {
+        painter->restore();
+        return;
+    }
+    // The speed axis reaches past the fastest bin, the limit and the 85th percentile.
+    double top = all.histogram.size() * 5.0;
+    top = qMax(top, double(stats.limit) + 5);
+    const double speedStep = roundStep(top, 12);
+    top = std::ceil(top / speedStep) * speedStep;
+    int highest = 0;
+    for (const SpeedBin &bin : all.histogram)
+        highest = qMax(highest, bin.count);
+    const double countStep = roundStep(qMax(highest, 1), 6);
+    const double countTop = std::ceil(qMax(highest, 1) / countStep) * countStep;
+    const auto x = [&](double speed) { return area.left() + speed / top * area.width(); };
+    const auto y = [&](double count) { return area.bottom() - count / countTop * area.height(); };
+
+    painter->setPen(QPen(QColor(0xdd, 0xdd, 0xdd), 1));
+    for (double count = 0; count <= countTop + 0.5; count += countStep)
+        painter->drawLine(QPointF(area.left(), y(count)), QPointF(area.right(), y(count)));
+    painter->setPen(QPen(QColor(0x1f, 0x77, 0xb4).darker(130), 1));
+    painter->setBrush(QColor(0x1f, 0x77, 0xb4));
+    for (const SpeedBin &bin : all.histogram) {
+        if (bin.count > 0)
+            painter->drawRect(QRectF(QPointF(x(bin.from), y(bin.count)), QPointF(x(bin.to), y(0))));
+    }
+    painter->setBrush(Qt::NoBrush);
+    painter->setPen(QPen(Qt::black, 1));
+    painter->drawLine(area.bottomLeft(), area.bottomRight());
+    painter->drawLine(area.bottomLeft(), area.topLeft());
+    for (double speed = 0; speed <= top + 0.5; speed += speedStep) {
+        painter->drawLine(QPointF(x(speed), area.bottom()), QPointF(x(speed), area.bottom() + 4));
+        painter->drawText(QRectF(x(speed) - line * 2, area.bottom() + 4, line * 4, line), Qt::AlignHCenter,
+                          QString::number(speed, 'f', 0));
+    }
+    for (double count = 0; count <= countTop + 0.5; count += countStep)
+        painter->drawText(QRectF(0, y(count) - line / 2, area.left() - 6, line), Qt::AlignRight | Qt::AlignVCenter,
+                          QString::number(count, 'f', 0));
+    painter->drawText(QRectF(area.left(), area.bottom() + line * 1.4, area.width(), line), Qt::AlignHCenter,
+                      QStringLiteral("Speed (%1), bins of 5").arg(stats.unit));
+    painter->save();
+    painter->translate(line * 0.3, area.center().y());
+    painter->rotate(-90);
+    painter->drawText(QRectF(-area.height() / 2, 0, area.height(), line), Qt::AlignHCenter,
+                      QStringLiteral("Speeds per bin"));
+    painter->restore();
+
+    // The two marks, each named above the plot in its own colour and line style.
+    struct Mark
+    {
+        double at;
+        QColor color;
+        Qt::PenStyle style;
+        QString text;
+    };
+    QVector<Mark> marks{{double(stats.limit), QColor(0xd6, 0x27, 0x28), Qt::DashLine,
+                         QStringLiteral("Limit %1 %2").arg(stats.limit).arg(stats.unit)}};
+    if (all.hasFigures())
+        marks.append({all.p85, QColor(0x2c, 0xa0, 0x2c), Qt::SolidLine,
+                      QStringLiteral("85th percentile %1 %2").arg(all.p85, 0, 'f', 1).arg(stats.unit)});
+    double legendX = area.left();
+    for (const Mark &mark : marks) {
+        QPen pen(mark.color, 2);
+        pen.setStyle(mark.style);
+        painter->setPen(pen);
+        painter->drawLine(QPointF(x(mark.at), area.top()), QPointF(x(mark.at), area.bottom()));
+        const double legendY = line * 1.8;
+        painter->drawLine(QPointF(legendX, legendY), QPointF(legendX + line * 1.5, legendY));
+        painter->setPen(Qt::black);
+        const QString text = mark.text;
+        painter->drawText(QPointF(legendX + line * 2, legendY + metrics.ascent() / 2 - 1), text);
+        legendX += line * 3 + metrics.horizontalAdvance(text);
+    }
+    painter->restore();
+}
+
+bool renderPicture(const QSize &size, const QString &path, const QString &title,
+                   const std::function<void(QPainter *)> &paint, QString *error)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -285,15 +407,15 @@ bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QStrin
         generator.setOutputDevice(&file);
         generator.setSize(size);
         generator.setViewBox(QRect(QPoint(0, 0), size));
-        generator.setTitle(series.title());
+        generator.setTitle(title);
         QPainter painter(&generator);
-        paintSpeedChart(series, size, &painter);
+        paint(&painter);
     } else {
         QImage image(size, QImage::Format_RGB32);
         image.fill(Qt::white);
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
-        paintSpeedChart(series, size, &painter);
+        paint(&painter);
         painter.end();
         if (!image.save(&file, "PNG")) {
             *error = QStringLiteral("the image could not be encoded");
@@ -308,6 +430,30 @@ bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QStrin
     return true;
 }
 
+bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error)
+{
+    return renderPicture(size, path, series.title(),
+                         [&](QPainter *painter) { paintSpeedChart(series, size, painter); }, error);
+}
+
+SpeedDistributionView::SpeedDistributionView(QWidget *parent) : QWidget(parent)
+{
+    setAutoFillBackground(false);
+}
+
+void SpeedDistributionView::setStats(const SpeedStats &stats)
+{
+    m_stats = stats;
+    update();
+}
+
+void SpeedDistributionView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paintSpeedDistribution(m_stats, size(), &painter);
+}
+
 SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> rowsOf, QWidget *parent)
     : QWidget(parent),
       m_rowsOf(std::move(rowsOf)),
@@ -316,16 +462,59 @@ SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> 
       m_liveChoice(new QRadioButton(QStringLiteral("Laser Live Data"), this)),
       m_limit(new QSpinBox(this)),
       m_chart(new SpeedChart),
-      m_view(new QChartView(m_chart, this))
+      m_view(new QChartView(m_chart, this)),
+      m_viewChoice(new QComboBox(this)),
+      m_stack(new QStackedWidget(this)),
+      m_distribution(new SpeedDistributionView(this)),
+      m_table(new QTableWidget(this)),
+      m_saveChart(new QPushButton(QStringLiteral("Save Chart ..."), this)),
+      m_saveReport(new QPushButton(QStringLiteral("Save Report ..."), this))
 {
     m_logChoice->setObjectName(QStringLiteral("radioButtonChartLog"));
     m_liveChoice->setObjectName(QStringLiteral("radioButtonChartLive"));
     m_limit->setObjectName(QStringLiteral("spinBoxLimit"));
     m_view->setObjectName(QStringLiteral("chartViewSpeed"));
+    m_viewChoice->setObjectName(QStringLiteral("comboBoxChartView"));
+    m_distribution->setObjectName(QStringLiteral("speedDistribution"));
+    m_table->setObjectName(QStringLiteral("tableWidgetStats"));
+    m_saveChart->setObjectName(QStringLiteral("pushButtonSaveChart"));
+    m_saveReport->setObjectName(QStringLiteral("pushButtonSaveReport"));
     m_logChoice->setChecked(true);
     m_limit->setRange(0, 999);
     m_limit->setValue(m_series.limit());
     m_view->setRenderHint(QPainter::Antialiasing);
+    m_viewChoice->addItems({QStringLiteral("Speed over time"), QStringLiteral("Speed distribution")});
+    m_stack->addWidget(m_view);
+    m_stack->addWidget(m_distribution);
+    showUnit();
+
+    // The table's lines are those of the figures of no rows; their cells are filled later.
+    const QVector<SpeedStatsLine> lines = speedStatsLines(SpeedStats{});
+    m_table->setRowCount(lines.size());
+    m_table->setColumnCount(3);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Approaching"), QStringLiteral("Receding"), QStringLiteral("All")});
+    QStringList labels;
+    for (const SpeedStatsLine &line : lines)
+        labels << line.label;
+    m_table->setVerticalHeaderLabels(labels);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    for (int row = 0; row < lines.size(); ++row) {
+        for (int column = 0; column < 3; ++column) {
+            auto *item = new QTableWidgetItem(QStringLiteral("-"));
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_table->setItem(row, column, item);
+        }
+    }
+    m_table->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    fitTable();
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    // Live rows come up to 100 a second: the figures are worked out once for a burst of them,
+    // after the rows were shown.
+    m_statsTimer.setSingleShot(true);
+    connect(&m_statsTimer, &QTimer::timeout, this, &SpeedChartPanel::updateStats);
 
     auto *limitLabel = new QLabel(QStringLiteral("Limit"), this);
     limitLabel->setBuddy(m_limit);
@@ -333,20 +522,34 @@ SpeedChartPanel::SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> 
     bar->setContentsMargins(3, 3, 3, 0);
     bar->addWidget(m_logChoice);
     bar->addWidget(m_liveChoice);
+    bar->addSpacing(12);
+    bar->addWidget(m_viewChoice);
     bar->addStretch();
     bar->addWidget(limitLabel);
     bar->addWidget(m_limit);
+    bar->addSpacing(12);
+    bar->addWidget(m_saveChart);
+    bar->addWidget(m_saveReport);
+    auto *body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->addWidget(m_stack, 1);
+    body->addWidget(m_table);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
-    layout->addWidget(m_view);
+    layout->addLayout(body);
 
     connect(m_liveChoice, &QRadioButton::toggled, this,
             [this](bool live) { showRows(live ? ChartRows::Live : ChartRows::Log); });
     connect(m_limit, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int limit) {
         m_series.setLimit(limit);
         m_chart->draw(m_series);
+        scheduleStats(0);
     });
+    connect(m_viewChoice, QOverload<int>::of(&QComboBox::currentIndexChanged), m_stack,
+            &QStackedWidget::setCurrentIndex);
+    connect(m_saveChart, &QPushButton::clicked, this, &SpeedChartPanel::saveChart);
+    connect(m_saveReport, &QPushButton::clicked, this, &SpeedChartPanel::saveReport);
     connect(m_chart->points(), &SpeedPointsItem::rowHovered, this, &SpeedChartPanel::rowHovered);
     connect(m_chart->points(), &SpeedPointsItem::rowClicked, this,
             [this](int row) { emit rowClicked(m_series.kind(), row); });
@@ -383,6 +586,8 @@ void SpeedChartPanel::liveRowAdded(const QStringList &row)
         m_chart->drawAdded(m_series);
     else
         m_chart->draw(m_series);  // the unit changed: every point moved
+    showUnit();
+    scheduleStats(kLiveStatsDelayMs);
 }
 
 void SpeedChartPanel::showEvent(QShowEvent *event)
@@ -398,6 +603,106 @@ void SpeedChartPanel::redraw()
     m_series.setRows(m_rows);
     m_chart->draw(m_series);
     m_stale = false;
+    showUnit();
+    scheduleStats(0);
+}
+
+void SpeedChartPanel::scheduleStats(int delayMs)
+{
+    // A pending run is not pushed back by more rows, so a steady stream still shows figures;
+    // a change of the whole list brings it forward.
+    if (m_statsTimer.isActive() && m_statsTimer.remainingTime() <= delayMs)
+        return;
+    m_statsTimer.start(delayMs);
+}
+
+void SpeedChartPanel::updateStats()
+{
+    m_stats = speedStats(m_rows, m_limit->value(), m_series.unit());
+    const QVector<SpeedStatsLine> lines = speedStatsLines(m_stats);
+    for (int row = 0; row < lines.size(); ++row) {
+        for (int column = 0; column < lines.at(row).cells.size(); ++column)
+            m_table->item(row, column)->setText(lines.at(row).cells.at(column));
+    }
+    m_distribution->setStats(m_stats);
+}
+
+void SpeedChartPanel::fitTable()
+{
+    // Each column is as wide as its heading or the widest figure it can hold, and the table as
+    // wide as its columns: the chart keeps the rest, and new figures never move it.
+    const QFontMetrics metrics = m_table->fontMetrics();
+    const int widest = qMax(metrics.horizontalAdvance(QStringLiteral("000-000")),
+                            metrics.horizontalAdvance(QStringLiteral("0000000")));
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    int width = 0;
+    for (int column = 0; column < m_table->columnCount(); ++column) {
+        const int columnWidth =
+            qMax(widest, metrics.horizontalAdvance(m_table->horizontalHeaderItem(column)->text())) + 16;
+        m_table->setColumnWidth(column, columnWidth);
+        width += columnWidth;
+    }
+    m_table->setFixedWidth(m_table->verticalHeader()->sizeHint().width() + width + m_table->frameWidth() * 2
+                           + m_table->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+}
+
+void SpeedChartPanel::showUnit()
+{
+    m_limit->setSuffix(QLatin1Char(' ') + m_series.unit());
+}
+
+void SpeedChartPanel::saveChart()
+{
+    if (!m_operator)
+        return;
+    QString path = m_operator->chooseSaveFile(QStringLiteral("Save Chart"), QString(),
+                                              QStringLiteral("PNG image (*.png);;SVG image (*.svg)"), true);
+    if (path.isEmpty())
+        return;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    // A name without a picture's suffix gets the first the dialog offered.
+    if (suffix != QLatin1String("png") && suffix != QLatin1String("svg"))
+        path += QStringLiteral(".png");
+    // The picture has the size the chart has on screen.
+    const QSize size = m_stack->currentWidget()->size();
+    const bool distribution = m_stack->currentWidget() == m_distribution;
+    // The figures of the picture are those of the rows shown now, not of a pending update.
+    if (m_statsTimer.isActive()) {
+        m_statsTimer.stop();
+        updateStats();
+    }
+    QString error;
+    const bool saved =
+        distribution
+            ? renderPicture(size, path, QStringLiteral("Speed distribution"),
+                            [&](QPainter *painter) { paintSpeedDistribution(m_stats, size, painter); }, &error)
+            : renderSpeedChart(m_series, size, path, &error);
+    if (!saved)
+        m_operator->inform(applicationTitle(), QStringLiteral("The chart could not be saved to %1: %2").arg(path, error));
+}
+
+void SpeedChartPanel::saveReport()
+{
+    if (!m_operator)
+        return;
+    QString path = m_operator->chooseSaveFile(QStringLiteral("Save Report"), QString(),
+                                              QStringLiteral("PDF document (*.pdf)"), true);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
+        path += QStringLiteral(".pdf");
+    if (m_statsTimer.isActive()) {
+        m_statsTimer.stop();
+        updateStats();
+    }
+    const QString list = m_series.kind() == ChartRows::Live ? m_liveChoice->text() : m_logChoice->text();
+    SpeedReport report = speedReportOf(m_rows, m_series.kind(), m_stats, LogDateFilter::all(),
+                                       QStringLiteral("Speed study: %1").arg(list), list);
+    if (m_reportFacts)
+        m_reportFacts(m_series.kind(), &report);
+    const QString error = writeReportPdf(report, m_series, path);
+    if (!error.isEmpty())
+        m_operator->inform(applicationTitle(), QStringLiteral("The report could not be saved to %1: %2").arg(path, error));
 }
 
 void SpeedChartPanel::rowHovered(int row)

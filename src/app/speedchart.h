@@ -5,16 +5,23 @@
 #include <QChartView>
 #include <QGraphicsObject>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
 
+#include "chart/speedreport.h"
 #include "chart/speedseries.h"
+#include "chart/speedstats.h"
 
+class QComboBox;
 class QLabel;
 class QPainter;
+class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QStackedWidget;
+class QTableWidget;
 
 namespace QtCharts {
 class QCategoryAxis;
@@ -25,6 +32,7 @@ class QValueAxis;
 
 namespace velomark {
 
+class OperatorInterface;
 class SpeedChart;
 
 // The points of both directions, painted by one item: as chart series items (one marker item
@@ -96,15 +104,43 @@ private:
 // Paints the chart of a series, `size` pixels from the painter's origin.
 void paintSpeedChart(const SpeedSeries &series, const QSize &size, QPainter *painter);
 
-// Renders the chart of a series into a PNG or SVG file (by the file's extension) of the given
-// size, without a display, written through QSaveFile. False with *error set when it failed.
+// Paints the histogram of all speeds with the limit and the 85th percentile marked, `size`
+// pixels from the painter's origin; its texts are text, also in vector output.
+void paintSpeedDistribution(const SpeedStats &stats, const QSize &size, QPainter *painter);
+
+// Renders a picture into a PNG or SVG file (by the file's extension) of the given size,
+// without a display, written through QSaveFile. False with *error set when it failed.
+bool renderPicture(const QSize &size, const QString &path, const QString &title,
+                   const std::function<void(QPainter *)> &paint, QString *error);
+
+// Renders the chart of a series into a PNG or SVG file, as renderPicture does.
 bool renderSpeedChart(const SpeedSeries &series, const QSize &size, const QString &path, QString *error);
 
-// The "Speed Chart" tab: which list is shown, the limit, the chart.
+// The speed distribution as a widget.
+class SpeedDistributionView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SpeedDistributionView(QWidget *parent = nullptr);
+    void setStats(const SpeedStats &stats);
+    const SpeedStats &stats() const { return m_stats; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    SpeedStats m_stats;
+};
+
+// The "Speed Chart" tab: which list is shown, the limit, the chart (speed over time or the
+// distribution), the figures of the shown rows beside it, and saving the chart or a report.
 class SpeedChartPanel : public QWidget
 {
     Q_OBJECT
 public:
+    // How long live rows are gathered before the figures are worked out again.
+    static constexpr int kLiveStatsDelayMs = 200;
+
     // `rowsOf` gives the texts of every row of a list, in list order.
     explicit SpeedChartPanel(std::function<QVector<QStringList>(ChartRows)> rowsOf, QWidget *parent = nullptr);
 
@@ -115,7 +151,25 @@ public:
     // Shows the rows of that list.
     void showRows(ChartRows kind);
 
+    // The file dialogs and the messages of Save Chart and Save Report.
+    void setOperator(OperatorInterface *op) { m_operator = op; }
+    // Adds what the window knows about the rows of a list to a report of them (the filter,
+    // the lidar, the download record).
+    void setReportFacts(std::function<void(ChartRows, SpeedReport *)> facts) { m_reportFacts = std::move(facts); }
+
+    // Asks for a PNG or SVG file and saves the chart shown, at its size on screen.
+    void saveChart();
+    // Asks for a PDF file and saves the report of the shown rows.
+    void saveReport();
+
     ChartRows shownRows() const { return m_series.kind(); }
+    // The figures of the table (worked out shortly after the rows changed).
+    const SpeedStats &stats() const { return m_stats; }
+    QTableWidget *statsTable() const { return m_table; }
+    QComboBox *viewChoice() const { return m_viewChoice; }
+    SpeedDistributionView *distribution() const { return m_distribution; }
+    QPushButton *saveChartButton() const { return m_saveChart; }
+    QPushButton *saveReportButton() const { return m_saveReport; }
     const SpeedSeries &series() const { return m_series; }
     SpeedChart *chart() const { return m_chart; }
     QtCharts::QChartView *view() const { return m_view; }
@@ -135,6 +189,10 @@ protected:
 private:
     void redraw();
     void rowHovered(int row);
+    void scheduleStats(int delayMs);
+    void updateStats();
+    void fitTable();
+    void showUnit();
 
     std::function<QVector<QStringList>(ChartRows)> m_rowsOf;
     QVector<QStringList> m_rows;
@@ -146,6 +204,16 @@ private:
     QSpinBox *m_limit;
     SpeedChart *m_chart;
     QtCharts::QChartView *m_view;
+    OperatorInterface *m_operator = nullptr;
+    std::function<void(ChartRows, SpeedReport *)> m_reportFacts;
+    SpeedStats m_stats;
+    QTimer m_statsTimer;
+    QComboBox *m_viewChoice;
+    QStackedWidget *m_stack;
+    SpeedDistributionView *m_distribution;
+    QTableWidget *m_table;
+    QPushButton *m_saveChart;
+    QPushButton *m_saveReport;
 };
 
 }  // namespace velomark

@@ -584,6 +584,20 @@ void Vantrix::connectSpeedChart()
                     ui.speedChart->liveRowAdded(row);
                 });
     }
+    // Save Chart and Save Report ask through the window's operator; a report of the log list
+    // names its date filter and the download shown, with its evidence.
+    ui.speedChart->setOperator(op);
+    ui.speedChart->setReportFacts([this](velomark::ChartRows kind, velomark::SpeedReport *report) {
+        if (kind != velomark::ChartRows::Log)
+            return;
+        if (!ui.checkBoxAll->isChecked())
+            report->filter = velomark::filterText(
+                velomark::LogDateFilter::between(ui.dateEditStart->date(), ui.dateEditEnd->date()));
+        if (shownRecord) {
+            report->lidarName = shownRecord->facts.lidar.name;
+            report->record = velomark::speedReportRecord(shownRecord->path, shownRecord->dumpSha256, true);
+        }
+    });
     connect(ui.speedChart, &velomark::SpeedChartPanel::rowClicked, this, [this](velomark::ChartRows kind, int row) {
         QTreeWidget *list = kind == velomark::ChartRows::Log ? ui.treeWidgetLoggedData : ui.treeWidgetLiveData;
         if (QTreeWidgetItem *item = list->topLevelItem(row)) {

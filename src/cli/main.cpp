@@ -22,6 +22,7 @@ int runPlot(const QStringList &args);      // cmd_plot.cpp
 int runVerify(const QStringList &args);    // cmd_verify.cpp
 int runStats(const QStringList &args);     // cmd_stats.cpp
 int runSign(const QStringList &args);      // cmd_sign.cpp
+int runReport(const QStringList &args);    // cmd_report.cpp
 
 // Each command lives in a file of its own (cmd_*.cpp) and is listed here.
 const QList<Command> &commands()
@@ -37,6 +38,7 @@ const QList<Command> &commands()
         {"decode", "Decodes a log dump file and prints the log CSV (or GPX).", runDecode},
         {"plot", "Draws the speed chart of a log dump file into a PNG or SVG.", runPlot},
         {"stats", "Prints the speed-study figures of a dump, a log CSV or a live data file.", runStats},
+        {"report", "Writes the speed-study report of a dump, a log CSV or a live data file as a PDF.", runReport},
         {"certs", "Lists the subject names of the current user's certificates.", runCerts},
         {"encrypt", "Encrypts a file for one certificate (CMS enveloped data, DER).", runEncrypt},
     };
@@ -74,13 +76,13 @@ static int printHelp()
     return cli::Success;
 }
 
-// Whether the command draws (plot): it needs the widgets' application, which then renders
+// Whether the command draws (plot, report): it needs the widgets' application, which then renders
 // offscreen unless a platform is asked for.
 static bool commandDraws(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--trace") != 0)
-            return std::strcmp(argv[i], "plot") == 0;
+            return std::strcmp(argv[i], "plot") == 0 || std::strcmp(argv[i], "report") == 0;
     }
     return false;
 }

@@ -7,6 +7,7 @@
 #include <QValueAxis>
 
 #include "clirun.h"
+#include "pdfreadback.h"
 #include "recordingoperator.h"
 #include "speedchart.h"
 #include "vantrix.h"
@@ -32,6 +33,16 @@ QVector<SpeedRecord> logRecords()
 QPoint viewPosition(SpeedChartPanel *panel, const QPointF &point)
 {
     return panel->view()->mapFromScene(panel->chart()->mapToScene(panel->chart()->position(point)));
+}
+
+// The cells of a line of the figures table (Approaching, Receding, All).
+QStringList statsCells(const QTableWidget *table, const QString &label)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (table->verticalHeaderItem(row)->text() == label)
+            return {table->item(row, 0)->text(), table->item(row, 1)->text(), table->item(row, 2)->text()};
+    }
+    return {};
 }
 
 }  // namespace
@@ -108,6 +119,109 @@ private slots:
         QTest::mouseClick(panel->view()->viewport(), Qt::LeftButton, Qt::NoModifier,
                           viewPosition(panel, panel->series().receding().points.at(0)));
         QCOMPARE(dialog.form().treeWidgetLiveData->currentIndex().row(), 1);
+    }
+
+    // The figures beside the chart follow the list shown; a live row's figures are worked out
+    // once the event loop runs, not while the row is being added.
+    void statsTableFollowsTheList()
+    {
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.show();
+        dialog.form().checkBoxAll->setChecked(true);
+        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
+        SpeedChartPanel *panel = dialog.form().speedChart;
+        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        const QTableWidget *table = panel->statsTable();
+        QTRY_COMPARE(statsCells(table, QStringLiteral("Count")), (QStringList{"2", "2", "4"}));
+        // 45 and 65 approaching; 40 mph (64.4 km/h) and 90 receding.
+        QCOMPARE(statsCells(table, QStringLiteral("85th percentile")), (QStringList{"62.0", "86.2", "78.8"}));
+        QCOMPARE(panel->limitBox()->suffix(), QStringLiteral(" km/h"));
+        panel->limitBox()->setValue(64);
+        QTRY_COMPARE(statsCells(table, QStringLiteral("Above limit")), (QStringList{"1", "2", "3"}));
+
+        panel->liveChoice()->click();
+        QTRY_COMPARE(statsCells(table, QStringLiteral("Count")), (QStringList{"0", "0", "0"}));
+        dialog.AppendLiveRecord(record(70, false, 0, QTime(9, 0)));
+        QCOMPARE(statsCells(table, QStringLiteral("Count")), (QStringList{"0", "0", "0"}));
+        QTRY_COMPARE(statsCells(table, QStringLiteral("Count")), (QStringList{"1", "0", "1"}));
+        QCOMPARE(panel->limitBox()->suffix(), QStringLiteral(" mph"));
+    }
+
+    // Save Chart saves the chart shown (over time or the distribution) at its size on screen;
+    // a name without a picture's suffix becomes a PNG; a failed write is said.
+    void saveChart_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("speed over time, PNG") << 0 << "time.png" << "time.png";
+        QTest::newRow("distribution, no suffix") << 1 << "distribution" << "distribution.png";
+        QTest::newRow("distribution, SVG") << 1 << "distribution.svg" << "distribution.svg";
+        QTest::newRow("unwritable") << 0 << "no-dir/time.png" << QString();
+    }
+    void saveChart()
+    {
+        QFETCH(int, view);
+        QFETCH(QString, chosen);
+        QFETCH(QString, saved);
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.resize(1000, 672);
+        dialog.show();
+        dialog.form().checkBoxAll->setChecked(true);
+        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
+        SpeedChartPanel *panel = dialog.form().speedChart;
+        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        panel->viewChoice()->setCurrentIndex(view);
+        QWidget *shown = view == 0 ? static_cast<QWidget *>(panel->view()) : panel->distribution();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(shown->isVisible());
+
+        QTemporaryDir dir;
+        op.fileNames.enqueue(dir.filePath(chosen));
+        panel->saveChartButton()->click();
+        if (saved.isEmpty()) {
+            QCOMPARE(op.messages.size(), 1);
+            QVERIFY2(op.messages.at(0).text.startsWith(QLatin1String("The chart could not be saved to ")),
+                     qPrintable(op.messages.at(0).text));
+            return;
+        }
+        QVERIFY(op.messages.isEmpty());
+        const QString path = dir.filePath(saved);
+        if (saved.endsWith(QLatin1String(".svg"))) {
+            const QByteArray svg = fileBytes(path);
+            QVERIFY(svg.contains("<svg") && svg.contains("85th percentile 78.8 km/h"));
+        } else {
+            QCOMPARE(QImage(path).size(), shown->size());
+        }
+    }
+
+    // Save Report writes the PDF of the rows shown, with what the window knows of them: the
+    // date filter of the log list.
+    void saveReport()
+    {
+        if (!havePoppler())
+            QSKIP("pdftotext and pdfinfo (poppler-utils) are not installed");
+        RecordingOperator op;
+        Vantrix dialog(&op);
+        dialog.show();
+        dialog.form().checkBoxAll->setChecked(false);
+        dialog.form().dateEditStart->setDate(QDate(2024, 12, 25));
+        dialog.form().dateEditEnd->setDate(QDate(2024, 12, 25));
+        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
+        SpeedChartPanel *panel = dialog.form().speedChart;
+        dialog.form().tabWidgetData->setCurrentWidget(panel);
+
+        QTemporaryDir dir;
+        op.fileNames.enqueue(dir.filePath(QStringLiteral("study")));
+        panel->saveReportButton()->click();
+        QVERIFY(op.messages.isEmpty());
+        const QString text = pdfText(dir.filePath(QStringLiteral("study.pdf")));
+        QVERIFY2(text.contains(QLatin1String("Speed study: Laser Data Log")), qPrintable(text));
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Filter")), (QStringList{"2024-12-25", "to", "2024-12-25"}));
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Lidar_Id")), QStringList{"12345"});
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Count")), (QStringList{"2", "2", "4"}));
     }
 
     // plot: a PNG of the asked size, an SVG, and usage errors.

@@ -8,6 +8,8 @@
 #include "clirun.h"
 #include "commalocale.h"
 #include "live/liverow.h"
+#include "log/downloadrecord.h"
+#include "pdfreadback.h"
 #include "sampledump.h"
 
 using namespace velomark;
@@ -190,6 +192,109 @@ private slots:
             QCOMPARE(run.err, err.replace("FILE:", m_dir.path().toUtf8() + '/'));
         else
             QVERIFY(run.err.startsWith("velomark-cli: "));
+    }
+
+    // report: poppler reads back from the PDF the counts and the 85th percentiles that stats
+    // gives as JSON for the same file and options, at one decimal; the pages are A4.
+    void reportReadsBack_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("dump") << "logDump.txt" << QStringList();
+        QTest::newRow("log CSV, limit 60") << "log.csv" << QStringList{"--limit", "60"};
+        QTest::newRow("log CSV, one day: no receding speed")
+            << "log.csv" << QStringList{"--from", "2024-12-26", "--to", "2024-12-26"};
+        QTest::newRow("live data file in mph") << "live.csv" << QStringList{"--unit", "mph"};
+    }
+    void reportReadsBack()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, args);
+        if (!havePoppler())
+            QSKIP("pdftotext and pdfinfo (poppler-utils) are not installed");
+        const QString input = m_dir.filePath(file);
+        const CliRun stats = runCli(QStringList{"stats", "--format", "json"} + args + QStringList{input});
+        QCOMPARE(stats.exitCode, 0);
+        const QJsonObject groups = QJsonDocument::fromJson(stats.out).object().value(QLatin1String("groups")).toObject();
+        const QString pdf = path("report.pdf");
+        const CliRun run = runCli(QStringList{"report", "--title", "Main Street, northbound"} + args
+                                  + QStringList{"--output", pdf, input});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QByteArray());
+
+        const QString text = pdfText(pdf);
+        QVERIFY2(text.contains(QLatin1String("Main Street, northbound")), qPrintable(text));
+        QStringList counts, p85s;
+        for (const char *group : {"approaching", "receding", "all"}) {
+            const QJsonObject figures = groups.value(QLatin1String(group)).toObject();
+            counts << QString::number(figures.value(QLatin1String("count")).toInt());
+            const QJsonValue p85 = figures.value(QLatin1String("p85"));
+            p85s << (p85.isNull() ? QStringLiteral("-") : QString::number(p85.toDouble(), 'f', 1));
+        }
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Count")), counts);
+        QCOMPARE(pdfLineCells(text, QStringLiteral("85th percentile")), p85s);
+
+        const PdfInfo info = pdfInfo(pdf);
+        QCOMPARE(info.pageSize, QStringLiteral("595 x 842 pts (A4)"));
+        QVERIFY2(info.pages == 1 || info.pages == 2, qPrintable(QString::number(info.pages)));
+    }
+
+    // A dump with its download record beside it: the report names the record's lidar, the
+    // dump's digest, that the file is that dump, and whether a signature lies beside it.
+    void reportOfAnArchivedDump_data()
+    {
+        QTest::addColumn<bool>("isSigned");
+        QTest::newRow("unsigned") << false;
+        QTest::newRow("signed") << true;
+    }
+    void reportOfAnArchivedDump()
+    {
+        QFETCH(bool, isSigned);
+        if (!havePoppler())
+            QSKIP("pdftotext and pdfinfo (poppler-utils) are not installed");
+        QTemporaryDir archive;
+        DownloadFacts facts;
+        facts.lidar.name = QStringLiteral("VZQ Sim 54321");
+        facts.started = QDateTime(QDate(2024, 12, 26), QTime(9, 0), Qt::UTC);
+        facts.finished = facts.started.addSecs(20);
+        facts.end = QStringLiteral("complete");
+        const ArchiveResult archived = archiveDownload(archive.path(), sampledump::kDump, facts);
+        QVERIFY2(archived.error.isEmpty(), qPrintable(archived.error));
+        if (isSigned)
+            QVERIFY(writeFileBytes(archived.record.path + QStringLiteral(".p7s"), "signature"));
+        const QString dump = QFileInfo(archived.record.path).dir().filePath(archived.record.dumpFile);
+        const QString pdf = archive.filePath(QStringLiteral("report.pdf"));
+        const CliRun run = runCli({"report", "--output", pdf, dump});
+        QCOMPARE(run.exitCode, 0);
+        const QString text = pdfText(pdf);
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Lidar")), (QStringList{"VZQ", "Sim", "54321"}));
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Dump SHA-256")),
+                 QStringList{QString::fromLatin1(archived.record.dumpSha256)});
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Input is that dump")), QStringList{"yes"});
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Signed")).value(0), QString::fromLatin1(isSigned ? "yes" : "no"));
+        QCOMPARE(pdfLineCells(text, QStringLiteral("Period")).mid(0, 5),
+                 (QStringList{"2024-12-25", "10:30:45", "to", "2025-01-01", "00:00:00"}));
+    }
+
+    // The report's own usage errors and a file that cannot be written.
+    void reportRefusals_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("no output") << QStringList{"FILE:log.csv"} << 2;
+        QTest::newRow("not a PDF") << QStringList{"--output", "FILE:report.png", "FILE:log.csv"} << 2;
+        QTest::newRow("unwritable") << QStringList{"--output", "FILE:no-dir/report.pdf", "FILE:log.csv"} << 1;
+    }
+    void reportRefusals()
+    {
+        QFETCH(QStringList, args);
+        for (QString &arg : args) {
+            if (arg.startsWith(QLatin1String("FILE:")))
+                arg = path(arg.mid(5).toLatin1().constData());
+        }
+        const CliRun run = runCli(QStringList{"report"} + args);
+        QTEST(run.exitCode, "exitCode");
+        QVERIFY2(run.err.contains("velomark-cli: "), run.err.constData());
     }
 
 private:

@@ -260,10 +260,10 @@ SpeedStats speedStats(const QVector<QStringList> &rows, int limit, const QString
     return stats;
 }
 
-QString speedStatsText(const SpeedStats &stats)
+QVector<SpeedStatsLine> speedStatsLines(const SpeedStats &stats)
 {
-    // Each line of the table and the field of figureTexts it shows; the pace's line shows its
-    // two ends, fields 9 and 10.
+    // Each line and the field of figureTexts it shows; the pace's line shows its two ends,
+    // fields 9 and 10.
     struct Line
     {
         const char *label;
@@ -275,6 +275,24 @@ QString speedStatsText(const SpeedStats &stats)
                                   {"Pace", 9},            {"Pace count", 11},     {"Pace share %", 12},
                                   {"Above limit", 13},    {"Above limit %", 14}};
     constexpr int kPaceField = 9;
+    const QVector<QStringList> figures{figureTexts(stats.approaching), figureTexts(stats.receding),
+                                       figureTexts(stats.all)};
+    QVector<SpeedStatsLine> lines;
+    for (const Line &figureLine : kLines) {
+        SpeedStatsLine line{QLatin1String(figureLine.label), {}};
+        for (const QStringList &group : figures) {
+            QString cell = group.at(figureLine.field);
+            if (figureLine.field == kPaceField && !cell.isEmpty())
+                cell += QLatin1Char('-') + group.at(kPaceField + 1);
+            line.cells << (cell.isEmpty() ? QStringLiteral("-") : cell);
+        }
+        lines.append(line);
+    }
+    return lines;
+}
+
+QString speedStatsText(const SpeedStats &stats)
+{
     const QVector<Group> groups = groupsOf(stats);
     QString text = QStringLiteral("Speeds in %1, limit %2 %1: %3 rows, %4 left out without a valid speed\n\n")
                        .arg(stats.unit)
@@ -287,23 +305,13 @@ QString speedStatsText(const SpeedStats &stats)
             text += cell.rightJustified(13);
         text += QLatin1Char('\n');
     };
-    QVector<QStringList> figures;
-    for (const Group &group : groups)
-        figures.append(figureTexts(*group.stats));
     QStringList titles;
     for (const Group &group : groups)
         titles << QLatin1String(group.title);
     line(QString(), titles);
-    for (const Line &figureLine : kLines) {
-        QStringList cells;
-        for (const QStringList &group : figures) {
-            QString cell = group.at(figureLine.field);
-            if (figureLine.field == kPaceField && !cell.isEmpty())
-                cell += QLatin1Char('-') + group.at(kPaceField + 1);
-            cells << (cell.isEmpty() ? QStringLiteral("-") : cell);
-        }
-        line(QLatin1String(figureLine.label), cells);
-    }
+    // The text's columns are All, Approaching, Receding.
+    for (const SpeedStatsLine &figureLine : speedStatsLines(stats))
+        line(figureLine.label, {figureLine.cells.at(2), figureLine.cells.at(0), figureLine.cells.at(1)});
     text += QLatin1Char('\n');
     line(QStringLiteral("Histogram"), titles);
     for (int bin = 0; bin < stats.all.histogram.size(); ++bin) {

@@ -72,6 +72,15 @@ SpeedStats speedStats(const QVector<QStringList> &rows, int limit, const QString
 // The figures of one group of speeds, in any order (they are sorted here).
 SpeedGroupStats speedGroupStats(QVector<double> speeds, int limit);
 
+// One line of the figures for people: its label ("85th percentile") and a cell per group in
+// the order Approaching, Receding, All (one decimal, "-" where a group has no such figure).
+struct SpeedStatsLine
+{
+    QString label;
+    QStringList cells;
+};
+QVector<SpeedStatsLine> speedStatsLines(const SpeedStats &stats);
+
 // The figures for people: a table of the three groups (one decimal, "-" where a group has no
 // such figure) and the histogram below it, numbers in ASCII digits with a decimal point.
 QString speedStatsText(const SpeedStats &stats);
