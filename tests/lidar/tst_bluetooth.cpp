@@ -14,6 +14,7 @@
 #include "lidarsim.h"
 #include "log/retrieval.h"
 #include "recordingoperator.h"
+#include "sampledump.h"
 #include "simlink.h"
 
 using namespace velomark;
@@ -69,7 +70,10 @@ private slots:
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<bool>("byName");  // --lidar NAME instead of --port bluetooth:...
         const QStringList live{"--live-record", kRecord.toHex(), "--live-interval", "100"};
-        const QStringList logged{"--firmware", "10.0", "--demo-log", "40", "--dump-baud", "2000000"};
+        // A fixed log: a generated one follows the clock, and the two lidars start at different moments.
+        static QTemporaryFile storedLog;
+        QVERIFY(storedLog.isOpen() || sampledump::writeStoredLog(storedLog));
+        const QStringList logged{"--firmware", "10.0", "--stored-log", storedLog.fileName(), "--dump-baud", "2000000"};
         QTest::newRow("identify") << QStringList() << QStringList{"identify"} << false;
         QTest::newRow("identify --lidar") << QStringList() << QStringList{"identify"} << true;
         QTest::newRow("live") << live << QStringList{"live", "--count", "3", "--output", "live.txt"} << false;
