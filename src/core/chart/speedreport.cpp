@@ -56,6 +56,10 @@ QString addDownloadRecord(SpeedReport *report, const QString &inputPath, const Q
         return loaded.error;
     const DownloadRecord &record = *loaded.record;
     report->lidarName = record.facts.lidar.name;
+    // A dump's rows carry no Lidar_Id of their own; the record's lidar gives it, as in the window.
+    const QString id = lidarIdOf(record.facts.lidar.name);
+    if (report->lidarIds.isEmpty() && !id.isEmpty())
+        report->lidarIds.append(id);
     const QByteArray digest = QCryptographicHash::hash(inputBytes, QCryptographicHash::Sha256).toHex();
     report->record = speedReportRecord(path, record.dumpSha256, digest == record.dumpSha256);
     return QString();
