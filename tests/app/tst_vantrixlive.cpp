@@ -10,6 +10,7 @@
 #include "lidarsim.h"
 #include "live/livereader.h"
 #include "recordingoperator.h"
+#include "simlink.h"
 #include "vantrix.h"
 #include "windowtest.h"
 
@@ -95,9 +96,6 @@ struct LiveWindow
     int rows() const { return dialog->form().treeWidgetLiveData->topLevelItemCount(); }
     QString text(int row, int column) const { return ui().treeWidgetLiveData->topLevelItem(row)->text(column); }
 };
-
-// Trace lines of the live reader and the lidar link in the order they were written.
-QStringList g_traces;
 
 }  // namespace
 
@@ -346,16 +344,13 @@ private slots:
         dialog.OnBtnStartClicked();
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= 2, 5000);
 
-        g_traces.clear();
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) { g_traces << text; });
-        QLoggingCategory::setFilterRules(QStringLiteral("velomark.*.debug=true"));
+        // Trace lines of the live reader and the lidar link in the order they were written.
+        simlink::TraceCapture traces("velomark.*");
         // The program's event loop must end when the dialog goes; a time-out ends it otherwise.
         QSignalSpy lastWindow(qApp, &QGuiApplication::lastWindowClosed);
         QTimer::singleShot(0, &dialog, [&dialog] { QTest::mouseClick(dialog.form().pushButtonExit, Qt::LeftButton); });
         QTimer::singleShot(8000, &dialog, [] { qApp->exit(99); });
         const int exitCode = qApp->exec();
-        qInstallMessageHandler(previous);
         QCOMPARE(exitCode, 0);
 
         QCOMPARE(lastWindow.count(), 1);
@@ -363,9 +358,10 @@ private slots:
         QVERIFY(!dialog.liveRunning && !dialog.connection().isOpen() && !dialog.dataFile.isOpen());
         QVERIFY(dialog.connection().connectedLidarName.isEmpty());
         QVERIFY(w.op.messages.isEmpty());
-        const int readerEnd = g_traces.indexOf(QRegularExpression(".*Thread reading speed data stops.*"));
-        const int remoteOff = g_traces.indexOf(QRegularExpression(".*SetLidarRemoteMode: TX 02 0C 0C 03.*"));
-        QVERIFY2(readerEnd >= 0 && remoteOff > readerEnd, qPrintable(g_traces.join('\n')));
+        const QStringList lines = traces.lines();
+        const int readerEnd = lines.indexOf(QRegularExpression(".*Thread reading speed data stops.*"));
+        const int remoteOff = lines.indexOf(QRegularExpression(".*SetLidarRemoteMode: TX 02 0C 0C 03.*"));
+        QVERIFY2(readerEnd >= 0 && remoteOff > readerEnd, qPrintable(lines.join('\n')));
         // The lidar saw remote off and echoed it: the last exchange of the run.
         const QStringList exchanges = sim.events().filter(QRegularExpression(" (RX|TX) "));
         QVERIFY2(exchanges.join('\n').endsWith("RX 02 0C 0C 03\n" + exchanges.last(), Qt::CaseInsensitive)

@@ -4,6 +4,7 @@
 
 #include "clirun.h"
 #include "lidarsim.h"
+#include "testbytes.h"
 
 namespace {
 
@@ -13,11 +14,6 @@ const QByteArray kHeader =
 const QByteArray kPositionRecord("$SPD,SN4711,101519,143015,4530.0000,N,00930.0000,E,A,R,55,12.3,1\r\n");
 const QByteArray kNoSpeedRecord("$SPD,SN4711,101519,143016,,,,,V,A,,0012.3,1,,,\r\n");
 const QByteArray kRemoteOff = QByteArray::fromHex("020c0c03");
-
-QString hexArg(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
-}
 
 QStringList textRecordOptions(int intervalMs)
 {
