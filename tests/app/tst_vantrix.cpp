@@ -85,7 +85,6 @@ private slots:
         QCOMPARE(wait->objectName() + '|' + wait->windowTitle() + '|' + wait->labelMsg->text(),
                  QStringLiteral("delayMsg|Veltrazon Velomark|Initializing Data Collector, please wait ..."));
         QVERIFY((wait->windowFlags() & Qt::FramelessWindowHint) && wait->windowModality() == Qt::ApplicationModal);
-        QCOMPARE(wait->size(), QSize(394, 82));
         QVERIFY(!wait->labelLink->pixmap(Qt::ReturnByValue).isNull() && !wait->isVisible());
 
         dialog.show();
@@ -104,16 +103,9 @@ private slots:
     }
 
     // The window's questions have no default button: Enter leaves "erase the log?" open and
-    // Escape answers No. A plain question box, for contrast, takes Enter as Yes.
-    void enterDoesNotAnswerAQuestion_data()
-    {
-        QTest::addColumn<bool>("windowsOwn");
-        QTest::newRow("the window's question") << true;
-        QTest::newRow("a plain question box") << false;
-    }
+    // Escape answers No.
     void enterDoesNotAnswerAQuestion()
     {
-        QFETCH(bool, windowsOwn);
         RecordingOperator op;
         Vantrix dialog(&op);
         dialog.show();
@@ -145,14 +137,11 @@ private slots:
             if (QWidget *modal = QApplication::activeModalWidget())
                 modal->close();
         });
-        const bool yes = windowsOwn ? boxes.ask(title, text)
-                                    : QMessageBox::question(&dialog, title, text, QMessageBox::Yes | QMessageBox::No,
-                                                            QMessageBox::NoButton)
-                                          == QMessageBox::Yes;
+        const bool yes = boxes.ask(title, text);
 
         QCOMPARE(shown, title + '|' + text + '|' + QString::number(QMessageBox::Yes | QMessageBox::No));
-        QCOMPARE(openAfterEnter, windowsOwn);
-        QCOMPARE(yes, !windowsOwn);
+        QVERIFY(openAfterEnter);
+        QVERIFY(!yes);
     }
 
     void secondShowStartsNoDiscovery()
