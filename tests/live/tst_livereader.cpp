@@ -183,9 +183,10 @@ private slots:
         QVERIFY(m_losses.isEmpty());
     }
 
-    // The same reader runs again after a stop; a port that vanishes ends the run by itself,
-    // without a stop request, and the reader says so once.
-    void restartThenPortVanishes()
+    // The same reader runs again after a stop, with the port back on this thread in between.
+    // A port that vanishes during a run: tst_linkloss (core), tst_vantrixlive faultsDuringRun
+    // (the window's one message).
+    void restart()
     {
         LidarSim sim({"--live-format", "1", "--live-record", hexArg(kBinaryRecord), "--live-autostart", "--live-interval", "200"});
         rThread reader;
@@ -195,17 +196,10 @@ private slots:
             m_buffers.clear();
             QVERIFY(reader.startReading(m_port.get(), 1));
             QTRY_VERIFY_WITH_TIMEOUT(!m_buffers.isEmpty(), 5000);
-            if (run == 0) {
-                QVERIFY(stopReader(reader));
-                QCOMPARE(m_port->deviceThread(), QThread::currentThread());
-            }
+            QVERIFY(stopReader(reader));
+            QCOMPARE(m_port->deviceThread(), QThread::currentThread());
         }
-        sim.vanish();
-        QVERIFY(reader.wait(5000));
-        QTRY_COMPARE_WITH_TIMEOUT(m_losses.size(), 1, 3000);
-        QTest::qWait(200);
-        QCOMPARE(m_losses.size(), 1);
-        QCOMPARE(m_port->deviceThread(), QThread::currentThread());
+        QVERIFY(m_losses.isEmpty());
     }
 
     // Start's checks, in order: each refusal has its own message, leaves the port open,
