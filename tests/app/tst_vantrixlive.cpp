@@ -4,14 +4,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <memory>
-
 #include "lidar/queries.h"
 #include "lidarsim.h"
 #include "live/livereader.h"
-#include "recordingoperator.h"
 #include "simlink.h"
-#include "vantrix.h"
+#include "simwindow.h"
 #include "windowtest.h"
 
 namespace {
@@ -71,31 +68,6 @@ QByteArray expectedLineStart(const QByteArray &record)
     return QByteArray::number(byte(3) << 8 | byte(4)) + ',' + QByteArray::number((byte(5) << 8 | byte(6)) / 10.0, 'f', 1)
            + (byte(2) & 0x10 ? ",Receding" : ",Approaching");
 }
-
-// A window whose lidar list holds the simulated lidar (first, selected) and another one,
-// with an accepted data file.
-struct LiveWindow
-{
-    QTemporaryDir dir;
-    QString path;
-    RecordingOperator op;
-    std::unique_ptr<Vantrix> dialog;
-
-    explicit LiveWindow(const LidarSim &sim, const QString &fileName = QStringLiteral("live.txt"))
-        : path(dir.filePath(fileName))
-    {
-        qputenv("VELOMARK_LIDARS", QStringLiteral("VZQ Demo 4711=%1;VZQ Demo 9922=/dev/null")
-                                       .arg(sim.portPath()).toUtf8());
-        dialog = std::make_unique<Vantrix>(&op);
-        dialog->EnumeratePorts();
-        op.fileNames.enqueue(path);
-        dialog->OnBtnBrowseClicked();
-        op.waitTexts.clear();
-    }
-    const VantrixForm &ui() const { return dialog->form(); }
-    int rows() const { return dialog->form().treeWidgetLiveData->topLevelItemCount(); }
-    QString text(int row, int column) const { return ui().treeWidgetLiveData->topLevelItem(row)->text(column); }
-};
 
 }  // namespace
 
