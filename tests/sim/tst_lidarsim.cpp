@@ -7,16 +7,6 @@
 
 namespace {
 
-struct Arrival { qint64 ms; QByteArray bytes; };
-
-QByteArray joined(const QList<Arrival> &arrivals)
-{
-    QByteArray all;
-    for (const Arrival &arrival : arrivals)
-        all += arrival.bytes;
-    return all;
-}
-
 // A stored log of numbered lines, so a lost or repeated slice shows.
 QByteArray numberedLog(int lines)
 {
@@ -41,26 +31,16 @@ struct Lidar
         port.setBaudRate(57600);
         return port.open(QIODevice::ReadWrite);
     }
-    void write(const QByteArray &bytes)
-    {
-        port.write(bytes);
-        port.waitForBytesWritten(3000);
-    }
-    // Chunks as they arrive, each with its time since the call, until quietMs pass without a byte.
-    QList<Arrival> arrivals(int firstMs, int quietMs)
-    {
-        QList<Arrival> result;
-        QElapsedTimer timer;
-        timer.start();
-        for (int wait = firstMs; port.waitForReadyRead(wait); wait = quietMs)
-            result.append({timer.elapsed(), port.readAll()});
-        return result;
-    }
-    QByteArray exchange(const QByteArray &bytes, int firstMs = 3000, int quietMs = 250)
+    // What comes back for the bytes written, until 250 ms pass without a byte.
+    QByteArray exchange(const QByteArray &bytes, int firstMs = 3000)
     {
         port.clear();
-        write(bytes);
-        return joined(arrivals(firstMs, quietMs));
+        port.write(bytes);
+        port.waitForBytesWritten(3000);
+        QByteArray all;
+        for (int wait = firstMs; port.waitForReadyRead(wait); wait = 250)
+            all += port.readAll();
+        return all;
     }
 };
 
