@@ -1,8 +1,6 @@
 #include <QtTest>
 
-#include <QSerialPort>
-
-#include "lidarsim.h"
+#include "simlink.h"
 #include "testbytes.h"
 
 namespace {
@@ -16,33 +14,19 @@ QByteArray numberedLog(int lines)
     return log;
 }
 
-// The simulator and a client on its terminal, opened as the logger opens it.
-struct Lidar
+// What the simulator sends back for the bytes written on the bench's port, opened as the
+// logger opens it, until 250 ms pass without a byte.
+QByteArray exchange(simlink::Bench &bench, const QByteArray &bytes, int firstMs = 3000)
 {
-    LidarSim sim;
-    QSerialPort port;
-
-    explicit Lidar(const QStringList &args = {}) : sim(args) {}
-    bool start()
-    {
-        if (!sim.start())
-            return false;
-        port.setPortName(sim.portPath());
-        port.setBaudRate(57600);
-        return port.open(QIODevice::ReadWrite);
-    }
-    // What comes back for the bytes written, until 250 ms pass without a byte.
-    QByteArray exchange(const QByteArray &bytes, int firstMs = 3000)
-    {
-        port.clear();
-        port.write(bytes);
-        port.waitForBytesWritten(3000);
-        QByteArray all;
-        for (int wait = firstMs; port.waitForReadyRead(wait); wait = 250)
-            all += port.readAll();
-        return all;
-    }
-};
+    velomark::Transport &link = bench.link();
+    link.purge(velomark::Purge::Both);
+    link.write(bytes, QStringLiteral("test"));
+    link.waitForBytesWritten(3000);
+    QByteArray all;
+    for (int wait = firstMs; link.waitForReadyRead(wait); wait = 250)
+        all += link.readAll(QStringLiteral("test"));
+    return all;
+}
 
 }  // namespace
 
@@ -117,9 +101,9 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QByteArray, command);
         QFETCH(QByteArray, reply);
-        Lidar lidar(args);
-        QVERIFY2(lidar.start(), qPrintable(lidar.sim.errorString()));
-        QCOMPARE(lidar.exchange(command, reply.isEmpty() ? 600 : 3000), reply);
+        simlink::Bench lidar(args);
+        QVERIFY2(lidar.start() && lidar.openPort(), qPrintable(lidar.sim.errorString()));
+        QCOMPARE(exchange(lidar, command, reply.isEmpty() ? 600 : 3000), reply);
         QCOMPARE(lidar.sim.receivedBytes(), command);
     }
 
@@ -144,11 +128,11 @@ private slots:
         QFETCH(QList<QByteArray>, sequence);
         QFETCH(bool, dumps);
         const QByteArray log = numberedLog(20);
-        Lidar lidar({"--firmware", firmware, "--stored-log", file(log)});
-        QVERIFY(lidar.start());
+        simlink::Bench lidar({"--firmware", firmware, "--stored-log", file(log)});
+        QVERIFY(lidar.start() && lidar.openPort());
         for (int i = 0; i < sequence.size() - 1; ++i)
-            lidar.exchange(sequence.at(i));
-        QCOMPARE(lidar.exchange(sequence.last(), dumps ? 3000 : 800), dumps ? log : QByteArray());
+            exchange(lidar, sequence.at(i));
+        QCOMPARE(exchange(lidar, sequence.last(), dumps ? 3000 : 800), dumps ? log : QByteArray());
         QCOMPARE(lidar.sim.states().contains(QString("dump start %1 bytes").arg(log.size())), dumps);
     }
 };
