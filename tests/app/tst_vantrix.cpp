@@ -9,6 +9,7 @@
 #include "speedchart.h"
 #include "vantrix.h"
 #include "windowtest.h"
+#include "golden.h"
 
 namespace {
 
@@ -26,64 +27,38 @@ class TestVantrix : public QObject
 private slots:
     void cleanup() { qunsetenv("VELOMARK_LIDARS"); }
 
-    // Every widget by object name: class, parent, text (a tree's is its header, blanks
-    // included; a date edit's is its date, checked below) and enabled state; in tab order.
+    // Every named widget: class, parent, text (a tree's is its header, blanks included; a date
+    // edit's is its date, checked below) and enabled state; then the focus chain. Golden file:
+    // tests/data/vantrix_form.txt.
     void form()
     {
         RecordingOperator op;
         Vantrix dialog(&op);
-        const QString header = "   Speed   ,   Range   ,   Moving Direction ,   %1   ,   Lidar Time   , GPS Latitude ,"
-                               " GPS Longitude ,   Lidar Serial Number";
-        const QStringList expected = {
-            "labelLaser|QLabel|VantrixClass|Lidar Selection|on",
-            "listWidgetLidars|QListWidget|VantrixClass||on",
-            "pushButtonRefresh|QPushButton|VantrixClass|Refresh Lidars|on",
-            "pushButtonClear|QPushButton|VantrixClass|Clear Display|on",
-            "pushButtonLoadData|QPushButton|VantrixClass|Load Data File ...|on",
-            "pushButtonExit|QPushButton|VantrixClass|Exit|on",
-            "labelStartDate|QLabel|tabDataRetrieval|Start Date|on",
-            "dateEditStart|QDateEdit|tabDataRetrieval||on",
-            "labelEndDate|QLabel|tabDataRetrieval|End Date|on",
-            "dateEditEnd|QDateEdit|tabDataRetrieval||on",
-            "pushButtonEraseLaserData|QPushButton|tabDataRetrieval|Delete Laser Data|on",
-            "pushButtonSaveLog|QPushButton|tabDataRetrieval|Save ...|off",
-            "pushButtonRetrieveLog|QPushButton|tabDataRetrieval|Retrieve|on",
-            "checkBoxAll|QCheckBox|tabDataRetrieval|Retrieve All Records|on",
-            "labelDataFile|QLabel|tabVantrix|Data File|on",
-            "lineEditDataFile|QLineEdit|tabVantrix||on",
-            "pushButtonDataFile|QPushButton|tabVantrix| Data File ...|on",
-            "pushButtonStart|QPushButton|tabVantrix|Start|off",
-            "tabWidgetData|QTabWidget|VantrixClass||on",
-            "treeWidgetLoggedData|QTreeWidget|tabDataRetrieval|" + header.arg("Lidar Date") + "|on",
-            "treeWidgetLiveData|QTreeWidget|tabVantrix|" + header.arg("LidarDate") + "|on",
-            "labelNote|QLabel|tabVantrix|Free Note|on",
-            "lineEditNote|QLineEdit|tabVantrix||on"};
-        QStringList tabOrder;  // the table's widgets that take focus, in its order
-        for (const QString &row : expected) {
-            const QString name = row.section('|', 0, 0);
-            auto *widget = dialog.findChild<QWidget *>(name);
-            QVERIFY2(widget, qPrintable(name));
-            if (widget->focusPolicy() & Qt::TabFocus)
-                tabOrder << name;
+        QByteArray table;
+        QStringList names;  // of the form's widgets; a tab bar's scroll buttons are Qt's own
+        for (QWidget *widget : dialog.findChildren<QWidget *>()) {
+            const QString name = widget->objectName();
+            if (name.isEmpty() || name.startsWith(QLatin1String("qt_")) || qobject_cast<QTabBar *>(widget->parentWidget()))
+                continue;
+            names << name;
             QString text;
             if (auto *tree = qobject_cast<QTreeWidget *>(widget))
                 for (int column = 0; column < tree->columnCount(); ++column)
                     text += (column ? "," : "") + tree->headerItem()->text(column);
             else if (!qobject_cast<QAbstractSpinBox *>(widget))
                 text = widget->property("text").toString();
-            QCOMPARE(QStringList({name, widget->metaObject()->className(), widget->parentWidget()->objectName(), text,
-                                  widget->isEnabled() ? "on" : "off"}).join('|'), row);
+            table += QStringList({name, widget->metaObject()->className(), widget->parentWidget()->objectName(), text,
+                                  widget->isEnabled() ? "on" : "off"}).join('|').toUtf8() + '\n';
         }
         // Inner widgets (a date edit's line edit, a view's viewport) sit in the chain too.
-        QStringList order;
+        table += "focus chain:";
         QWidget *widget = dialog.form().listWidgetLidars;
         do {
-            if (tabOrder.contains(widget->objectName()) && !order.contains(widget->objectName()))
-                order.append(widget->objectName());
+            if (widget->focusPolicy() & Qt::TabFocus && names.contains(widget->objectName()))
+                table += ' ' + widget->objectName().toUtf8();
             widget = widget->nextInFocusChain();
         } while (widget != dialog.form().listWidgetLidars);
-        QCOMPARE(order, tabOrder);
-        QCOMPARE(tabOrder.size(), 18);
+        QCOMPARE(table + '\n', golden(QStringLiteral("vantrix_form.txt"), table + '\n'));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Velomark 1.3 Build 96"));
         // 1000x672 where the screen has room for it (with a frame), never below what the layout needs.
         const QSize room = dialog.screen()->availableGeometry().size() - QSize(16, 40);
@@ -110,7 +85,6 @@ private slots:
         QCOMPARE(wait->objectName() + '|' + wait->windowTitle() + '|' + wait->labelMsg->text(),
                  QStringLiteral("delayMsg|Veltrazon Velomark|Initializing Data Collector, please wait ..."));
         QVERIFY((wait->windowFlags() & Qt::FramelessWindowHint) && wait->windowModality() == Qt::ApplicationModal);
-        QCOMPARE(wait->size(), QSize(394, 82));
         QVERIFY(!wait->labelLink->pixmap(Qt::ReturnByValue).isNull() && !wait->isVisible());
 
         dialog.show();
@@ -129,16 +103,9 @@ private slots:
     }
 
     // The window's questions have no default button: Enter leaves "erase the log?" open and
-    // Escape answers No. A plain question box, for contrast, takes Enter as Yes.
-    void enterDoesNotAnswerAQuestion_data()
-    {
-        QTest::addColumn<bool>("windowsOwn");
-        QTest::newRow("the window's question") << true;
-        QTest::newRow("a plain question box") << false;
-    }
+    // Escape answers No.
     void enterDoesNotAnswerAQuestion()
     {
-        QFETCH(bool, windowsOwn);
         RecordingOperator op;
         Vantrix dialog(&op);
         dialog.show();
@@ -170,14 +137,11 @@ private slots:
             if (QWidget *modal = QApplication::activeModalWidget())
                 modal->close();
         });
-        const bool yes = windowsOwn ? boxes.ask(title, text)
-                                    : QMessageBox::question(&dialog, title, text, QMessageBox::Yes | QMessageBox::No,
-                                                            QMessageBox::NoButton)
-                                          == QMessageBox::Yes;
+        const bool yes = boxes.ask(title, text);
 
         QCOMPARE(shown, title + '|' + text + '|' + QString::number(QMessageBox::Yes | QMessageBox::No));
-        QCOMPARE(openAfterEnter, windowsOwn);
-        QCOMPARE(yes, !windowsOwn);
+        QVERIFY(openAfterEnter);
+        QVERIFY(!yes);
     }
 
     void secondShowStartsNoDiscovery()

@@ -106,7 +106,7 @@ private slots:
 
     // The same lidar twice connects once (of two entries with its name the first counts);
     // another lidar releases the first before it is taken under remote control; closing
-    // releases it too, once.
+    // releases it too, once (a lidar that vanished first: tst_linkloss, idle rows).
     void switchingLidars()
     {
         Bench first;
@@ -132,17 +132,6 @@ private slots:
         QVERIFY(!connection.isOpen() && connection.connectedLidarName.isEmpty());
         QTest::qWait(100);
         QCOMPARE(second.receivedBytes(), on + remoteModeFrame(false));
-
-        // A lidar whose port has disappeared is released without a message or a long wait.
-        QVERIFY(connection.ConnectSelectedLidar(kName));
-        first.sim.vanish();
-        QVERIFY(first.sim.waitForState("vanish", 3000));
-        QElapsedTimer clock;
-        clock.start();
-        connection.CloseLidarPort();
-        QVERIFY(clock.elapsed() < 5000);
-        QVERIFY(!connection.isOpen() && connection.connectedLidarName.isEmpty());
-        QCOMPARE(first.op.texts(), QStringList());
     }
 
     // A lidar that vanished while idle leaves its port open but failed: the next action lets it

@@ -4,20 +4,14 @@
 
 #include "clirun.h"
 #include "lidarsim.h"
+#include "testbytes.h"
 
 namespace {
 
-const QByteArray kHeader =
-    "Speed,Range,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id,File_name,Note\n";
 // Two "$" text records with their own date: one with a position, one without a speed.
 const QByteArray kPositionRecord("$SPD,SN4711,101519,143015,4530.0000,N,00930.0000,E,A,R,55,12.3,1\r\n");
 const QByteArray kNoSpeedRecord("$SPD,SN4711,101519,143016,,,,,V,A,,0012.3,1,,,\r\n");
 const QByteArray kRemoteOff = QByteArray::fromHex("020c0c03");
-
-QString hexArg(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
-}
 
 QStringList textRecordOptions(int intervalMs)
 {
@@ -76,7 +70,7 @@ private slots:
             "\"north, lane \"\"2\"\"\"\n";
         lines.replace("%ID", lidarId);
         QCOMPARE(run.out, lines);
-        QCOMPARE(fileBytes(path), kHeader + lines);
+        QCOMPARE(fileBytes(path), kLiveHeader + lines);
         // The lidar was released from remote mode.
         QVERIFY(sim.receivedBytes().endsWith(kRemoteOff));
     }
@@ -129,7 +123,7 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.split('\n').contains(message.toUtf8()), qPrintable(message));
         QCOMPARE(run.out, QByteArray());
-        QCOMPARE(fileBytes(path), fileBefore.isEmpty() ? kHeader : fileBefore);
+        QCOMPARE(fileBytes(path), fileBefore.isEmpty() ? kLiveHeader : fileBefore);
         // A lidar that was put into remote mode is released again; a refused file never
         // reaches the lidar at all.
         QVERIFY(fileBefore.isEmpty() ? sim.receivedBytes().endsWith(kRemoteOff) : sim.receivedBytes().isEmpty());
@@ -181,11 +175,11 @@ private slots:
         QVERIFY(cli.waitForFinished(10000));
         printed += cli.readAllStandardOutput();
         if (signal == SIGKILL) {
-            QVERIFY(fileBytes(path).startsWith(kHeader + printed));
+            QVERIFY(fileBytes(path).startsWith(kLiveHeader + printed));
             return;
         }
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(fileBytes(path), kHeader + printed);
+        QCOMPARE(fileBytes(path), kLiveHeader + printed);
         const QByteArray err = cli.readAllStandardError().trimmed();
         QCOMPARE(cli.exitCode(), signal < 0 ? 1 : 0);
         if (signal < 0)

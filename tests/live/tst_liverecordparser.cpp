@@ -2,17 +2,13 @@
 
 #include "live/livereader.h"
 #include "live/liverecordparser.h"
+#include "testbytes.h"
 
 using namespace velomark;
 
 namespace {
 
 const QDateTime kNow(QDate(2024, 3, 9), QTime(7, 5, 3));
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
 
 // "speed range A|R statusBits unit", or "ignored".
 QString describe(const std::optional<SpeedRecord> &r)
@@ -130,16 +126,6 @@ private slots:
         QCOMPARE(text->dateTime.toString(QStringLiteral("MMddyy,hhmmss")), QString::fromLatin1(dateTime));
         QCOMPARE(binary->dateTime, local);
         QCOMPARE(binary->dateTime.timeSpec(), Qt::LocalTime);
-    }
-
-    // Whatever the lidar sends, the parser must neither crash nor read past the buffer
-    // (run under the address sanitizer); every prefix of a valid frame is tried.
-    void prefixesOfValidRecords()
-    {
-        for (const QByteArray &record : {hex("02 16 10 14 00 10 10 01 E2 40 E0 10 10 03"),
-                                         QByteArray("$SPD,1,101519,143015,4530.0000,N,07330.5000,W,A,R,055,0123.4,1")})
-            for (int length = 0; length <= record.size(); ++length)
-                parseLiveRecord(record.left(length), kNow);
     }
 
     void notificationFramesStripped_data()

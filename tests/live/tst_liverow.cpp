@@ -5,6 +5,7 @@
 
 #include "clirun.h"
 #include "commalocale.h"
+#include "golden.h"
 #include "live/livedatafile.h"
 #include "live/liverecordparser.h"
 #include "live/liverow.h"
@@ -22,53 +23,32 @@ SpeedRecord record(int speed, int range, int direction, bool metric, const QDate
     return SpeedRecord{latitude, longitude, when, direction, speed, range, 0, metric};
 }
 
-const QByteArray kHeader = "Speed,Range,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id,File_name,Note\n";
-
 }  // namespace
-
-Q_DECLARE_METATYPE(SpeedRecord)
 
 class TestLiveRow : public QObject
 {
     Q_OBJECT
 private slots:
-    // The row's columns joined with '|', and the data file line for the same record.
-    void texts_data()
-    {
-        QTest::addColumn<SpeedRecord>("record");
-        QTest::addColumn<QString>("lidarName");
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("note");
-        QTest::addColumn<QString>("columns");
-        QTest::addColumn<QString>("line");
-
-        QTest::newRow("metric approaching") << record(55, 1234, 0, true) << "BT:RX:Brasko" << "shift1.csv" << "north lane"
-            << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||rasko"
-            << "55,123.4,Approaching,2019Oct15,14:30:05,,,rasko,shift1.csv,north lane\n";
-        QTest::newRow("imperial receding with position")
-            << record(31, 5, 1, false, kTaken, "N45.50000000", "W73.50833333") << "LR 20417" << "a.csv" << ""
-            << "31 mph|0.5 ft|Receding|2019Oct15|14:30:05|N45.50000000|W73.50833333|20417"
-            << "31,0.5,Receding,2019Oct15,14:30:05,N45.50000000,W73.50833333,20417,a.csv,\n";
-        QTest::newRow("three-byte range") << record(120, 1234567, 0, true) << "X1" << "f" << "n"
-            << "120 km/h|123456.7 m|Approaching|2019Oct15|14:30:05|||X1" << "120,123456.7,Approaching,2019Oct15,14:30:05,,,X1,f,n\n";
-        QTest::newRow("missing speed and range") << record(SpeedRecord::kMissing, SpeedRecord::kMissing, 1, true) << "BT:RX:Brasko" << "f.csv" << "n"
-            << "||Receding|2019Oct15|14:30:05|||rasko" << ",,Receding,2019Oct15,14:30:05,,,rasko,f.csv,n\n";
-        QTest::newRow("speed 0 of a text record shown") << record(0, 0, 0, false) << "BT:RX:Brasko" << "f.csv" << ""
-            << "0 mph|0.0 ft|Approaching|2019Oct15|14:30:05|||rasko" << "0,0.0,Approaching,2019Oct15,14:30:05,,,rasko,f.csv,\n";
-        QTest::newRow("no date") << record(55, 1234, 0, true, QDateTime()) << "BT:RX:Brasko" << "f.csv" << ""
-            << "55 km/h|123.4 m|Approaching|||||rasko" << "55,123.4,Approaching,,,,,rasko,f.csv,\n";
-        QTest::newRow("lidar name, file name and note quoted") << record(55, 1234, 0, true) << "LR,1,2" << "day,1.csv"
-            << "the \"old\"\nbridge" << "55 km/h|123.4 m|Approaching|2019Oct15|14:30:05|||R,1,2"
-            << "55,123.4,Approaching,2019Oct15,14:30:05,,,\"R,1,2\",\"day,1.csv\",\"the \"\"old\"\"\nbridge\"\n";
-    }
+    // The row's columns joined with '|', and the data file line for the same record, in
+    // tests/data/live_rows.txt: metric approaching, imperial receding with a position, a
+    // three-byte range, missing speed and range, speed 0 of a text record shown, no date, and
+    // lidar name, file name and note quoted.
     void texts()
     {
-        QFETCH(SpeedRecord, record);
-        QFETCH(QString, lidarName);
-        QFETCH(QString, fileName);
-        QFETCH(QString, note);
-        QTEST(liveRowTexts(record, lidarName).join('|'), "columns");
-        QTEST(liveDataLine(record, lidarName, fileName, note), "line");
+        const struct { SpeedRecord record; const char *lidarName, *fileName, *note; } cases[] = {
+            {record(55, 1234, 0, true), "BT:RX:Brasko", "shift1.csv", "north lane"},
+            {record(31, 5, 1, false, kTaken, "N45.50000000", "W73.50833333"), "LR 20417", "a.csv", ""},
+            {record(120, 1234567, 0, true), "X1", "f", "n"},
+            {record(SpeedRecord::kMissing, SpeedRecord::kMissing, 1, true), "BT:RX:Brasko", "f.csv", "n"},
+            {record(0, 0, 0, false), "BT:RX:Brasko", "f.csv", ""},
+            {record(55, 1234, 0, true, QDateTime()), "BT:RX:Brasko", "f.csv", ""},
+            {record(55, 1234, 0, true), "LR,1,2", "day,1.csv", "the \"old\"\nbridge"}};
+        QByteArray table;
+        for (const auto &c : cases)
+            table += liveRowTexts(c.record, QString::fromUtf8(c.lidarName)).join('|').toUtf8() + '\n'
+                     + liveDataLine(c.record, QString::fromUtf8(c.lidarName), QString::fromUtf8(c.fileName),
+                                    QString::fromUtf8(c.note)).toUtf8();
+        QCOMPARE(table, golden(QStringLiteral("live_rows.txt"), table));
     }
 
     // The month is abbreviated in the workstation's language, and every number is written the
@@ -113,8 +93,8 @@ private slots:
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<bool>("ready");
         QTest::newRow("empty file gets the header") << QByteArray() << true;
-        QTest::newRow("header further down is accepted") << "exported by hand\n" + kHeader << true;
-        QTest::newRow("header in other case is refused") << kHeader.toLower() << false;
+        QTest::newRow("header further down is accepted") << "exported by hand\n" + kLiveHeader << true;
+        QTest::newRow("header in other case is refused") << kLiveHeader.toLower() << false;
     }
     void prepare()
     {
@@ -130,7 +110,7 @@ private slots:
         QCOMPARE(file.isOpen(), ready);
         QCOMPARE(file.appendLine(line), ready);
         // Every line is on disk as soon as it is appended, without closing the file.
-        QCOMPARE(fileBytes(path), !ready ? before : (before.isEmpty() ? kHeader : before) + line.toUtf8());
+        QCOMPARE(fileBytes(path), !ready ? before : (before.isEmpty() ? kLiveHeader : before) + line.toUtf8());
         QCOMPARE(op.texts(), ready ? QStringList() : QStringList{"The selected file is not a Veltrazon Speed Lidar Data File"});
         if (!ready)
             QCOMPARE(op.messages[0].title, kMessageTitle);
@@ -153,8 +133,8 @@ private slots:
         QVERIFY(file.openForAppend(op));
         QVERIFY(file.openForAppend(op));
         QVERIFY(file.appendLine(QStringLiteral("c\n")));
-        QCOMPARE(fileBytes(first), kHeader);
-        QCOMPARE(fileBytes(second), kHeader + "b\nc\n");
+        QCOMPARE(fileBytes(first), kLiveHeader);
+        QCOMPARE(fileBytes(second), kLiveHeader + "b\nc\n");
         QVERIFY(op.messages.isEmpty());
     }
 };

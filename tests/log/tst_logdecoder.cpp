@@ -7,6 +7,7 @@
 #include "log/dumptokens.h"
 #include "log/logdecoder.h"
 #include "log/logrows.h"
+#include "simlink.h"
 
 using namespace velomark;
 
@@ -59,26 +60,6 @@ QByteArray withFillerBefore(const QByteArray &line, int index)
     tokens.insert(index, "80");
     return tokens.join(' ');
 }
-
-// Collects the texts of the decoder's trace lines, time stamp removed, while it lives.
-struct TraceCapture
-{
-    static inline QStringList lines;
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
-        if (qstrcmp(context.category, "velomark.log") == 0)
-            lines.append(text.mid(13));  // after "hh:mm:ss.zzz "
-    });
-    TraceCapture()
-    {
-        lines.clear();
-        QLoggingCategory::setFilterRules(QStringLiteral("velomark.log.debug=true"));
-    }
-    ~TraceCapture()
-    {
-        qInstallMessageHandler(previous);
-        QLoggingCategory::setFilterRules(QStringLiteral("velomark.log.debug=false"));
-    }
-};
 
 }  // namespace
 
@@ -142,13 +123,13 @@ private slots:
     {
         QFETCH(QByteArray, dump);
         QFETCH(QString, expected);
-        TraceCapture traces;
+        simlink::TraceCapture traces("velomark.log");
         QVector<SpeedRecord> records;
         DecodeLogDump(dump, records);
         if (expected.startsWith(QLatin1String("dropped"))) {
             QVERIFY(records.isEmpty());
-            QCOMPARE(traces.lines.value(0), QString::fromUtf8(dump).trimmed());
-            QCOMPARE((QStringList{"dropped"} + traces.lines.mid(1)).join('|'), expected);
+            QCOMPARE(traces.lines().value(0), QString::fromUtf8(dump).trimmed());
+            QCOMPARE((QStringList{"dropped"} + traces.lines().mid(1)).join('|'), expected);
         } else {
             QCOMPARE(records.size(), 1);
             QCOMPARE(describe(records.first()), expected);
@@ -161,16 +142,16 @@ private slots:
     {
         const QByteArray dump = kMetric + "\r\n\r\n" + "01 12 25 24 10 30 45 41 00 41 01 F4 01 84\n"
                                 + kImperialGps + "\n" + kThreeRangeBytes;
-        TraceCapture traces;
+        simlink::TraceCapture traces("velomark.log");
         QVector<SpeedRecord> records(1);
         DecodeLogDump(dump, records);
         QCOMPARE(records.size(), 4);
         QCOMPARE(records[1].range, 500);
         QCOMPARE(records[2].latitude, QStringLiteral("N49.27418667"));
         QCOMPARE(records[3].range, 5000);
-        QCOMPARE(traces.lines.size(), 6);
-        QCOMPARE(traces.lines[1], QString());
-        QCOMPARE(traces.lines[3], QStringLiteral("Checksum mis-match"));
+        QCOMPARE(traces.lines().size(), 6);
+        QCOMPARE(traces.lines()[1], QString());
+        QCOMPARE(traces.lines()[3], QStringLiteral("Checksum mis-match"));
     }
 
     void recordCount_data()

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "clirun.h"
+#include "golden.h"
 #include "log/logfiles.h"
 #include "log/loggpx.h"
 #include "log/logrows.h"
@@ -16,23 +17,6 @@ const QByteArray kDump = "03 12 25 24 10 30 45 49 16 45 12 4E 01 23 07 12 34 57 
                          "01 12 25 24 10 30 45 41 00 41 01 F4 01 83\n"
                          "0B 12 25 24 10 30 45 49 16 45 12 53 01 23 07 12 34 45 41 52 00 41 00 13 88 01 A8\n";
 
-const QByteArray kGpx =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<gpx version=\"1.1\" creator=\"Velomark\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
-    "  <wpt lat=\"49.27418667\" lon=\"-123.11872333\">\n"
-    "    <time>2024-12-25T10:30:45</time>\n"
-    "    <name>65 mph</name>\n"
-    "    <desc>Receding, 50.0 ft</desc>\n"
-    "    <src>54321</src>\n"
-    "  </wpt>\n"
-    "  <wpt lat=\"-49.27418667\" lon=\"123.11872333\">\n"
-    "    <time>2024-12-25T10:30:45</time>\n"
-    "    <name>65 km/h</name>\n"
-    "    <desc>Receding, 500.0 m</desc>\n"
-    "    <src>54321</src>\n"
-    "  </wpt>\n"
-    "</gpx>\n";
-
 LogRow row(const QString &latitude, const QString &longitude, const QString &lidarId = QStringLiteral("12345"))
 {
     return {QStringLiteral("65 km/h"), QStringLiteral("50.0 m"), QStringLiteral("Approaching"), QString(), QString(),
@@ -47,14 +31,15 @@ class TestLogGpx : public QObject
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    // decode --format gpx of a hand-made dump, byte for byte, and the count left out.
+    // decode --format gpx of a hand-made dump, byte for byte (tests/data/decode.gpx), and the
+    // count left out.
     void decodeWritesGpx()
     {
         const QString dump = m_dir.filePath(QStringLiteral("dump.txt"));
         QVERIFY(writeFileBytes(dump, kDump));
         const CliRun run = runCli({"decode", "--format", "gpx", "--lidar-id", "VZQ Sim 54321", dump});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, kGpx);
+        QCOMPARE(run.out, golden(QStringLiteral("decode.gpx"), run.out));
         QCOMPARE(run.err, QByteArray("1 of 3 records have no position and were left out\n"));
         QCOMPARE(runCli({"decode", "--format", "kml", dump}).exitCode, 2);
     }

@@ -2,6 +2,7 @@
 
 #include "clirun.h"
 #include "commalocale.h"
+#include "golden.h"
 #include "log/logdecoder.h"
 #include "log/logfiles.h"
 #include "log/logrows.h"
@@ -30,46 +31,31 @@ const QByteArray kDumpCsv = sampledump::allRecordsCsv("12345");
 
 }  // namespace
 
-
-Q_DECLARE_METATYPE(SpeedRecord)
 Q_DECLARE_METATYPE(LogDateFilter)
 
 class TestLogRows : public QObject
 {
     Q_OBJECT
 private slots:
-    // The log list's columns (joined with '|') and the CSV line written for them.
-    void rowAndCsv_data()
-    {
-        QTest::addColumn<SpeedRecord>("record");
-        QTest::addColumn<QString>("lidarId");
-        QTest::addColumn<QString>("texts");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("metric: the example line") << record(65, 500, true, kChristmas) << "12345"
-            << "65 km/h|50.0 m|Approaching|2024-12-25|10:30:45|||12345" << "65,km/h,50.0,m,Approaching,2024-12-25,10:30:45,,,12345\n";
-        QTest::newRow("imperial") << record(65, 500, false, kChristmas, 1) << "12345"
-            << "65 mph|50.0 ft|Receding|2024-12-25|10:30:45|||12345" << "65,mph,50.0,ft,Receding,2024-12-25,10:30:45,,,12345\n";
-        QTest::newRow("half a metre") << record(65, 5, true, kChristmas) << ""
-            << "65 km/h|0.5 m|Approaching|2024-12-25|10:30:45|||" << "65,km/h,0.5,m,Approaching,2024-12-25,10:30:45,,,\n";
-        QTest::newRow("invalid date, no position: adjacent empty fields") << record(65, 500, true) << "12345"
-            << "65 km/h|50.0 m|Approaching|||||12345" << "65,km/h,50.0,m,Approaching,,,,,12345\n";
-        QTest::newRow("position") << record(65, 5, false, kChristmas, 1, "N49.27418667", "W123.11872333") << "12345"
-            << "65 mph|0.5 ft|Receding|2024-12-25|10:30:45|N49.27418667|W123.11872333|12345"
-            << "65,mph,0.5,ft,Receding,2024-12-25,10:30:45,N49.27418667,W123.11872333,12345\n";
-        QTest::newRow("lidar id with a comma") << record(65, 500, true) << "1,345"
-            << "65 km/h|50.0 m|Approaching|||||1,345" << "65,km/h,50.0,m,Approaching,,,,,\"1,345\"\n";
-    }
+    // The log list's columns (joined with '|') and the CSV line written for them, in
+    // tests/data/log_rows.txt: metric, imperial, half a metre, an invalid date without position
+    // (adjacent empty fields), a position, a lidar id with a comma.
     void rowAndCsv()
     {
-        QFETCH(SpeedRecord, record);
-        QFETCH(QString, lidarId);
-        const QStringList texts = logRowTexts(record, lidarId);
-        QTEST(texts.join('|'), "texts");
-        QTEST(logCsvLine(texts), "line");
-        // The command line writes the same line straight from the record.
-        QByteArray direct;
-        appendLogCsvLines({record}, LogDateFilter::all(), lidarId, &direct);
-        QTEST(QString::fromUtf8(direct), "line");
+        const struct { SpeedRecord record; const char *lidarId; } cases[] = {
+            {record(65, 500, true, kChristmas), "12345"}, {record(65, 500, false, kChristmas, 1), "12345"},
+            {record(65, 5, true, kChristmas), ""}, {record(65, 500, true), "12345"},
+            {record(65, 5, false, kChristmas, 1, "N49.27418667", "W123.11872333"), "12345"}, {record(65, 500, true), "1,345"}};
+        QByteArray table;
+        for (const auto &c : cases) {
+            const QStringList texts = logRowTexts(c.record, QString::fromLatin1(c.lidarId));
+            // The command line writes the same line straight from the record.
+            QByteArray direct;
+            appendLogCsvLines({c.record}, LogDateFilter::all(), QString::fromLatin1(c.lidarId), &direct);
+            QCOMPARE(QString::fromUtf8(direct), logCsvLine(texts));
+            table += texts.join('|').toUtf8() + '\n' + direct;
+        }
+        QCOMPARE(table, golden(QStringLiteral("log_rows.txt"), table));
     }
 
     void dateFilter_data()

@@ -4,6 +4,10 @@
 #include <QProcess>
 #include <QStringList>
 
+// The header line of a live data file.
+inline const QByteArray kLiveHeader =
+    "Speed,Range,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id,File_name,Note\n";
+
 inline QByteArray fileBytes(const QString &path)
 {
     QFile file(path);

@@ -15,10 +15,12 @@ QtMessageHandler previousHandler = nullptr;
 
 void collect(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    if (type == QtDebugMsg && context.category && traceCategory == context.category) {
+    const bool prefix = traceCategory.endsWith(".*");
+    if (type == QtDebugMsg && context.category
+        && (prefix ? QByteArray(context.category).startsWith(traceCategory.chopped(1)) : traceCategory == context.category)) {
         QMutexLocker lock(&traceMutex);
         // Time-stamped lines begin "hh:mm:ss.zzz "; bare lines stand as they are.
-        const bool stamped = text.size() > 13 && text.at(2) == QLatin1Char(':') && text.at(12) == QLatin1Char(' ');
+        const bool stamped = text.size() >= 13 && text.at(2) == QLatin1Char(':') && text.at(12) == QLatin1Char(' ');
         traceLines.append(stamped ? text.mid(13) : text);
     } else if (previousHandler) {
         previousHandler(type, context, text);
@@ -47,6 +49,19 @@ bool Bench::start()
 bool Bench::openPort()
 {
     return connection.openTransport(connection.lidars.value(0));
+}
+
+bool LiveBench::prepare()
+{
+    return Bench::start() && dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op);
+}
+
+velomark::LiveStartResult LiveBench::start()
+{
+    return velomark::startLiveAcquisition(connection, kName, dataFile, [this] {
+        ++readerRequests;
+        return &reader;
+    });
 }
 
 TraceCapture::TraceCapture(const char *category)

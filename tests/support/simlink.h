@@ -3,8 +3,12 @@
 // it, and the trace lines of the lidar link.
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include "lidar/lidarconnection.h"
+#include "live/liveacquisition.h"
+#include "live/livedatafile.h"
+#include "live/livereader.h"
 #include "lidarsim.h"
 #include "recordingoperator.h"
 
@@ -29,7 +33,22 @@ struct Bench
     velomark::LidarConnection connection{op};
 };
 
-// Collects the trace lines of one category (without their time stamps) while it lives.
+// A Bench with a data file for a live run: Start's checks as the window runs them, asking for
+// the reader once every check passed.
+struct LiveBench : Bench
+{
+    using Bench::Bench;
+    bool prepare();  // starts the simulator and accepts dir/live.txt as the data file
+    velomark::LiveStartResult start();
+
+    QTemporaryDir dir;
+    velomark::LiveDataFile dataFile;
+    velomark::rThread reader;
+    int readerRequests = 0;
+};
+
+// Collects the trace lines of one category, or of every category below "name.*", without their
+// time stamps, while it lives.
 class TraceCapture
 {
 public:
