@@ -315,4 +315,31 @@ bool wholeNumberOption(const QCommandLineParser &parser, const QCommandLineOptio
     return true;
 }
 
+std::unique_ptr<StudyInput> readStudyInput(const QCommandLineParser &parser, const QCommandLineOption &unit,
+                                           const QCommandLineOption &limit, const DateFilterOptions &dates,
+                                           int *exitCode)
+{
+    const QString unitName = parser.value(unit);
+    if (parser.isSet(unit) && unitName != QLatin1String("km/h") && unitName != QLatin1String("mph")) {
+        *exitCode = usageError(QStringLiteral("--unit is km/h or mph, not '%1'").arg(unitName));
+        return nullptr;
+    }
+    int limitValue = 0;
+    if (!wholeNumberOption(parser, limit, 0, 999, &limitValue, exitCode))
+        return nullptr;
+    const std::optional<velomark::LogDateFilter> filter = dates.filter(parser, exitCode);
+    if (!filter)
+        return nullptr;
+    auto input = std::make_unique<StudyInput>();
+    input->path = parser.positionalArguments().constFirst();
+    input->filter = *filter;
+    input->limit = limitValue;
+    if (!input->file.open(input->path, exitCode))
+        return nullptr;
+    // A live data file says no unit: its speeds are taken in the unit asked, km/h by default.
+    input->rows = velomark::fileRows(input->file.bytes, *filter, unitName.isEmpty() ? QStringLiteral("km/h") : unitName);
+    input->stats = velomark::speedStats(input->rows.rows, limitValue, unitName);
+    return input;
+}
+
 }  // namespace cli

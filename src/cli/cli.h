@@ -6,12 +6,15 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include "chart/speedstats.h"
 #include "common/operatorinterface.h"
 #include "crypto/recordsigner.h"
 #include "lidar/lidarconnection.h"
 #include "lidar/lidarentry.h"
+#include "log/filerows.h"
 #include "log/logrows.h"
 
+#include <memory>
 #include <optional>
 
 namespace cli {
@@ -113,6 +116,22 @@ struct DumpFile
     QFile file;
     QByteArray bytes;
 };
+
+// The input of a speed study (stats, report): the --unit, --limit and date options checked,
+// FILE (a dump, a log CSV or a live data file) read and its figures computed. Null when an
+// option or the file was refused (told, *exitCode set).
+struct StudyInput
+{
+    QString path;
+    DumpFile file;  // its bytes are the file's mapping: they live as long as this
+    int limit = 0;
+    velomark::LogDateFilter filter;
+    velomark::FileRows rows;
+    velomark::SpeedStats stats;
+};
+std::unique_ptr<StudyInput> readStudyInput(const QCommandLineParser &parser, const QCommandLineOption &unit,
+                                           const QCommandLineOption &limit, const DateFilterOptions &dates,
+                                           int *exitCode);
 
 // Asks for a token's password or PIN on the terminal (/dev/tty) without echo, at most three
 // times; nothing without a terminal. A PIN that was accepted is offered again first, so a

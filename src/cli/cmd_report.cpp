@@ -47,35 +47,24 @@ int runReport(const QStringList &args)
     const QString path = parser.value(output);
     if (path.isEmpty() || QFileInfo(path).suffix().toLower() != QLatin1String("pdf"))
         return usageError(QStringLiteral("report needs --output FILE ending in .pdf"));
-    const QString unitName = parser.value(unit);
-    if (parser.isSet(unit) && unitName != QLatin1String("km/h") && unitName != QLatin1String("mph"))
-        return usageError(QStringLiteral("--unit is km/h or mph, not '%1'").arg(unitName));
-    int limitValue = 0;
-    if (!wholeNumberOption(parser, limit, 0, 999, &limitValue, &exitCode))
+    const std::unique_ptr<StudyInput> study = readStudyInput(parser, unit, limit, dates, &exitCode);
+    if (!study)
         return exitCode;
-    const std::optional<velomark::LogDateFilter> filter = dates.filter(parser, &exitCode);
-    if (!filter)
-        return exitCode;
-    const QString input = parser.positionalArguments().constFirst();
-    DumpFile file;
-    if (!file.open(input, &exitCode))
-        return exitCode;
-
-    const velomark::FileRows rows =
-        velomark::fileRows(file.bytes, *filter, unitName.isEmpty() ? QStringLiteral("km/h") : unitName);
+    const QString &input = study->path;
+    const velomark::FileRows &rows = study->rows;
     const velomark::ChartRows kind =
         rows.kind == velomark::RowFileKind::LiveData ? velomark::ChartRows::Live : velomark::ChartRows::Log;
-    const velomark::SpeedStats stats = velomark::speedStats(rows.rows, limitValue, unitName);
+    const velomark::SpeedStats &stats = study->stats;
     if (stats.all.count == 0)
         err() << "no records in " << input << Qt::endl;
     const QString name = QFileInfo(input).fileName();
     velomark::SpeedReport report = velomark::speedReportOf(
-        rows.rows, kind, stats, *filter,
+        rows.rows, kind, stats, study->filter,
         parser.isSet(title) ? parser.value(title) : QStringLiteral("Speed study: %1").arg(name), name);
-    const QString recordError = velomark::addDownloadRecord(&report, input, file.bytes);
+    const QString recordError = velomark::addDownloadRecord(&report, input, study->file.bytes);
     if (!recordError.isEmpty())
         err() << "the download record beside " << input << " is left out: " << recordError << Qt::endl;
-    velomark::SpeedSeries series(kind, limitValue);
+    velomark::SpeedSeries series(kind, study->limit);
     series.setRows(rows.rows);
     const QString error = velomark::writeReportPdf(report, series, path);
     if (!error.isEmpty()) {

@@ -53,23 +53,11 @@ int runStats(const QStringList &args)
     if (formatName != QLatin1String("text") && formatName != QLatin1String("csv")
         && formatName != QLatin1String("json"))
         return usageError(QStringLiteral("--format is text, csv or json, not '%1'").arg(formatName));
-    const QString unitName = parser.value(unit);
-    if (parser.isSet(unit) && unitName != QLatin1String("km/h") && unitName != QLatin1String("mph"))
-        return usageError(QStringLiteral("--unit is km/h or mph, not '%1'").arg(unitName));
-    int limitValue = 0;
-    if (!wholeNumberOption(parser, limit, 0, 999, &limitValue, &exitCode))
+    const std::unique_ptr<StudyInput> input = readStudyInput(parser, unit, limit, dates, &exitCode);
+    if (!input)
         return exitCode;
-    const std::optional<velomark::LogDateFilter> filter = dates.filter(parser, &exitCode);
-    if (!filter)
-        return exitCode;
-    const QString path = parser.positionalArguments().constFirst();
-    DumpFile file;
-    if (!file.open(path, &exitCode))
-        return exitCode;
-
-    const velomark::FileRows rows =
-        velomark::fileRows(file.bytes, *filter, unitName.isEmpty() ? QStringLiteral("km/h") : unitName);
-    const velomark::SpeedStats stats = velomark::speedStats(rows.rows, limitValue, unitName);
+    const velomark::SpeedStats &stats = input->stats;
+    const QString &path = input->path;
     if (stats.all.count == 0) {
         // As decode does with such a file: said, and no failure.
         err() << "no records in " << path << Qt::endl;
