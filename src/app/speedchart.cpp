@@ -651,6 +651,15 @@ void SpeedChartPanel::showUnit()
     m_limit->setSuffix(QLatin1Char(' ') + m_series.unit());
 }
 
+void SpeedChartPanel::flushPendingStats()
+{
+    // What is saved shows the figures of the rows shown now, not those before a pending update.
+    if (m_statsTimer.isActive()) {
+        m_statsTimer.stop();
+        updateStats();
+    }
+}
+
 void SpeedChartPanel::saveChart()
 {
     if (!m_operator)
@@ -666,11 +675,7 @@ void SpeedChartPanel::saveChart()
     // The picture has the size the chart has on screen.
     const QSize size = m_stack->currentWidget()->size();
     const bool distribution = m_stack->currentWidget() == m_distribution;
-    // The figures of the picture are those of the rows shown now, not of a pending update.
-    if (m_statsTimer.isActive()) {
-        m_statsTimer.stop();
-        updateStats();
-    }
+    flushPendingStats();
     QString error;
     const bool saved =
         distribution
@@ -691,10 +696,7 @@ void SpeedChartPanel::saveReport()
         return;
     if (QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
         path += QStringLiteral(".pdf");
-    if (m_statsTimer.isActive()) {
-        m_statsTimer.stop();
-        updateStats();
-    }
+    flushPendingStats();
     const QString list = m_series.kind() == ChartRows::Live ? m_liveChoice->text() : m_logChoice->text();
     SpeedReport report = speedReportOf(m_rows, m_series.kind(), m_stats, LogDateFilter::all(),
                                        QStringLiteral("Speed study: %1").arg(list), list);

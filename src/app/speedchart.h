@@ -191,6 +191,8 @@ private:
     void rowHovered(int row);
     void scheduleStats(int delayMs);
     void updateStats();
+    // Runs a pending update of the figures at once.
+    void flushPendingStats();
     void fitTable();
     void showUnit();
 

@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QPointer>
-#include <QSerialPort>
 #include <QString>
 
 #include <memory>
