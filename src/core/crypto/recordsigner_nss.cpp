@@ -74,6 +74,18 @@ std::string unlock(const nssdb::UserDatabase &database, PromptContext *context)
     return "The certificate database " + database.folder() + " was not unlocked: no right password was given";
 }
 
+// The database ready to sign with: opened, the PIN callback in place and its key storage
+// unlocked through the caller's prompt; the reason when it is not.
+std::string openForSigning(const nssdb::UserDatabase &database, PromptContext *context)
+{
+    if (database.state() == nssdb::UserDatabase::State::Missing)
+        return "There is no certificate database in " + database.folder();
+    if (database.state() != nssdb::UserDatabase::State::Opened)
+        return database.error();
+    installPinCallback();
+    return unlock(database, context);
+}
+
 bool hasPrivateKey(CERTCertificate *certificate, PromptContext *context)
 {
     SECKEYPrivateKey *key = PK11_FindKeyByAnyCert(certificate, context);
@@ -153,15 +165,8 @@ DetachedSignature signDetached(const std::uint8_t *content, std::size_t size, co
     DetachedSignature result;
     std::lock_guard<std::mutex> lock(nssdb::lock());
     const nssdb::UserDatabase database(true);
-    if (database.state() != nssdb::UserDatabase::State::Opened) {
-        result.error = database.state() == nssdb::UserDatabase::State::Missing
-                           ? "There is no certificate database in " + database.folder()
-                           : database.error();
-        return result;
-    }
-    installPinCallback();
     PromptContext context{&prompt, &database};
-    result.error = unlock(database, &context);
+    result.error = openForSigning(database, &context);
     if (!result.error.empty())
         return result;
     CERTCertificate *certificate = findCertificate(database.slot(), nickname);
@@ -183,15 +188,11 @@ SigningNicknames signingNicknames(const PinPrompt &prompt)
     SigningNicknames result;
     std::lock_guard<std::mutex> lock(nssdb::lock());
     const nssdb::UserDatabase database(true);
+    // Without a database there is nobody to sign with, which is no error here.
     if (database.state() == nssdb::UserDatabase::State::Missing)
         return result;
-    if (database.state() == nssdb::UserDatabase::State::Failed) {
-        result.error = database.error();
-        return result;
-    }
-    installPinCallback();
     PromptContext context{&prompt, &database};
-    result.error = unlock(database, &context);
+    result.error = openForSigning(database, &context);
     if (!result.error.empty())
         return result;
     if (CERTCertList *list = PK11_ListCertsInSlot(database.slot())) {
