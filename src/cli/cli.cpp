@@ -1,14 +1,11 @@
 #include "cli.h"
+#include "console.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 #include <limits>
 #include <memory>
-
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include "crypto/recordsignature.h"
 
@@ -219,45 +216,6 @@ bool DumpFile::open(const QString &path, int *exitCode)
     bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size)) : file.readAll();
     return true;
 }
-
-namespace {
-
-// One line from the terminal with echo off; nothing when there is no terminal or it is closed.
-std::optional<std::string> readHiddenLine(const std::string &question)
-{
-    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0)
-        return std::nullopt;
-    termios saved;
-    const bool hidden = ::tcgetattr(tty, &saved) == 0;
-    if (hidden) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        quiet.c_lflag |= ECHONL;
-        ::tcsetattr(tty, TCSAFLUSH, &quiet);
-    }
-    bool ok = ::write(tty, question.data(), question.size()) == ssize_t(question.size());
-    std::string line;
-    char c = 0;
-    while (ok) {
-        const ssize_t n = ::read(tty, &c, 1);
-        if (n <= 0) {
-            ok = false;
-        } else if (c == '\n') {
-            break;
-        } else {
-            line += c;
-        }
-    }
-    if (hidden)
-        ::tcsetattr(tty, TCSAFLUSH, &saved);
-    ::close(tty);
-    if (!ok)
-        return std::nullopt;
-    return line;
-}
-
-}  // namespace
 
 velomark::PinPrompt terminalPinPrompt()
 {

@@ -2,17 +2,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 
 #include "cli.h"
+#include "console.h"
 #include "lidar/lidarconnection.h"
 #include "live/liveacquisition.h"
 #include "live/livedatafile.h"
@@ -22,54 +19,6 @@
 namespace cli {
 
 namespace {
-
-// SIGINT and SIGTERM only write a byte here; the event loop reads it and ends the run.
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void onTerminationSignal(int)
-{
-    const char byte = 1;
-    // Nothing can be done about a full pipe inside a handler; one byte already waits then.
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// Routes SIGINT and SIGTERM to the event loop for as long as it lives.
-class TerminationSignals
-{
-public:
-    TerminationSignals()
-    {
-        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-            return;
-        struct sigaction action = {};
-        action.sa_handler = onTerminationSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, &m_oldInt);
-        ::sigaction(SIGTERM, &action, &m_oldTerm);
-        m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        m_ok = true;
-    }
-    ~TerminationSignals()
-    {
-        if (!m_ok)
-            return;
-        m_notifier.reset();
-        ::sigaction(SIGINT, &m_oldInt, nullptr);
-        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    }
-    bool ok() const { return m_ok; }
-    QSocketNotifier *notifier() const { return m_notifier.get(); }
-
-private:
-    bool m_ok = false;
-    struct sigaction m_oldInt = {};
-    struct sigaction m_oldTerm = {};
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
 
 bool positiveNumber(const QString &text, int *value)
 {
@@ -125,7 +74,7 @@ int runLive(const QStringList &args)
 
     // The signals are routed before the lidar is touched, so that none of them kills the
     // program while the lidar is in remote mode.
-    TerminationSignals termination;
+    const InterruptWatch termination([] { QCoreApplication::exit(Success); });
     if (!termination.ok()) {
         err() << "live: cannot watch SIGINT and SIGTERM" << Qt::endl;
         return Failed;
@@ -168,8 +117,6 @@ int runLive(const QStringList &args)
     // The run ends; the steps after it say what was lost.
     QObject::connect(&reader, &velomark::rThread::portLost, &context, [] { QCoreApplication::exit(Failed); },
                      Qt::QueuedConnection);
-    QObject::connect(termination.notifier(), &QSocketNotifier::activated, &context,
-                     [] { QCoreApplication::exit(Success); });
     if (maxSeconds > 0)
         QTimer::singleShot(maxSeconds * 1000, &context, [] { QCoreApplication::exit(Success); });
 

@@ -90,8 +90,11 @@ static bool commandDraws(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     const bool draws = commandDraws(argc, argv);
+#ifndef Q_OS_WIN
+    // Windows needs no screen for drawing: every session has a desktop.
     if (draws && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     const std::unique_ptr<QCoreApplication> app(draws ? new QApplication(argc, argv)
                                                       : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral(VELOMARK_PRODUCT_NAME));

@@ -1,11 +1,14 @@
 #pragma once
 // A lidar on a serial port: the Bluetooth virtual serial port the system made for it, an
 // RFCOMM tty, or the simulator's pseudo-terminal. 57600 baud, 8N1, no flow control.
-#include <QSerialPort>
+#include <memory>
 
 #include "lidar/transport/transport.h"
 
 namespace velomark {
+
+// The platform's serial port as a device: QSerialPort on Linux, the Win32 port on Windows.
+class SerialDevice;
 
 class SerialTransport : public Transport
 {
@@ -25,15 +28,15 @@ public:
     void clearError() override;
 
 protected:
-    QIODevice &device() override { return m_port; }
+    QIODevice &device() override;
 
 private:
     QString m_portName;
-    QSerialPort m_port;
+    std::unique_ptr<SerialDevice> m_port;
 };
 
-// The name QSerialPort takes for a lidar entry's port: a device path on Linux as it stands,
-// the "\\.\COMn" device form on Windows.
+// The name of a lidar entry's port as the system opens it: a device path on Linux as it
+// stands, the "\\.\COMn" device form on Windows.
 QString serialPortName(const QString &portName);
 
 }  // namespace velomark

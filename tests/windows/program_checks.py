@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""Checks of the Windows programs under Wine, driven from Linux: each command of velomark-cli.exe
+is run as the Linux build's velomark-cli is, against a simulated lidar on a pseudo-terminal that
+the Wine prefix maps to a COM port; outputs and the frames the lidar received must be the same.
+The window is started under Xvfb, shown in a screenshot and closed.
+
+Usage: program_checks.py WINDOWS_BUILD LINUX_BUILD WORK_DIR
+WINEPREFIX must name a prefix made for the run (certificates are added to its "MY" store).
+Prints one line per group: "NAME  N passed, M failed".
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+COM = "COM6"
+LIDAR = "VZQ Sim 12345"
+
+
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, ok, what, detail=""):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+            print(f"FAIL {what}" + (f": {detail}" if detail else ""), flush=True)
+        return ok
+
+    def group(self, name, run):
+        before = (self.passed, self.failed)
+        try:
+            run()
+        except (OSError, subprocess.SubprocessError, ValueError) as error:
+            self.check(False, name, repr(error))
+        print(f"{name:<24} {self.passed - before[0]} passed, {self.failed - before[1]} failed", flush=True)
+
+
+def crlf(text):
+    """Linux output as the Windows build writes text: lines end in CR LF there."""
+    return text.replace(b"\n", b"\r\n")
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Lidar:
+    """lidar-sim on a pseudo-terminal that the prefix maps to COM6; its events file records
+    what it received."""
+
+    def __init__(self, sim, work, name, options):
+        self.events = os.path.join(work, f"{name}.events")
+        if os.path.exists(self.events):
+            os.remove(self.events)
+        self.process = subprocess.Popen([sim, "--events", self.events, *options], stdout=subprocess.PIPE, text=True)
+        self.tty = self.process.stdout.readline().strip()
+        link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", COM.lower())
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(self.tty, link)
+
+    def received(self):
+        """Every byte the lidar received, in order, as hex (reads may cut them differently)."""
+        with open(self.events, encoding="ascii") as events:
+            return "".join(line.split()[2] for line in events if line.split()[1:2] == ["RX"])
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+class Programs:
+    def __init__(self, windows_build, linux_build, work):
+        self.work = work
+        self.exe = os.path.join(windows_build, "src", "cli", "velomark-cli.exe")
+        self.window = os.path.join(windows_build, "src", "app", "velomark.exe")
+        self.cli = os.path.join(linux_build, "src", "cli", "velomark-cli")
+        self.sim = os.path.join(linux_build, "tools", "lidar-sim", "lidar-sim")
+
+    def windows(self, *args, timeout=120, env=None):
+        return subprocess.run(["wine", self.exe, *args], capture_output=True, timeout=timeout, env=env)
+
+    def linux(self, *args, timeout=120):
+        return subprocess.run([self.cli, *args], capture_output=True, timeout=timeout)
+
+    def against_lidar(self, name, options, args):
+        """Runs the same command against a fresh lidar from each build: the two results and
+        the bytes each lidar received. `args` takes the port and a file-name prefix."""
+        results = {}
+        for side in ("linux", "windows"):
+            lidar = Lidar(self.sim, self.work, f"{name}-{side}", options)
+            try:
+                if side == "linux":
+                    result = self.linux(*args(lidar.tty, os.path.join(self.work, f"{name}-{side}"), str))
+                else:
+                    result = self.windows(*args(COM, os.path.join(self.work, f"{name}-{side}"), winpath))
+            finally:
+                lidar.stop()
+            results[side] = (result, lidar.received())
+        return results
+
+
+def version_and_help(checks, programs):
+    linux, windows = programs.linux("--version"), programs.windows("--version")
+    checks.check(windows.returncode == 0 and windows.stdout == crlf(linux.stdout), "--version",
+                 f"{windows.stdout!r} against {linux.stdout!r}")
+    commands = lambda text: re.findall(rb"^  ([a-z]+) ", text, re.M)
+    linux, windows = programs.linux("--help"), programs.windows("--help")
+    checks.check(windows.returncode == 0 and commands(windows.stdout) == commands(linux.stdout)
+                 and commands(linux.stdout), "--help lists the commands")
+
+
+def lidar_commands(checks, programs):
+    def same(name, options, args, output=None):
+        results = programs.against_lidar(name, options, args)
+        (linux, linux_rx), (windows, windows_rx) = results["linux"], results["windows"]
+        checks.check(linux.returncode == 0 and windows.returncode == 0, f"{name}: both succeed",
+                     f"exit {linux.returncode} and {windows.returncode}: {windows.stderr[-400:]!r}")
+        checks.check(windows_rx == linux_rx and windows_rx, f"{name}: the lidar received the same frames",
+                     f"{windows_rx[:200]} against {linux_rx[:200]}")
+        if output:
+            with open(output("linux"), "rb") as a, open(output("windows"), "rb") as b:
+                linux_bytes, windows_bytes = a.read(), b.read()
+            checks.check(windows_bytes == crlf(linux_bytes) and linux_bytes, f"{name}: the same output")
+        return results
+
+    port_args = lambda command, more: (lambda port, stem, path: [command, "--port", port, "--name", LIDAR,
+                                                                   *more(stem, path)])
+    same("identify", [], port_args("identify", lambda stem, path: []))
+    # A generated log follows the clock; both programs get the one a first lidar generated.
+    stored = os.path.join(programs.work, "stored.dump")
+    lidar = Lidar(programs.sim, programs.work, "stored", ["--demo-log", "150"])
+    try:
+        programs.linux("retrieve", "--port", lidar.tty, "--quiet", "--output", os.devnull, "--dump", stored,
+                       "--archive", os.path.join(programs.work, "stored-archive"))
+    finally:
+        lidar.stop()
+    for firmware in ("9.3", "9.2"):
+        name = f"retrieve-{firmware}"
+        same(name, ["--firmware", firmware, "--stored-log", stored],
+             port_args("retrieve", lambda stem, path: ["--quiet", "--output", path(stem + ".csv"),
+                                                      "--dump", path(stem + ".dump"),
+                                                      "--archive", path(stem + "-archive")]),
+             output=lambda side, name=name: os.path.join(programs.work, f"{name}-{side}.csv"))
+    results = same("live", ["--live-interval", "200"],
+                   port_args("live", lambda stem, path: ["--seconds", "3", "--output", path(stem + ".csv")]))
+    for side in ("linux", "windows"):
+        checks.check(results[side][0].stdout.count(b"\n") >= 5, f"live: {side} wrote the records",
+                     repr(results[side][0].stdout[:200]))
+    same("erase", ["--demo-log", "20"], port_args("erase", lambda stem, path: ["--yes"]))
+
+
+def decode(checks, programs):
+    # The dumps the Linux build retrieved above, decoded by both programs.
+    for firmware in ("9.3", "9.2"):
+        dump = os.path.join(programs.work, f"retrieve-{firmware}-windows.dump")
+        for form in ("csv", "gpx"):
+            linux = programs.linux("decode", "--lidar-id", "12345", "--format", form, dump)
+            windows = programs.windows("decode", "--lidar-id", "12345", "--format", form, winpath(dump))
+            checks.check(windows.returncode == 0 and windows.stdout == crlf(linux.stdout) and linux.stdout.count(b"\n") > 10,
+                         f"decode {firmware} {form}: byte for byte", f"{windows.stdout[:120]!r} against {linux.stdout[:120]!r}")
+
+
+def add_to_my_store(der):
+    """Adds a certificate to the prefix's current-user "MY" store as the system keeps it in the
+    registry: a serialized element holding the certificate property (32)."""
+    import hashlib
+    import struct
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    thumbprint = hashlib.sha1(der).hexdigest().upper()
+    reg = os.path.join(os.environ["WINEPREFIX"], "my-store.reg")
+    hex_blob = ",".join(f"{b:02x}" for b in blob)
+    with open(reg, "w", encoding="utf-16") as out:
+        out.write("Windows Registry Editor Version 5.00\r\n\r\n")
+        out.write(f"[HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\{thumbprint}]\r\n")
+        out.write(f'"Blob"=hex:{hex_blob}\r\n')
+    subprocess.run(["wine", "regedit", "/S", winpath(reg)], check=True, capture_output=True, timeout=120)
+
+
+def certificates(checks, programs):
+    key, pem, der = (os.path.join(programs.work, name) for name in ("recipient.key", "recipient.pem", "recipient.der"))
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", pem,
+                    "-subj", "/CN=Velomark Recipient/O=Traffic Unit", "-days", "30"], check=True, capture_output=True)
+    subprocess.run(["openssl", "x509", "-in", pem, "-outform", "DER", "-out", der], check=True, capture_output=True)
+    with open(der, "rb") as f:
+        add_to_my_store(f.read())
+    listed = programs.windows("certs")
+    checks.check(listed.returncode == 0 and b"Velomark Recipient" in listed.stdout, "certs lists the added certificate",
+                 repr(listed.stdout[:300]) + repr(listed.stderr[-300:]))
+    plain = os.path.join(programs.work, "retrieve-9.3-windows.csv")
+    sealed = os.path.join(programs.work, "export.p7m")
+    encrypted = programs.windows("encrypt", "--to", "CN=Velomark Recipient, O=Traffic Unit", winpath(plain),
+                                 winpath(sealed))
+    checks.check(encrypted.returncode == 0, "encrypt --to", repr(encrypted.stderr[-400:]))
+    opened = subprocess.run(["openssl", "cms", "-decrypt", "-inform", "DER", "-in", sealed, "-recip", pem,
+                             "-inkey", key], capture_output=True)
+    with open(plain, "rb") as f:
+        checks.check(opened.returncode == 0 and opened.stdout and opened.stdout == f.read(), "OpenSSL decrypts the export",
+                     repr(opened.stderr[-300:]))
+
+
+def window(checks, programs, screenshot):
+    """The window under Xvfb through Wine's X11 driver; closed as a user closes it."""
+    shot = os.path.join(programs.work, "window.png")
+    env = dict(os.environ, VELOMARK_LIDARS=f"{LIDAR}={COM}")
+    script = f"""
+wine '{programs.window}' &
+app=$!
+for _ in $(seq 60); do
+  xwininfo -root -tree 2>/dev/null | grep -q '"Velomark' && break
+  sleep 1
+done
+sleep 3
+import -window root '{shot}'
+wine taskkill /IM velomark.exe >/dev/null 2>&1
+status=124
+for _ in $(seq 30); do
+  if ! kill -0 $app 2>/dev/null; then wait $app; status=$?; break; fi
+  sleep 1
+done
+exit $status
+"""
+    result = subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x800x24", "bash", "-c", script],
+                            capture_output=True, env=env, timeout=240)
+    checks.check(result.returncode == 0, "the window closes cleanly", f"exit {result.returncode}")
+    colours = subprocess.run(["identify", "-format", "%k", shot], capture_output=True, text=True)
+    checks.check(colours.returncode == 0 and int(colours.stdout or 0) > 50, "the window shows on the screen",
+                 f"{colours.stdout} colours")
+    if colours.returncode == 0 and screenshot:
+        subprocess.run(["convert", shot, "-trim", "+repage", screenshot], check=True)
+
+
+def main():
+    windows_build, linux_build, work = sys.argv[1:4]
+    screenshot = os.environ.get("VELOMARK_WINDOWS_SCREENSHOT", "")
+    checks = Checks()
+    programs = Programs(windows_build, linux_build, work)
+    checks.group("program: version, help", lambda: version_and_help(checks, programs))
+    checks.group("program: lidar commands", lambda: lidar_commands(checks, programs))
+    checks.group("program: decode", lambda: decode(checks, programs))
+    checks.group("program: certificates", lambda: certificates(checks, programs))
+    if shutil.which("xvfb-run"):
+        checks.group("program: window", lambda: window(checks, programs, screenshot))
+    else:
+        checks.check(False, "window", "xvfb-run is missing")
+    return 0 if checks.failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
