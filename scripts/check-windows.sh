@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Compiles every Windows-only source file with the mingw-w64 cross compiler (these files
-# include no Qt header, so they compile without a Windows build of Qt), then links them with
+# Compiles the Windows platform layer (the Windows-only source files that include no Qt header,
+# so they compile without a Windows build of Qt) with the mingw-w64 cross compiler, links them with
 # the version resource into the Windows tests of tests/windows and runs those under Wine in a
 # throw-away prefix. The tests write to that prefix's registry and certificate store, and talk
 # to a lidar played on a pseudo-terminal (tests/windows/serial_peer.py) that the prefix maps to COM5.
+# With the two builds named, the Windows programs are then checked in the same prefix against the
+# Linux build's (tests/windows/program_checks.py), and the installer when it was made:
+#   scripts/check-windows.sh [LINUX_BUILD WINDOWS_BUILD]
+# The last line adds up every group: "check-windows: N passed, M failed".
 set -euo pipefail
+linux_build=${1:-}
+windows_build=${2:-}
 cxx=x86_64-w64-mingw32-g++-posix
 flags=(-std=c++17 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -Isrc/core -Isrc/app)
 out=$(mktemp -d)
@@ -30,7 +36,8 @@ if [ "${#tests[@]}" != 0 ]; then
   timeout -k 10 300 wineboot -i >"$out/wineboot.log" 2>&1 &
   boot=$!
 fi
-mapfile -t files < <(git ls-files -co --exclude-standard -- 'src/*_win.cpp' 'src/**/*_win.cpp' | sort -u)
+mapfile -t files < <(git ls-files -co --exclude-standard -- 'src/*_win.cpp' 'src/**/*_win.cpp' | sort -u \
+  | xargs -r grep -L '^#include <Q')
 if [ "${#files[@]}" = 0 ]; then
   echo "check-windows: no Windows source files yet"
   exit 0
@@ -82,8 +89,24 @@ echo "check-windows: running tests/windows under $(wine --version 2>/dev/null | 
 # A crash prints Wine's backtrace and fails; the time limit is for a hang, which CI must not wait out.
 status=0
 (cd "$out" && timeout -k 10 300 wine ./velomark-windows-tests.exe certificate1.der certificate2.der \
-  certificate3.der) || status=$?
+  certificate3.der) | tee "$out/results.txt" || status=$?
 if [ "$status" != 0 ]; then
   echo "check-windows: the Windows tests failed (exit status $status)"
 fi
+
+if [ -n "$windows_build" ]; then
+  setup=$(ls "$windows_build"/Velomark-*-setup.exe 2>/dev/null | head -n 1)
+  mkdir -p "$out/programs"
+  program_status=0
+  VELOMARK_WINDOWS_SETUP=${setup:+$(realpath "$setup")} \
+    VELOMARK_WINDOWS_SCREENSHOT=${VELOMARK_WINDOWS_SCREENSHOT:-$out/screenshot-windows.png} \
+    timeout -k 10 900 python3 tests/windows/program_checks.py "$windows_build" "$linux_build" "$out/programs" \
+    | tee -a "$out/results.txt" || program_status=$?
+  if [ "$program_status" != 0 ]; then
+    echo "check-windows: the checks of the programs failed (exit status $program_status)"
+    status=$program_status
+  fi
+fi
+tr -d '\r' <"$out/results.txt" | sed -nE 's/.* ([0-9]+) passed, ([0-9]+) failed$/\1 \2/p' \
+  | awk '{ p += $1; f += $2 } END { printf "check-windows: %d passed, %d failed\n", p, f }'
 exit "$status"

@@ -236,6 +236,39 @@ exit $status
         subprocess.run(["convert", shot, "-trim", "+repage", screenshot], check=True)
 
 
+def installer(checks, setup):
+    """Installs silently, runs the installed program, uninstalls and looks for what is left."""
+    prefix = os.environ["WINEPREFIX"]
+    folder = os.path.join(prefix, "drive_c", "Program Files", "Velomark")
+    menu = os.path.join(prefix, "drive_c", "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "Velomark")
+    key = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velomark"
+    registered = lambda: subprocess.run(["wine", "reg", "query", key], capture_output=True, timeout=120).returncode == 0
+    settle = lambda: subprocess.run(["wineserver", "-w"], timeout=300)
+
+    installed = subprocess.run(["wine", setup, "/S"], capture_output=True, timeout=300)
+    settle()
+    checks.check(installed.returncode == 0, "the installer runs silently", f"exit {installed.returncode}")
+    files = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    checks.check(files == ["licences", "uninstall.exe", "velomark-cli.exe", "velomark.exe"], "the installed files",
+                 repr(files))
+    licences = sorted(os.listdir(os.path.join(folder, "licences"))) if "licences" in files else []
+    checks.check(len(licences) == 4, "the licence texts", repr(licences))
+    checks.check(os.path.isfile(os.path.join(menu, "Velomark.lnk")), "the Start-menu entry")
+    checks.check(registered(), "the uninstaller is registered")
+    version = subprocess.run(["wine", "C:\\Program Files\\Velomark\\velomark-cli.exe", "--version"],
+                             capture_output=True, timeout=120)
+    checks.check(version.returncode == 0 and version.stdout.startswith(b"Velomark "), "the installed program runs",
+                 repr(version.stdout))
+
+    # The uninstaller copies itself away and returns at once; the wait is for that copy.
+    removed = subprocess.run(["wine", "C:\\Program Files\\Velomark\\uninstall.exe", "/S"], capture_output=True,
+                             timeout=300)
+    settle()
+    checks.check(removed.returncode == 0, "the uninstaller runs silently", f"exit {removed.returncode}")
+    left = [path for path in (folder, menu) if os.path.exists(path)]
+    checks.check(not left and not registered(), "nothing is left after the uninstall", repr(left))
+
+
 def main():
     windows_build, linux_build, work = sys.argv[1:4]
     screenshot = os.environ.get("VELOMARK_WINDOWS_SCREENSHOT", "")
@@ -249,6 +282,9 @@ def main():
         checks.group("program: window", lambda: window(checks, programs, screenshot))
     else:
         checks.check(False, "window", "xvfb-run is missing")
+    setup = os.environ.get("VELOMARK_WINDOWS_SETUP", "")
+    if setup:
+        checks.group("installer", lambda: installer(checks, setup))
     return 0 if checks.failed == 0 else 1
 
 
