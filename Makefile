@@ -18,13 +18,15 @@ PACKAGES := build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev \
   python3 python3-dbusmock python3-dbus python3-gi dbus libglib2.0-bin locales \
   libqt5charts5-dev libqt5svg5-dev gpsbabel poppler-utils openbox x11-utils
 # Only for the targets that use them.
-WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 nsis
+# (The toolchain's build needs perl, dpkg-dev and xz-utils besides.)
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 nsis \
+  perl dpkg-dev xz-utils
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 PACKAGE_PACKAGES := dpkg-dev file
 PACKAGE_CHECK_PACKAGES := lintian desktop-file-utils appstream
 
 .PHONY: deps build run demo test bench screenshot package package-check install \
-  windows windows-installer check-windows fuzz clean
+  windows-deps windows windows-installer check-windows fuzz clean
 
 # install-missing PACKAGES: apt-get installs those that are not installed yet.
 define install-missing
@@ -75,11 +77,13 @@ package-check: package
 install: build
 	$(SUDO) cmake --install $(BUILD)
 
+windows-deps: deps
+	$(call install-missing,$(WINDOWS_PACKAGES))
+
 # velomark.exe and velomark-cli.exe in $(WINDOWS_BUILD)/src, against the static Qt and OpenSSL
 # that scripts/windows-toolchain.sh builds from Debian's sources once (about 40 minutes on two
 # cores) and keeps in ~/.cache/velomark/windows-toolchain.
-windows: deps
-	$(call install-missing,$(WINDOWS_PACKAGES))
+windows: windows-deps
 	scripts/windows-toolchain.sh >/dev/null
 	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
