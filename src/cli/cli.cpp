@@ -88,7 +88,11 @@ std::optional<velomark::LidarEntry> listedLidarOnPort(const QString &portName)
 LidarOptions::LidarOptions(bool namesRows)
     : namesRows(namesRows),
       port(QStringLiteral("port"),
+#ifdef Q_OS_WIN
+           QStringLiteral("The lidar's port: the COM port Windows gave the paired lidar (COM7)."),
+#else
            QStringLiteral("The lidar's port: a serial device path, or bluetooth:ADDRESS for a paired lidar."),
+#endif
            QStringLiteral("PATH")),
       lidar(QStringLiteral("lidar"),
             QStringLiteral("Finds the lidar by discovery, first match by name."), QStringLiteral("NAME")),

@@ -109,8 +109,12 @@ int runRetrieve(const QStringList &args)
                                    QStringLiteral("Shows no progress while the dump arrives."));
     const QCommandLineOption archive(
         QStringLiteral("archive"),
+#ifdef Q_OS_WIN
+        QStringLiteral("Keeps the dump and its download record in DIR instead of %LOCALAPPDATA%\\velomark\\downloads."),
+#else
         QStringLiteral("Keeps the dump and its download record in DIR instead of "
                        "$XDG_DATA_HOME/velomark/downloads (~/.local/share/velomark/downloads)."),
+#endif
         QStringLiteral("DIR"));
     const QCommandLineOption eraseAfter(
         QStringLiteral("erase-after"),

@@ -19,9 +19,15 @@ int runSign(const QStringList &args)
     int exitCode = Success;
     if (!parseArguments(parser, args,
                         QStringLiteral("Signs a download record: writes RECORD.json.p7s, a detached CMS signed-data "
-                                       "message (DER, SHA-256) over the record's bytes, made by NSS with the "
-                                       "certificate NICKNAME of ~/.pki/nssdb (or $XDG_DATA_HOME/pki/nssdb) and its "
-                                       "private key. A password or PIN is asked on the terminal. 'velomark-cli "
+                                       "message (DER, SHA-256) over the record's bytes, made "
+#ifdef Q_OS_WIN
+                                       "with the certificate NICKNAME (its friendly name, else its common name) of "
+                                       "the current user's certificate store and its private key. 'velomark-cli "
+#else
+                                       "by NSS with the certificate NICKNAME of ~/.pki/nssdb (or "
+                                       "$XDG_DATA_HOME/pki/nssdb) and its private key. A password or PIN is asked on "
+                                       "the terminal. 'velomark-cli "
+#endif
                                        "verify' checks the signature; so does 'openssl cms -verify -binary -inform "
                                        "DER -in RECORD.json.p7s -content RECORD.json -noverify'. Exit status 1 when the record "
                                        "cannot be signed, 2 when it cannot be read or is no download record."),

@@ -68,10 +68,14 @@ static int printHelp()
                << "                    discovery (for the demo and tests).\n"
                << "  QT_LOGGING_RULES  enables or silences trace lines per logging category, for\n"
                << "                    example \"velomark.lidar.debug=true\" (with or without --trace).\n"
+#ifdef Q_OS_WIN
+               << "  LOCALAPPDATA      retrieve archives downloads in %LOCALAPPDATA%\\velomark\\downloads.\n";
+#else
                << "  XDG_DATA_HOME     retrieve archives downloads in $XDG_DATA_HOME/velomark/downloads\n"
                << "                    (~/.local/share/velomark/downloads when it is not set).\n"
                << "  HOME              certs, encrypt and sign use the NSS database ~/.pki/nssdb when it\n"
                << "                    exists, else $XDG_DATA_HOME/pki/nssdb.\n";
+#endif
     cli::out().flush();
     return cli::Success;
 }
