@@ -205,6 +205,27 @@ def certificates(checks, programs):
                      repr(opened.stderr[-300:]))
 
 
+def signing(checks, programs):
+    """A download record the Windows program archived, signed through velomark-cli.exe with the
+    certificate and key that the layer tests imported into the store; OpenSSL checks it."""
+    archive = os.path.join(programs.work, "retrieve-9.3-windows-archive")
+    records = sorted(name for name in os.listdir(archive) if name.endswith(".json"))
+    if not checks.check(len(records) == 1, "one download record archived", repr(records)):
+        return
+    record = os.path.join(archive, records[0])
+    signed = programs.windows("sign", "--with", "Velomark Signer", winpath(record))
+    checks.check(signed.returncode == 0, "sign --with", repr(signed.stderr[-400:]))
+    verified = subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in", record + ".p7s",
+                               "-content", record, "-noverify", "-out", os.devnull], capture_output=True)
+    checks.check(verified.returncode == 0, "OpenSSL verifies the record's signature", repr(verified.stderr[-300:]))
+    changed = os.path.join(programs.work, "changed.json")
+    with open(record, "rb") as original, open(changed, "wb") as copy:
+        copy.write(original.read().replace(b"VZQ Sim 12345", b"VZQ Sim 12346"))
+    refused = subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in", record + ".p7s",
+                              "-content", changed, "-noverify", "-out", os.devnull], capture_output=True)
+    checks.check(refused.returncode != 0, "a changed record fails OpenSSL's check")
+
+
 def window(checks, programs, screenshot):
     """The window under Xvfb through Wine's X11 driver; closed as a user closes it."""
     shot = os.path.join(programs.work, "window.png")
@@ -264,8 +285,13 @@ def installer(checks, setup):
     removed = subprocess.run(["wine", "C:\\Program Files\\Velomark\\uninstall.exe", "/S"], capture_output=True,
                              timeout=300)
     settle()
+    for _ in range(30):
+        if not os.path.exists(folder):
+            break
+        time.sleep(1)
     checks.check(removed.returncode == 0, "the uninstaller runs silently", f"exit {removed.returncode}")
-    left = [path for path in (folder, menu) if os.path.exists(path)]
+    left = [os.path.join(top, name) for path in (folder, menu) if os.path.exists(path)
+            for top, dirs, names in os.walk(path) for name in [""] + dirs + names]
     checks.check(not left and not registered(), "nothing is left after the uninstall", repr(left))
 
 
@@ -278,6 +304,7 @@ def main():
     checks.group("program: lidar commands", lambda: lidar_commands(checks, programs))
     checks.group("program: decode", lambda: decode(checks, programs))
     checks.group("program: certificates", lambda: certificates(checks, programs))
+    checks.group("program: signing", lambda: signing(checks, programs))
     if shutil.which("xvfb-run"):
         checks.group("program: window", lambda: window(checks, programs, screenshot))
     else:

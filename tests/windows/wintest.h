@@ -56,6 +56,7 @@ void testCertificateStore(const std::vector<std::string> &certificateFiles);
 void testRandomSeed();
 void testVersionInfo();
 void testSerialPort();
+void testRecordSigner(const std::string &pfxFile);
 // The three values ReadVersionInfo gives this program, on one line.
 std::string versionLine();
 

@@ -47,7 +47,14 @@ int main(int argc, char **argv)
         std::printf("%s\n", versionLine().c_str());
         return 0;
     }
-    const std::vector<std::string> certificateFiles(argv + 1, argv + argc);
+    // The certificates' DER files, then the signer's PKCS #12 file.
+    std::vector<std::string> certificateFiles(argv + 1, argv + argc);
+    std::string signerFile;
+    if (!certificateFiles.empty() && certificateFiles.back().size() > 4
+        && certificateFiles.back().compare(certificateFiles.back().size() - 4, 4, ".pfx") == 0) {
+        signerFile = certificateFiles.back();
+        certificateFiles.pop_back();
+    }
     const auto group = [](const char *name, const auto &run) {
         const Tally before = tally();
         run();
@@ -62,6 +69,8 @@ int main(int argc, char **argv)
     group("random seed", testRandomSeed);
     group("version information", testVersionInfo);
     group("serial port", testSerialPort);
+    if (!signerFile.empty())
+        group("record signer", [&] { testRecordSigner(signerFile); });
     std::printf("%d passed, %d failed\n", tally().passed, tally().failed);
     return tally().failed == 0 ? 0 : 1;
 }

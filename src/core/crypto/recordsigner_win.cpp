@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace velomark {
 
@@ -45,6 +46,37 @@ bool hasPrivateKey(PCCERT_CONTEXT certificate)
     return CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) != FALSE;
 }
 
+// A key of the older RSA provider (where an imported .pfx lands) cannot hash with SHA-256 there;
+// the RSA and AES provider opens the same key container and can. Returns a copy of the
+// certificate in a memory store that names that provider, or the certificate as it is.
+PCCERT_CONTEXT withSha256Provider(PCCERT_CONTEXT certificate)
+{
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+        return certificate;
+    std::vector<BYTE> buffer(size);
+    auto *info = reinterpret_cast<CRYPT_KEY_PROV_INFO *>(buffer.data());
+    if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, info, &size)
+        || info->dwProvType != PROV_RSA_FULL)
+        return certificate;
+    HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    PCCERT_CONTEXT copy = nullptr;
+    if (memory && CertAddCertificateContextToStore(memory, certificate, CERT_STORE_ADD_ALWAYS, &copy)) {
+        CRYPT_KEY_PROV_INFO aes = *info;
+        aes.pwszProvName = const_cast<wchar_t *>(MS_ENH_RSA_AES_PROV_W);
+        aes.dwProvType = PROV_RSA_AES;
+        if (CertSetCertificateContextProperty(copy, CERT_KEY_PROV_INFO_PROP_ID, 0, &aes)) {
+            CertFreeCertificateContext(certificate);
+            CertCloseStore(memory, 0);  // the copy keeps its store open
+            return copy;
+        }
+        CertFreeCertificateContext(copy);
+    }
+    if (memory)
+        CertCloseStore(memory, 0);
+    return certificate;
+}
+
 struct Store
 {
     HCERTSTORE handle = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
@@ -81,6 +113,7 @@ DetachedSignature signDetached(const std::uint8_t *content, std::size_t size, co
         result.error = "no certificate with a private key named \"" + nickname + "\" in the current user's store";
         return result;
     }
+    signer = withSha256Provider(signer);
 
     // The signing time, as the one signed attribute besides those CryptoAPI adds.
     FILETIME now;
