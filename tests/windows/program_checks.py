@@ -295,11 +295,25 @@ def installer(checks, setup):
     checks.check(not left and not registered(), "nothing is left after the uninstall", repr(left))
 
 
+def toolchain(checks):
+    """The toolchain is built once: a second run of its script builds nothing."""
+    folder = subprocess.run(["scripts/windows-toolchain.sh", "--print-dir"], capture_output=True, text=True).stdout.strip()
+    complete = os.path.join(folder, "complete")
+    before = os.stat(complete).st_mtime_ns if os.path.exists(complete) else None
+    again = subprocess.run(["scripts/windows-toolchain.sh"], capture_output=True, text=True, timeout=60)
+    checks.check(again.returncode == 0 and again.stdout.strip() == folder and not again.stderr
+                 and before == os.stat(complete).st_mtime_ns, "a second run reuses the toolchain",
+                 again.stderr[-300:])
+    checks.check(all(os.path.getsize(os.path.join(folder, name)) > 0 for name in ("build.log", "build-times.txt")),
+                 "the toolchain keeps its log and build times")
+
+
 def main():
     windows_build, linux_build, work = sys.argv[1:4]
     screenshot = os.environ.get("VELOMARK_WINDOWS_SCREENSHOT", "")
     checks = Checks()
     programs = Programs(windows_build, linux_build, work)
+    checks.group("toolchain", lambda: toolchain(checks))
     checks.group("program: version, help", lambda: version_and_help(checks, programs))
     checks.group("program: lidar commands", lambda: lidar_commands(checks, programs))
     checks.group("program: decode", lambda: decode(checks, programs))
