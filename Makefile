@@ -3,6 +3,9 @@ BUILD ?= build
 WINDOWS_BUILD ?= build-win
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
+# The tests mostly wait on the simulated lidars' timing, so twice as many run at once as there
+# are processors.
+TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 2 )))
 CMAKE_FLAGS ?=
 # The version the installer carries, as the build's CMakeLists.txt gives it.
 VERSION := $(shell sed -nE 's/^project.Velomark VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
@@ -53,7 +56,7 @@ demo: build
 	scripts/demo.sh $(BUILD)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target benches
