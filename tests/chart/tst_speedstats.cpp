@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "chart/speedstats.h"
+#include "golden.h"
 #include "log/logrows.h"
 
 using namespace velomark;
@@ -176,6 +177,17 @@ private slots:
         QTEST(stats.receding.count, "receding");
         QCOMPARE(stats.approaching.hasFigures(), stats.approaching.count > 0);
         QCOMPARE(stats.receding.hasFigures(), stats.receding.count > 0);
+    }
+
+    // The figures as text, CSV and JSON, in tests/data/speed_figures.txt: a direction with a
+    // single speed (no deviation), one without any (nulls, dashes), a row without a valid speed.
+    void formats()
+    {
+        QByteArray forms;
+        for (const SpeedStats &stats : {speedStats({row("50 km/h"), row("61 km/h", "Receding"), row("71 km/h", "Receding")}, 60),
+                                        speedStats({row("30 mph"), row("35 mph"), row("")}, 50)})
+            forms += speedStatsText(stats).toUtf8() + '\n' + speedStatsCsv(stats) + '\n' + speedStatsJson(stats) + '\n';
+        QCOMPARE(forms, golden(QStringLiteral("speed_figures.txt"), forms));
     }
 
     // A generated log of mixed units and both directions against Python's statistics module,
