@@ -92,10 +92,8 @@ public:
     // A PEM certificate with this subject ("/CN=a/O=b") and serial (hex, "-" in front for a
     // negative one), self-signed or issued by a test CA ("/CN=Velomark Test CA", made on first
     // use) so that its issuer differs from its subject; empty when openssl refuses.
-    // `publicKeyPem`, when given, replaces the key a CA-issued certificate carries.
     QString certificate(const QString &name, const QString &keyKind, const QString &subject,
-                        const QString &serialHex = QStringLiteral("01"), bool byCa = false,
-                        const QString &publicKeyPem = QString())
+                        const QString &serialHex = QStringLiteral("01"), bool byCa = false)
     {
         if (byCa && m_ca.isEmpty())
             m_ca = certificate("test-ca", "rsa:2048", "/CN=Velomark Test CA/O=Velomark", "7E");
@@ -103,34 +101,13 @@ public:
         const QString file = path(name + ".pem");
         const QString serial = serialHex.startsWith('-') ? "-0x" + serialHex.mid(1) : "0x" + serialHex;
         const QStringList serialAndOut{"-set_serial", serial, "-days", "30", "-out", file};
-        QStringList sign{"x509", "-req", "-in", file, "-CA", m_ca, "-CAkey", keyOf(m_ca)};
-        if (!publicKeyPem.isEmpty())
-            sign << "-force_pubkey" << publicKeyPem;
+        const QStringList sign{"x509", "-req", "-in", file, "-CA", m_ca, "-CAkey", keyOf(m_ca)};
         if (!run("openssl", QStringList{"req", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj",
                                         subject} + (byCa ? QStringList{"-out", file} : QStringList{"-x509"} + serialAndOut)).ok
             || (byCa && (m_ca.isEmpty() || !run("openssl", sign + serialAndOut).ok)))
             return {};
         m_certKeys.insert(file, keyFile);
         return file;
-    }
-
-    // A PEM public key with the modulus of a key of this kind and the exponent given (decimal),
-    // for a certificate no key generator would make.
-    QString publicKeyWithExponent(const QString &keyKind, const QString &exponent)
-    {
-        const QString keyFile = key(keyKind);
-        const QString modulus = QString::fromLatin1(run("openssl", {"rsa", "-in", keyFile, "-noout", "-modulus"}).out)
-                                    .trimmed()
-                                    .section('=', 1);
-        const QString stem = path("exponent" + exponent);
-        writeFile(stem + ".cnf", ("asn1=SEQUENCE:spki\n[spki]\nalg=SEQUENCE:alg\nkey=BITWRAP,SEQUENCE:rsakey\n"
-                                  "[alg]\noid=OID:rsaEncryption\nnull=NULL\n"
-                                  "[rsakey]\nn=INTEGER:0x" + modulus + "\ne=INTEGER:" + exponent + "\n").toUtf8());
-        if (modulus.isEmpty()
-            || !run("openssl", {"asn1parse", "-genconf", stem + ".cnf", "-noout", "-out", stem + ".der"}).ok
-            || !run("openssl", {"pkey", "-pubin", "-inform", "DER", "-in", stem + ".der", "-out", stem + ".pem"}).ok)
-            return {};
-        return stem + ".pem";
     }
 
     // An NSS database holding the certificates under their nicknames, in that order, and the
