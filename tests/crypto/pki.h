@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "clirun.h"
+
 namespace testpki {
 
 struct Run
@@ -41,18 +43,6 @@ inline Run run(const QString &program, const QStringList &args, const QByteArray
     return result;
 }
 
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
 // One folder of keys and certificates for a test program; keys are made once per kind.
 class Pki
 {
@@ -61,7 +51,7 @@ public:
     {
         // An attribute name openssl does not know, for unknown OIDs, and the widest string
         // mask, so non-Latin text is stored as BMPString.
-        writeFile(path("req.cnf"), "oid_section = extra_oids\n"
+        writeFileBytes(path("req.cnf"), "oid_section = extra_oids\n"
                                    "[extra_oids]\nvelomarkTestAttr = 1.3.6.1.4.1.99999.7\n"
                                    "[req]\ndistinguished_name = dn\nstring_mask = default\n[dn]\n");
     }
@@ -140,7 +130,7 @@ public:
         const QString outFile = derFile + ".nss";
         QFile::remove(outFile);
         Run result = run("cmsutil", {"-D", "-i", derFile, "-d", "sql:" + dbFolder, "-o", outFile});
-        result.out = readFile(outFile);
+        result.out = fileBytes(outFile);
         return result;
     }
 

@@ -146,7 +146,6 @@ private slots:
         QFETCH(QString, behaviour);
         QFETCH(QString, errorName);
         QFETCH(int, attempts);
-        QFETCH(int, connectCalls);
         QVERIFY(m_bluez.start({kAddress + '=' + simlink::kName + '=' + behaviour}));
         simlink::TraceCapture traces;
         QElapsedTimer timer;
@@ -161,7 +160,7 @@ private slots:
         QCOMPARE(failedAttempts(traces).size(), attempts);
         QCOMPARE(failedAttempts(traces).filter(": " + errorName + ": ").size(), attempts);
         const QStringList calls = m_bluez.calls();
-        QCOMPARE(calls.filter("ConnectProfile").size(), connectCalls);
+        QTEST(calls.filter("ConnectProfile").size(), "connectCalls");
         if (behaviour == "hang") {
             // Qt's coarse timers may end the wait up to 5 % early.
             const qint64 limit = BluezProfile::kConnectTimeoutMs;
@@ -189,9 +188,6 @@ private slots:
     void connectsInTheEnd()
     {
         QFETCH(QString, behaviour);
-        QFETCH(int, attempts);
-        QFETCH(int, connectCalls);
-        QFETCH(int, registrations);
         LidarSim socket({"--socket", m_dir.filePath("lidar.sock")});
         QVERIFY2(socket.start(), qPrintable(socket.errorString()));
         QVERIFY(m_bluez.start({kAddress + '=' + simlink::kName + '=' + behaviour.arg(socket.portPath())}));
@@ -199,10 +195,10 @@ private slots:
         BluetoothLink link;
         QVERIFY2(link.connection.ConnectSelectedLidar(simlink::kName), qPrintable(link.connection.openError()));
         QCOMPARE(simlink::shown(link.op), QStringList());
-        QCOMPARE(failedAttempts(traces).size(), attempts);
+        QTEST(failedAttempts(traces).size(), "attempts");
         const QStringList calls = m_bluez.calls();
-        QCOMPARE(calls.filter("ConnectProfile").size(), connectCalls);
-        QCOMPARE(calls.filter(QRegularExpression("^RegisterProfile ")).size(), registrations);
+        QTEST(calls.filter("ConnectProfile").size(), "connectCalls");
+        QTEST(calls.filter(QRegularExpression("^RegisterProfile ")).size(), "registrations");
     }
 
     // BlueZ restarted while the program runs: the next connection registers the profile with
