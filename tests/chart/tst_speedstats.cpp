@@ -3,12 +3,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <cmath>
 
 #include "chart/speedstats.h"
+#include "clirun.h"
 #include "golden.h"
 #include "log/logrows.h"
 
@@ -231,14 +231,9 @@ for name, v in groups.items():
                  'bins': bins}
 print(json.dumps(out))
 )";
-        QProcess process;
-        process.start(python, {QStringLiteral("-c"), QString::fromLatin1(script)});
-        QVERIFY(process.waitForStarted());
-        process.write(input);
-        process.closeWriteChannel();
-        QVERIFY(process.waitForFinished(60000));
-        QCOMPARE(process.exitCode(), 0);
-        const QJsonObject expected = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        const CliRun run = runProgram(python, {QStringLiteral("-c"), QString::fromLatin1(script)}, {}, input, 60000);
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject expected = QJsonDocument::fromJson(run.out).object();
 
         const SpeedStats stats = speedStats(rows, 60);
         QCOMPARE(stats.unit, QStringLiteral("km/h"));

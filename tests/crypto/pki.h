@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -12,33 +11,13 @@
 
 namespace testpki {
 
-struct Run
-{
-    bool ok = false;
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = CliRun;
 
-// Runs a program to its end (stdin from `input`).
+// Runs a program to its end (stdin from `input`); a failure is shown with its standard error.
 inline Run run(const QString &program, const QStringList &args, const QByteArray &input = {})
 {
-    Run result;
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForStarted(10000)) {
-        result.err = "cannot start " + program.toUtf8();
-        return result;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(300000);
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    if (process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    result.ok = result.exitCode == 0;
-    if (!result.ok)
+    const Run result = runProgram(program, args, {}, input, 300000);
+    if (!result.ok())
         qWarning("%s %s: %s", qPrintable(program), qPrintable(args.value(0)), result.err.constData());
     return result;
 }
@@ -71,9 +50,9 @@ public:
         else if (kind == "ec")
             args << "-algorithm" << "EC" << "-pkeyopt" << "ec_paramgen_curve:P-256";
         else if (run("openssl", {"genpkey", "-genparam", "-algorithm", "DSA", "-pkeyopt", "dsa_paramgen_bits:1024",
-                                 "-out", path("dsa.params")}).ok)
+                                 "-out", path("dsa.params")}).ok())
             args << "-paramfile" << path("dsa.params");
-        if (!run("openssl", args).ok)
+        if (!run("openssl", args).ok())
             return {};
         m_keys.insert(kind, file);
         return file;
@@ -93,8 +72,8 @@ public:
         const QStringList serialAndOut{"-set_serial", serial, "-days", "30", "-out", file};
         const QStringList sign{"x509", "-req", "-in", file, "-CA", m_ca, "-CAkey", keyOf(m_ca)};
         if (!run("openssl", QStringList{"req", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj",
-                                        subject} + (byCa ? QStringList{"-out", file} : QStringList{"-x509"} + serialAndOut)).ok
-            || (byCa && (m_ca.isEmpty() || !run("openssl", sign + serialAndOut).ok)))
+                                        subject} + (byCa ? QStringList{"-out", file} : QStringList{"-x509"} + serialAndOut)).ok()
+            || (byCa && (m_ca.isEmpty() || !run("openssl", sign + serialAndOut).ok())))
             return {};
         m_certKeys.insert(file, keyFile);
         return file;
@@ -107,13 +86,13 @@ public:
     {
         QDir().mkpath(folder);
         const QString db = "sql:" + folder;
-        bool ok = run("certutil", {"-N", "--empty-password", "-d", db}).ok;
+        bool ok = run("certutil", {"-N", "--empty-password", "-d", db}).ok();
         for (const auto &entry : nicknameAndCert)
-            ok = ok && run("certutil", {"-A", "-d", db, "-n", entry.first, "-t", ",,", "-i", entry.second}).ok;
+            ok = ok && run("certutil", {"-A", "-d", db, "-n", entry.first, "-t", ",,", "-i", entry.second}).ok();
         for (const QString &pem : keyImports) {
             ok = ok && run("openssl", {"pkcs12", "-export", "-in", pem, "-inkey", keyOf(pem), "-passout",
-                                       "pass:velomark", "-out", pem + ".p12"}).ok
-                 && run("pk12util", {"-i", pem + ".p12", "-d", db, "-W", "velomark", "-K", ""}).ok;
+                                       "pass:velomark", "-out", pem + ".p12"}).ok()
+                 && run("pk12util", {"-i", pem + ".p12", "-d", db, "-W", "velomark", "-K", ""}).ok();
         }
         return ok;
     }

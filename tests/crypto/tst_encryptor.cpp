@@ -314,7 +314,7 @@ private slots:
             opened << pki.nssDecrypt(file, db);
         }
         for (const testpki::Run &run : opened) {
-            QVERIFY(run.ok);
+            QVERIFY(run.ok());
             QCOMPARE(run.out, plain);
         }
     }

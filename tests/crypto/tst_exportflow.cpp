@@ -54,7 +54,7 @@ class TestExportFlow : public QObject
     bool opens(const QString &file, const QString &pem)
     {
         const testpki::Run run = pki.opensslDecrypt(file, pem);
-        return run.ok && run.out == kLogText;
+        return run.ok() && run.out == kLogText;
     }
 
 private slots:
