@@ -136,10 +136,10 @@ def main():
     if '--no-adapter' not in options:
         objects[dbus.ObjectPath('/org/bluez/hci0')] = {ADAPTER: {'Address': 'AA:AA:AA:AA:AA:AA', 'Powered': True}}
     keep = [ProfileManager(bus, '/org/bluez')]
-    for spec in sys.argv[1:]:
-        if spec in options:
+    for entry in sys.argv[1:]:
+        if entry in options:
             continue
-        address, name, rest = spec.split('=', 2)
+        address, name, rest = entry.split('=', 2)
         behaviour, _, flags = rest.partition('=')
         path = '/org/bluez/hci0/dev_' + address.replace(':', '_')
         properties = {'Address': address, 'Paired': 'unpaired' not in flags, 'Trusted': True,
