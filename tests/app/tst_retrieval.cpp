@@ -41,14 +41,6 @@ struct Window
     Vantrix dialog{&op};
 };
 
-QStringList titledTexts(const RecordingOperator &op)
-{
-    QStringList texts;
-    for (const RecordedMessage &message : op.messages)
-        texts << message.title + QLatin1Char('|') + message.text;
-    return texts;
-}
-
 }  // namespace
 
 // Retrievals through the window against the simulated lidar: the rows, "logDump.txt", the
@@ -65,20 +57,17 @@ private slots:
     }
     void cleanup() { qunsetenv("VELOMARK_LIDARS"); QFile::remove(QStringLiteral("logDump.txt")); }
 
+    // The frames of each firmware and the core's messages are log tst_retrieval's; here the
+    // window's rows, title, files and please-wait window, and an unanswered DIAG leave told once.
     void wholeRetrieval_data()
     {
         QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<QStringList>("messages");  // "title|text"
-        QTest::addColumn<QByteArray>("frames");
-        QTest::newRow("9.2, no Disabled on leaving: flags restored anyway")
-            << QStringList{"--firmware", "9.2", "--no-disabled-reply"}
-            << QStringList{"Velomark|The DIAG is still enabled in laser"} << kConnect + kOlderEnter + kOlderLeave;
-        QTest::newRow("9.3") << QStringList{"--firmware", "9.3"} << QStringList() << kConnect + kFramedEnter + kFramedLeave;
+        QTest::addColumn<QStringList>("messages");  // as simlink::shown gives them
+        QTest::newRow("9.3") << QStringList{"--firmware", "9.3"} << QStringList();
         // The rows are complete; only the lidar's state is in doubt, and the operator hears it once.
         QTest::newRow("9.3, DIAG leave unanswered")
             << QStringList{"--firmware", "9.3", "--fault", "29=silent"}
-            << QStringList{"Veltrazon Data Logger|Lidar VZQ Sim 54321 may still be in diagnostic mode: switch it off and on again"}
-            << kConnect + kFramedEnter + kFramedLeave;
+            << QStringList{"K:Lidar VZQ Sim 54321 may still be in diagnostic mode: switch it off and on again"};
     }
     void wholeRetrieval()
     {
@@ -93,8 +82,9 @@ private slots:
 
         QVERIFY(window.retrieve());
 
-        QTEST(titledTexts(window.op), "messages");
-        QTEST(sim.receivedBytes().toHex().toUpper(), "frames");
+        QTEST(simlink::shown(window.op), "messages");
+        // The lidar is not released: the window keeps it for the next operation.
+        QCOMPARE(sim.receivedBytes().toHex().toUpper(), kConnect + kFramedEnter + kFramedLeave);
         QCOMPARE(window.op.waitTexts, (QStringList{"Preparing lidar for data retrieval, please wait ...",
                                                    "Retrieving logged data from lidar, please wait ...",
                                                    "Parsing logged data, please wait ..."}));
@@ -162,7 +152,7 @@ private slots:
             QVERIFY(window.retrieve());
             QCOMPARE(window.dialog.form().treeWidgetLoggedData->topLevelItemCount(), 3);
         }
-        QCOMPARE(titledTexts(window.op), QStringList());
+        QCOMPARE(simlink::shown(window.op), QStringList());
         // The first lidar was released when the second was connected; both left DIAG mode.
         for (LidarSim *sim : {&tty, &socket})
             QVERIFY2(sim->receivedBytes().toHex().toUpper().startsWith(kConnect + kFramedEnter + kFramedLeave),
@@ -191,7 +181,7 @@ private slots:
 
         QVERIFY(window.retrieve());
 
-        QCOMPARE(titledTexts(window.op), QStringList{velomark::applicationTitle() + '|' + message});
+        QCOMPARE(simlink::shown(window.op), QStringList{"A:" + message});
         QTEST(sim.receivedBytes().toHex().toUpper(), "frames");
         QCOMPARE(window.dialog.form().treeWidgetLoggedData->topLevelItemCount(), 0);
         QVERIFY(!window.dialog.form().pushButtonSaveLog->isEnabled());
@@ -213,8 +203,8 @@ private slots:
 
         QVERIFY(window.retrieve());
 
-        QCOMPARE(titledTexts(window.op),
-                 QStringList{"Veltrazon Data Logger|Lidar VZQ Sim 54321: connection lost during the log download; "
+        QCOMPARE(simlink::shown(window.op),
+                 QStringList{"K:Lidar VZQ Sim 54321: connection lost during the log download; "
                              "the log is incomplete"});
         QCOMPARE(sim.receivedBytes().toHex().toUpper(), kConnect + kFramedEnter);
         const QByteArray kept = fileBytes(QStringLiteral("logDump.txt"));
@@ -234,7 +224,7 @@ private slots:
         window.op.messages.clear();
         dialog.connection().lidars[0].portName = LidarSim::kGonePath;
         QVERIFY(window.retrieve());
-        QCOMPARE(titledTexts(window.op), QStringList{"Velomark|Lidar VZQ Sim 54321 : please make sure it is powered on"});
+        QCOMPARE(simlink::shown(window.op), QStringList{"A:Lidar VZQ Sim 54321 : please make sure it is powered on"});
         QVERIFY(!window.op.waitOpen);
     }
 
@@ -259,7 +249,7 @@ private slots:
                  qPrintable(dialog.windowTitle()));
         QVERIFY(sim.receivedBytes().toHex().toUpper().endsWith(kFramedLeave));
         QVERIFY(dialog.waitDialog()->pushButtonCancel->isHidden());
-        QCOMPARE(titledTexts(window.op), QStringList());
+        QCOMPARE(simlink::shown(window.op), QStringList());
     }
 
     // The date filter works on the dump held, without a word to the lidar; a range that holds
@@ -276,7 +266,7 @@ private slots:
         ui.dateEditStart->setDate(QDate(2025, 1, 2));
         ui.dateEditEnd->setDate(QDate(2025, 1, 1));
         dialog.OnBtnRetrieveLogClicked();
-        QCOMPARE(titledTexts(window.op), QStringList{"Velomark|The start date is after the end date"});
+        QCOMPARE(simlink::shown(window.op), QStringList{"A:The start date is after the end date"});
         QVERIFY(sim.receivedBytes().isEmpty());
 
         window.op.messages.clear();

@@ -45,6 +45,25 @@ QStringList statsCells(const QTableWidget *table, const QString &label)
     return {};
 }
 
+// The window with the chart tab shown, its log list holding logRecords() unless the test fills
+// it itself.
+struct ChartWindow
+{
+    explicit ChartWindow(bool withLogRows = true)
+    {
+        dialog.resize(1000, 672);
+        dialog.show();
+        if (withLogRows) {
+            dialog.form().checkBoxAll->setChecked(true);
+            dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
+        }
+        dialog.form().tabWidgetData->setCurrentWidget(panel);
+    }
+    RecordingOperator op;
+    Vantrix dialog{&op};
+    SpeedChartPanel *panel = dialog.form().speedChart;
+};
+
 }  // namespace
 
 class TestSpeedChart : public QObject
@@ -57,14 +76,9 @@ private slots:
     // check how they split); a click on a point selects its row; the limit recounts.
     void logListChart()
     {
-        RecordingOperator op;
-        Vantrix dialog(&op);
-        dialog.resize(1000, 672);
-        dialog.show();
-        dialog.form().checkBoxAll->setChecked(true);
-        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
-        SpeedChartPanel *panel = dialog.form().speedChart;
-        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        ChartWindow w;
+        Vantrix &dialog = w.dialog;
+        SpeedChartPanel *panel = w.panel;
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
         QCOMPARE(dialog.form().tabWidgetData->tabText(2), QStringLiteral("Speed Chart"));
@@ -102,11 +116,9 @@ private slots:
     // With the live list chosen, a live row added while the chart shows is drawn at once.
     void liveRowAddedToAShownChart()
     {
-        RecordingOperator op;
-        Vantrix dialog(&op);
-        dialog.show();
-        SpeedChartPanel *panel = dialog.form().speedChart;
-        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        ChartWindow w(false);
+        Vantrix &dialog = w.dialog;
+        SpeedChartPanel *panel = w.panel;
         panel->liveChoice()->click();
         QCOMPARE(panel->shownRows(), ChartRows::Live);
         dialog.AppendLiveRecord(record(70, true, 0, QTime(9, 0)));
@@ -125,13 +137,9 @@ private slots:
     // once the event loop runs, not while the row is being added.
     void statsTableFollowsTheList()
     {
-        RecordingOperator op;
-        Vantrix dialog(&op);
-        dialog.show();
-        dialog.form().checkBoxAll->setChecked(true);
-        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
-        SpeedChartPanel *panel = dialog.form().speedChart;
-        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        ChartWindow w;
+        Vantrix &dialog = w.dialog;
+        SpeedChartPanel *panel = w.panel;
         const QTableWidget *table = panel->statsTable();
         QTRY_COMPARE(statsCells(table, QStringLiteral("Count")), (QStringList{"2", "2", "4"}));
         // 45 and 65 approaching; 40 mph (64.4 km/h) and 90 receding.
@@ -165,17 +173,12 @@ private slots:
         QFETCH(int, view);
         QFETCH(QString, chosen);
         QFETCH(QString, saved);
-        RecordingOperator op;
-        Vantrix dialog(&op);
-        dialog.resize(1000, 672);
-        dialog.show();
-        dialog.form().checkBoxAll->setChecked(true);
-        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
-        SpeedChartPanel *panel = dialog.form().speedChart;
-        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        ChartWindow w;
+        RecordingOperator &op = w.op;
+        SpeedChartPanel *panel = w.panel;
         panel->viewChoice()->setCurrentIndex(view);
         QWidget *shown = view == 0 ? static_cast<QWidget *>(panel->view()) : panel->distribution();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(QTest::qWaitForWindowExposed(&w.dialog));
         QVERIFY(shown->isVisible());
 
         QTemporaryDir dir;
@@ -203,20 +206,17 @@ private slots:
     {
         if (!havePoppler())
             QSKIP("pdftotext and pdfinfo (poppler-utils) are not installed");
-        RecordingOperator op;
-        Vantrix dialog(&op);
-        dialog.show();
-        dialog.form().checkBoxAll->setChecked(false);
-        dialog.form().dateEditStart->setDate(QDate(2024, 12, 25));
-        dialog.form().dateEditEnd->setDate(QDate(2024, 12, 25));
-        dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
-        SpeedChartPanel *panel = dialog.form().speedChart;
-        dialog.form().tabWidgetData->setCurrentWidget(panel);
+        ChartWindow w(false);
+        const VantrixForm &ui = w.dialog.form();
+        ui.checkBoxAll->setChecked(false);
+        ui.dateEditStart->setDate(QDate(2024, 12, 25));
+        ui.dateEditEnd->setDate(QDate(2024, 12, 25));
+        w.dialog.ShowLoggedRecords(logRecords(), QStringLiteral("12345"));
 
         QTemporaryDir dir;
-        op.fileNames.enqueue(dir.filePath(QStringLiteral("study")));
-        panel->saveReportButton()->click();
-        QVERIFY(op.messages.isEmpty());
+        w.op.fileNames.enqueue(dir.filePath(QStringLiteral("study")));
+        w.panel->saveReportButton()->click();
+        QVERIFY(w.op.messages.isEmpty());
         const QString text = pdfText(dir.filePath(QStringLiteral("study.pdf")));
         QVERIFY2(text.contains(QLatin1String("Speed study: Laser Data Log")), qPrintable(text));
         QCOMPARE(pdfLineCells(text, QStringLiteral("Filter")), (QStringList{"2024-12-25", "to", "2024-12-25"}));

@@ -4,53 +4,22 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "clirun.h"
+
 namespace testpki {
 
-struct Run
-{
-    bool ok = false;
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = CliRun;
 
-// Runs a program to its end (stdin from `input`).
+// Runs a program to its end (stdin from `input`); a failure is shown with its standard error.
 inline Run run(const QString &program, const QStringList &args, const QByteArray &input = {})
 {
-    Run result;
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForStarted(10000)) {
-        result.err = "cannot start " + program.toUtf8();
-        return result;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(300000);
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    if (process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    result.ok = result.exitCode == 0;
-    if (!result.ok)
+    const Run result = runProgram(program, args, {}, input, 300000);
+    if (!result.ok())
         qWarning("%s %s: %s", qPrintable(program), qPrintable(args.value(0)), result.err.constData());
     return result;
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
 // One folder of keys and certificates for a test program; keys are made once per kind.
@@ -61,7 +30,7 @@ public:
     {
         // An attribute name openssl does not know, for unknown OIDs, and the widest string
         // mask, so non-Latin text is stored as BMPString.
-        writeFile(path("req.cnf"), "oid_section = extra_oids\n"
+        writeFileBytes(path("req.cnf"), "oid_section = extra_oids\n"
                                    "[extra_oids]\nvelomarkTestAttr = 1.3.6.1.4.1.99999.7\n"
                                    "[req]\ndistinguished_name = dn\nstring_mask = default\n[dn]\n");
     }
@@ -81,9 +50,9 @@ public:
         else if (kind == "ec")
             args << "-algorithm" << "EC" << "-pkeyopt" << "ec_paramgen_curve:P-256";
         else if (run("openssl", {"genpkey", "-genparam", "-algorithm", "DSA", "-pkeyopt", "dsa_paramgen_bits:1024",
-                                 "-out", path("dsa.params")}).ok)
+                                 "-out", path("dsa.params")}).ok())
             args << "-paramfile" << path("dsa.params");
-        if (!run("openssl", args).ok)
+        if (!run("openssl", args).ok())
             return {};
         m_keys.insert(kind, file);
         return file;
@@ -92,10 +61,8 @@ public:
     // A PEM certificate with this subject ("/CN=a/O=b") and serial (hex, "-" in front for a
     // negative one), self-signed or issued by a test CA ("/CN=Velomark Test CA", made on first
     // use) so that its issuer differs from its subject; empty when openssl refuses.
-    // `publicKeyPem`, when given, replaces the key a CA-issued certificate carries.
     QString certificate(const QString &name, const QString &keyKind, const QString &subject,
-                        const QString &serialHex = QStringLiteral("01"), bool byCa = false,
-                        const QString &publicKeyPem = QString())
+                        const QString &serialHex = QStringLiteral("01"), bool byCa = false)
     {
         if (byCa && m_ca.isEmpty())
             m_ca = certificate("test-ca", "rsa:2048", "/CN=Velomark Test CA/O=Velomark", "7E");
@@ -103,34 +70,13 @@ public:
         const QString file = path(name + ".pem");
         const QString serial = serialHex.startsWith('-') ? "-0x" + serialHex.mid(1) : "0x" + serialHex;
         const QStringList serialAndOut{"-set_serial", serial, "-days", "30", "-out", file};
-        QStringList sign{"x509", "-req", "-in", file, "-CA", m_ca, "-CAkey", keyOf(m_ca)};
-        if (!publicKeyPem.isEmpty())
-            sign << "-force_pubkey" << publicKeyPem;
+        const QStringList sign{"x509", "-req", "-in", file, "-CA", m_ca, "-CAkey", keyOf(m_ca)};
         if (!run("openssl", QStringList{"req", "-new", "-config", path("req.cnf"), "-utf8", "-key", keyFile, "-subj",
-                                        subject} + (byCa ? QStringList{"-out", file} : QStringList{"-x509"} + serialAndOut)).ok
-            || (byCa && (m_ca.isEmpty() || !run("openssl", sign + serialAndOut).ok)))
+                                        subject} + (byCa ? QStringList{"-out", file} : QStringList{"-x509"} + serialAndOut)).ok()
+            || (byCa && (m_ca.isEmpty() || !run("openssl", sign + serialAndOut).ok())))
             return {};
         m_certKeys.insert(file, keyFile);
         return file;
-    }
-
-    // A PEM public key with the modulus of a key of this kind and the exponent given (decimal),
-    // for a certificate no key generator would make.
-    QString publicKeyWithExponent(const QString &keyKind, const QString &exponent)
-    {
-        const QString keyFile = key(keyKind);
-        const QString modulus = QString::fromLatin1(run("openssl", {"rsa", "-in", keyFile, "-noout", "-modulus"}).out)
-                                    .trimmed()
-                                    .section('=', 1);
-        const QString stem = path("exponent" + exponent);
-        writeFile(stem + ".cnf", ("asn1=SEQUENCE:spki\n[spki]\nalg=SEQUENCE:alg\nkey=BITWRAP,SEQUENCE:rsakey\n"
-                                  "[alg]\noid=OID:rsaEncryption\nnull=NULL\n"
-                                  "[rsakey]\nn=INTEGER:0x" + modulus + "\ne=INTEGER:" + exponent + "\n").toUtf8());
-        if (modulus.isEmpty()
-            || !run("openssl", {"asn1parse", "-genconf", stem + ".cnf", "-noout", "-out", stem + ".der"}).ok
-            || !run("openssl", {"pkey", "-pubin", "-inform", "DER", "-in", stem + ".der", "-out", stem + ".pem"}).ok)
-            return {};
-        return stem + ".pem";
     }
 
     // An NSS database holding the certificates under their nicknames, in that order, and the
@@ -140,13 +86,13 @@ public:
     {
         QDir().mkpath(folder);
         const QString db = "sql:" + folder;
-        bool ok = run("certutil", {"-N", "--empty-password", "-d", db}).ok;
+        bool ok = run("certutil", {"-N", "--empty-password", "-d", db}).ok();
         for (const auto &entry : nicknameAndCert)
-            ok = ok && run("certutil", {"-A", "-d", db, "-n", entry.first, "-t", ",,", "-i", entry.second}).ok;
+            ok = ok && run("certutil", {"-A", "-d", db, "-n", entry.first, "-t", ",,", "-i", entry.second}).ok();
         for (const QString &pem : keyImports) {
             ok = ok && run("openssl", {"pkcs12", "-export", "-in", pem, "-inkey", keyOf(pem), "-passout",
-                                       "pass:velomark", "-out", pem + ".p12"}).ok
-                 && run("pk12util", {"-i", pem + ".p12", "-d", db, "-W", "velomark", "-K", ""}).ok;
+                                       "pass:velomark", "-out", pem + ".p12"}).ok()
+                 && run("pk12util", {"-i", pem + ".p12", "-d", db, "-W", "velomark", "-K", ""}).ok();
         }
         return ok;
     }
@@ -163,7 +109,7 @@ public:
         const QString outFile = derFile + ".nss";
         QFile::remove(outFile);
         Run result = run("cmsutil", {"-D", "-i", derFile, "-d", "sql:" + dbFolder, "-o", outFile});
-        result.out = readFile(outFile);
+        result.out = fileBytes(outFile);
         return result;
     }
 

@@ -42,7 +42,7 @@ class TestCryptoCli : public QObject
     {
         const QString signerPem = signature + ".signer.pem";
         return testpki::run("openssl", {"cms", "-verify", "-binary", "-inform", "DER", "-in", signature, "-content",
-                                        content, "-noverify", "-signer", signerPem, "-out", "/dev/null"}).ok
+                                        content, "-noverify", "-signer", signerPem, "-out", "/dev/null"}).ok()
                && !(*signer = testpki::run("openssl", {"x509", "-in", signerPem, "-outform", "DER"}).out).isEmpty();
     }
 
@@ -54,13 +54,13 @@ private slots:
         cert = pki.certificate("recipient", "rsa:2048", "/CN=Recipient/O=Speed, Inc");
         // A subject with a line break, made by changing the DER after openssl signed it.
         const QString twoLines = pki.certificate("twolines", "rsa:2048", "/CN=Two Lines");
-        QVERIFY(testpki::run("openssl", {"x509", "-in", twoLines, "-outform", "DER", "-out", twoLines + ".der"}).ok);
-        QByteArray der = testpki::readFile(twoLines + ".der");
+        QVERIFY(testpki::run("openssl", {"x509", "-in", twoLines, "-outform", "DER", "-out", twoLines + ".der"}).ok());
+        QByteArray der = fileBytes(twoLines + ".der");
         der.replace(der.lastIndexOf("Two Lines"), 9, "Two\nLines");
-        QVERIFY(testpki::writeFile(twoLines + ".der", der));
+        QVERIFY(writeFileBytes(twoLines + ".der", der));
         // The officer's key differs from the recipient's, so only the officer can sign.
         officer = pki.certificate("officer", "rsa:3072", "/CN=Officer Jane Roe/O=Traffic Police");
-        QVERIFY(testpki::run("openssl", {"x509", "-in", officer, "-outform", "DER", "-out", officer + ".der"}).ok);
+        QVERIFY(testpki::run("openssl", {"x509", "-in", officer, "-outform", "DER", "-out", officer + ".der"}).ok());
         QVERIFY(pki.makeNssDb(pki.path("home/.pki/nssdb"),
                               {{"recipient", cert}, {"two-lines", twoLines + ".der"}, {"officer", officer}}, {officer}));
         QVERIFY(pki.makeNssDb(pki.path("two-keys/.pki/nssdb"), {{"recipient", cert}, {"officer", officer}},
@@ -68,10 +68,10 @@ private slots:
         // The officer's key behind a password, imported as openssl made it (pk12util names it
         // after the subject).
         const QString locked = "sql:" + pki.path("locked/.pki/nssdb");
-        QVERIFY(QDir().mkpath(pki.path("locked/.pki/nssdb")) && testpki::writeFile(pki.path("db.pass"), "s3cret\n"));
-        QVERIFY(testpki::run("certutil", {"-N", "-f", pki.path("db.pass"), "-d", locked}).ok);
-        QVERIFY(testpki::run("pk12util", {"-i", officer + ".p12", "-d", locked, "-W", "velomark", "-k", pki.path("db.pass")}).ok);
-        testpki::writeFile(pki.path("in.csv"), "Speed\n57\n");
+        QVERIFY(QDir().mkpath(pki.path("locked/.pki/nssdb")) && writeFileBytes(pki.path("db.pass"), "s3cret\n"));
+        QVERIFY(testpki::run("certutil", {"-N", "-f", pki.path("db.pass"), "-d", locked}).ok());
+        QVERIFY(testpki::run("pk12util", {"-i", officer + ".p12", "-d", locked, "-W", "velomark", "-k", pki.path("db.pass")}).ok());
+        writeFileBytes(pki.path("in.csv"), "Speed\n57\n");
         qputenv("HOME", pki.path("home").toUtf8());
         qunsetenv("XDG_DATA_HOME");
     }
@@ -119,7 +119,7 @@ private slots:
             return;
         QByteArray signer;
         QVERIFY(opensslVerifies(signature, record, &signer));
-        QCOMPARE(signer, testpki::readFile(officer + ".der"));
+        QCOMPARE(signer, fileBytes(officer + ".der"));
     }
 
     // verify checks the signature first: any changed byte of the record or of the signature is
@@ -183,7 +183,7 @@ private slots:
         QVERIFY(fileBytes(record).contains("retrieved.csv"));
         QByteArray signer;
         QVERIFY(opensslVerifies(velomark::signatureFileOf(record), record, &signer));
-        QCOMPARE(signer, testpki::readFile(officer + ".der"));
+        QCOMPARE(signer, fileBytes(officer + ".der"));
     }
 
     // The window signs only when the choice is plain: exactly one certificate with a key. A
@@ -286,12 +286,12 @@ private slots:
                                               input == "@stdin" ? piped : QByteArray());
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message), run.err.constData());
-        QCOMPARE(testpki::readFile(plainFile), plain);
+        QCOMPARE(fileBytes(plainFile), plain);
         if (output == "@out")
             QCOMPARE(QFile::exists(out), exitCode == 0);
         if (exitCode == 0)
             QCOMPARE(pki.opensslDecrypt(out, cert).out,
-                     input == "@stdin" ? piped : input == "@in" ? plain : testpki::readFile(input));
+                     input == "@stdin" ? piped : input == "@in" ? plain : fileBytes(input));
         // Nothing is left behind: no spooled copy, no half-written message.
         QCOMPARE(QDir(pki.dir()).entryList({".*spool*", "*.der.*"}, QDir::Files | QDir::Hidden), QStringList());
     }

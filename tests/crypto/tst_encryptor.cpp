@@ -122,7 +122,7 @@ class TestEncryptor : public QObject
             der = data.GetData();
         const QString file = pki.path(QString("msg%1.der").arg(++fileCount));
         if (ok)
-            testpki::writeFile(file, toQt(der));
+            writeFileBytes(file, toQt(der));
         return file;
     }
 
@@ -133,8 +133,8 @@ private slots:
         QVERIFY(!rsa2048.isEmpty());
     }
 
-    // In memory: ContentInfo, envelopedData OID, [0], EnvelopedData, version 0, RecipientInfos
-    // SET; two encryptions of the same data differ; OAEP names its parameters and opens.
+    // In memory: openssl opens the message, two encryptions of the same data differ; OAEP names
+    // its parameters and opens. (The structure, read by openssl: interoperability.)
     void inMemoryMessages()
     {
         Bytes der, again, oaep;
@@ -143,12 +143,6 @@ private slots:
         QVERIFY(der.size() > 256 && der.size() < 65536);
         QCOMPARE(again.size(), der.size());
         QVERIFY(again != der);
-        const QByteArray head = toQt(der).left(30).toHex();
-        QCOMPARE(head.left(8), "3082" + QByteArray::number(int(der.size()) - 4, 16).rightJustified(4, '0'));
-        QCOMPARE(head.mid(8, 22), QByteArray("06092a864886f70d010703"));
-        QCOMPARE(head.mid(30, 4), QByteArray("a082"));
-        QCOMPARE(head.mid(38, 4), QByteArray("3082"));
-        QCOMPARE(head.mid(46, 8), QByteArray("02010031"));
         QCOMPARE(pki.opensslDecrypt(file, rsa2048).out, QByteArray(100, 'x'));
 
         const QString oaepFile = encrypt(rsa2048, "oaep content", oaep, 128, true);
@@ -320,7 +314,7 @@ private slots:
             opened << pki.nssDecrypt(file, db);
         }
         for (const testpki::Run &run : opened) {
-            QVERIFY(run.ok);
+            QVERIFY(run.ok());
             QCOMPARE(run.out, plain);
         }
     }
@@ -343,7 +337,6 @@ private slots:
         QFETCH(int, announced);
         QFETCH(int, readFailsAt);
         QFETCH(int, writeFailsAt);
-        QFETCH(QString, reason);
         Encryptor encryptor;
         configure(encryptor, rsa2048, 128, false);
         PieceReader reader{QByteArray(100000, 'c'), 70001};
@@ -355,7 +348,7 @@ private slots:
             },
             [&](const std::uint8_t *, std::size_t) { return writes++ != writeFailsAt; });
         QVERIFY(!ok && !encryptor.LastMethodSuccess());
-        QCOMPARE(QString::fromStdString(encryptor.LastError()), reason);
+        QTEST(QString::fromStdString(encryptor.LastError()), "reason");
     }
 
     void failuresLeaveDataUnchanged_data()

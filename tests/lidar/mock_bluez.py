@@ -1,8 +1,12 @@
 #!/usr/bin/python3
 # A stand-in for BlueZ on the bus of DBUS_SYSTEM_BUS_ADDRESS, for the lidar tests.
 #
-# It owns org.bluez with one adapter (hci0) and the paired devices given as arguments,
-# ADDRESS=NAME=BEHAVIOUR, where BEHAVIOUR says what Device1.ConnectProfile does:
+# It owns org.bluez with one adapter (hci0) and the devices given as arguments,
+# ADDRESS=NAME=BEHAVIOUR[=FLAGS]. NAME "alias:TEXT" gives the device only an Alias; FLAGS,
+# separated by commas: "unpaired", "nospp" (an audio sink's UUID instead of the Serial Port
+# Profile's).
+# --no-adapter leaves hci0 out; --hang never answers GetManagedObjects. BEHAVIOUR says what
+# Device1.ConnectProfile does:
 #   unix:PATH              connects to the Unix socket at PATH (lidar-sim --socket) and hands
 #                          that end to the first profile registered for the UUID in
 #                          Profile1.NewConnection, then answers
@@ -25,6 +29,7 @@ BLUEZ = 'org.bluez'
 DEVICE = 'org.bluez.Device1'
 ADAPTER = 'org.bluez.Adapter1'
 SPP = '00001101-0000-1000-8000-00805f9b34fb'
+AUDIO_SINK = '0000110b-0000-1000-8000-00805f9b34fb'
 
 profiles = []  # (uuid, bus name, object path) in the order of registration
 
@@ -34,13 +39,15 @@ def say(*words):
 
 
 class Root(dbus.service.Object):
-    def __init__(self, bus, objects):
+    def __init__(self, bus, objects, hang):
         super().__init__(bus, '/')
-        self.objects = objects
+        self.objects, self.hang = objects, hang
 
-    @dbus.service.method('org.freedesktop.DBus.ObjectManager', out_signature='a{oa{sa{sv}}}')
-    def GetManagedObjects(self):
-        return self.objects
+    @dbus.service.method('org.freedesktop.DBus.ObjectManager', out_signature='a{oa{sa{sv}}}',
+                         async_callbacks=('reply', 'error'))
+    def GetManagedObjects(self, reply, error):
+        if not self.hang:
+            reply(self.objects)
 
 
 class ProfileManager(dbus.service.Object):
@@ -124,17 +131,26 @@ def main():
     bus = dbus.SystemBus()
     bus.add_signal_receiver(forget_owner, 'NameOwnerChanged', 'org.freedesktop.DBus', 'org.freedesktop.DBus',
                             '/org/freedesktop/DBus')
-    objects = {dbus.ObjectPath('/org/bluez/hci0'): {ADAPTER: {'Address': 'AA:AA:AA:AA:AA:AA', 'Powered': True}}}
+    options = [a for a in sys.argv[1:] if a.startswith('--')]
+    objects = {}
+    if '--no-adapter' not in options:
+        objects[dbus.ObjectPath('/org/bluez/hci0')] = {ADAPTER: {'Address': 'AA:AA:AA:AA:AA:AA', 'Powered': True}}
     keep = [ProfileManager(bus, '/org/bluez')]
-    for spec in sys.argv[1:]:
-        address, name, behaviour = spec.split('=', 2)
+    for entry in sys.argv[1:]:
+        if entry in options:
+            continue
+        address, name, rest = entry.split('=', 2)
+        behaviour, _, flags = rest.partition('=')
         path = '/org/bluez/hci0/dev_' + address.replace(':', '_')
-        objects[dbus.ObjectPath(path)] = {DEVICE: {
-            'Address': address, 'Name': name, 'Paired': True, 'Trusted': True,
-            'UUIDs': dbus.Array([SPP], signature='s'),
-        }}
+        properties = {'Address': address, 'Paired': 'unpaired' not in flags, 'Trusted': True,
+                      'UUIDs': dbus.Array([AUDIO_SINK if 'nospp' in flags else SPP], signature='s')}
+        if name.startswith('alias:'):
+            properties['Alias'] = name[len('alias:'):]
+        else:
+            properties['Name'] = name
+        objects[dbus.ObjectPath(path)] = {DEVICE: properties}
         keep.append(Device(bus, path, behaviour))
-    keep.append(Root(bus, objects))
+    keep.append(Root(bus, objects, '--hang' in options))
     keep.append(dbus.service.BusName(BLUEZ, bus, do_not_queue=True))
     say('ready')
     GLib.MainLoop().run()

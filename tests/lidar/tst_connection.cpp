@@ -193,7 +193,6 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        QFETCH(QByteArray, received);
         LidarSim sim(simArgs.split(' ', Qt::SkipEmptyParts));
         QVERIFY(sim.start());
         QStringList args = cliArgs.split('|', Qt::SkipEmptyParts).replaceInStrings("%port", sim.portPath());
@@ -205,7 +204,7 @@ private slots:
         const QString errText = QString::fromUtf8(run.err);
         QVERIFY2(exitCode == 2 ? errText.startsWith(err) : errText == err, qPrintable(errText));
         QTest::qWait(100);
-        QCOMPARE(sim.receivedBytes(), received);
+        QTEST(sim.receivedBytes(), "received");
     }
 };
 

@@ -1,18 +1,13 @@
 // The discovery logic over lists standing in for the system's look-ups, the fixed list of
-// VELOMARK_LIDARS, and the BlueZ look-ups against a mock org.bluez on a private bus with a
-// sysfs tree of our own.
+// VELOMARK_LIDARS, and the BlueZ look-ups against the BlueZ stand-in with a sysfs tree of our own.
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
-
 #include "lidar/discovery/discovery.h"
 #include "lidar/discovery/discovery_bluez.h"
+#include "clirun.h"
 #include "recordingoperator.h"
 #include "simlink.h"
 
@@ -20,8 +15,6 @@ using namespace velomark;
 
 namespace {
 
-const QString kPython = QStringLiteral("/usr/bin/python3");
-const QString kBusName = QStringLiteral("velomark-discovery-test");
 const QString kNoService = QStringLiteral("No Bluetooth adapter/service found in the system");
 
 // Marks the messages shown after the please-wait window closed with "+".
@@ -82,27 +75,12 @@ private slots:
     void initTestCase()
     {
         QCoreApplication::setApplicationName(QStringLiteral("Velomark"));
-        if (QFile::exists(kPython) && QProcess::execute(kPython, {"-c", "import dbusmock"}) == 0) {
-            m_bus = std::make_unique<simlink::PrivateBus>();
-            QVERIFY(!m_bus->address.isEmpty());
-        }
+        qunsetenv("VELOMARK_LIDARS");
     }
-    void cleanupTestCase() { QDBusConnection::disconnectFromBus(kBusName); }
     void init()
     {
-        if (!m_bus && QByteArray(QTest::currentTestFunction()).startsWith("bluez"))
-            QSKIP("python3-dbusmock is not installed (make deps)");
         QDir(m_sysfs.path()).removeRecursively();
         QVERIFY(QDir().mkpath(m_sysfs.filePath("sys/class/tty")));
-    }
-    void cleanup()
-    {
-        if (m_mock.state() == QProcess::NotRunning)
-            return;
-        m_mock.terminate();
-        m_mock.waitForFinished(5000);
-        // The next case starts from a bus without org.bluez.
-        QTRY_VERIFY_WITH_TIMEOUT(!bus().interface()->isServiceRegistered("org.bluez"), 5000);
     }
 
     void logic_data()
@@ -150,11 +128,10 @@ private slots:
     {
         QFETCH(QStringList, devices);
         QFETCH(QStringList, instances);
-        QFETCH(QStringList, lidars);
         QFETCH(QStringList, events);
         ListSource source(devices, instances);
         SequenceOperator op;
-        QCOMPARE(rows(discoverLidars(source, op)), lidars);
+        QTEST(rows(discoverLidars(source, op)), "lidars");
         QCOMPARE(op.events, events);
         QCOMPARE(op.waitTexts, QStringList{"Searching for lidar devices, please wait ..."});
         QVERIFY(!op.waitOpen);
@@ -203,80 +180,55 @@ private slots:
     void bluezLookUp_data()
     {
         using L = QStringList;
-        QTest::addColumn<QString>("service");  // "none", "unreachable", "hung", "mock", "adapter"
-        // "address|name|paired[|spp]"; name "-": only an Alias; spp: it offers the serial port profile
-        QTest::addColumn<L>("devices");
+        // mock_bluez.py's arguments; "none": no org.bluez on the bus, "unreachable": no bus at all
+        QTest::addColumn<L>("standIn");
         QTest::addColumn<L>("ttys");  // "rfcommN=address attribute"; "rfcommN": none
         QTest::addColumn<L>("lidars");
         QTest::addColumn<QString>("message");
         const QString noLidar = QStringLiteral("No lidar device found in this system");
-        const L none, port0{"rfcomm0=00:a0:f1:b2:c3:d4"}, lidar{"00:A0:F1:B2:C3:D4|VZQ 4711|1"};
-        const L lidarSpp{"00:A0:F1:B2:C3:D4|VZQ 4711|1|spp"};
-        QTest::newRow("paired lidar with a bound port") << "adapter" << lidar << port0
-                                                        << L{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
-        QTest::newRow("unpaired lidar and paired phone") << "adapter"
-            << L{"00:A0:F1:B2:C3:D4|VZQ 4711|0", "11:22:33:44:55:66|Phone|1"} << port0 << none << noLidar;
-        QTest::newRow("device without Name goes by its Alias") << "adapter" << L{"00:A0:F1:B2:C3:D4|-|1"}
+        const QString lidarSpp = QStringLiteral("00:A0:F1:B2:C3:D4=VZQ 4711=hang");
+        const QString lidar = lidarSpp + "=nospp";
+        const L none, port0{"rfcomm0=00:a0:f1:b2:c3:d4"};
+        QTest::newRow("paired lidar with a bound port") << L{lidar} << port0 << L{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
+        QTest::newRow("unpaired lidar and paired phone")
+            << L{lidar + ",unpaired", "11:22:33:44:55:66=Phone=hang=nospp"} << port0 << none << noLidar;
+        QTest::newRow("device without Name goes by its Alias") << L{"00:A0:F1:B2:C3:D4=alias:VZQ alias=hang=nospp"}
             << L{"rfcomm3=00:a0:f1:b2:c3:d4"} << L{"VZQ alias|00A0F1B2C3D4|/dev/rfcomm3"} << "";
-        QTest::newRow("ports in numeric order, the last bound one wins") << "adapter" << lidar
+        QTest::newRow("ports in numeric order, the last bound one wins") << L{lidar}
             << L{"rfcomm10=00:a0:f1:b2:c3:d4", "rfcomm9=00:A0:F1:B2:C3:D4", "rfcomm2"}
             << L{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm10"} << "";
-        QTest::newRow("lidar without port") << "adapter" << lidar
+        QTest::newRow("lidar without port") << L{lidar}
             << L{"rfcomm0=11:22:33:44:55:66", "rfcomm1=garbage", "ttyS0=00:a0:f1:b2:c3:d4"} << none << noLidar;
-        QTest::newRow("lidar offering the serial port without a tty is reached through BlueZ") << "adapter" << lidarSpp
+        QTest::newRow("lidar offering the serial port without a tty is reached through BlueZ") << L{lidarSpp}
             << L{"ttyS0"} << L{"VZQ 4711|00A0F1B2C3D4|bluetooth:00:A0:F1:B2:C3:D4"} << "";
-        QTest::newRow("lidar offering the serial port with a bound tty uses the tty") << "adapter" << lidarSpp << port0
+        QTest::newRow("lidar offering the serial port with a bound tty uses the tty") << L{lidarSpp} << port0
             << L{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
-        QTest::newRow("no RFCOMM tty at all, no serial port profile") << "adapter" << lidar << L{"ttyS0"} << none
+        QTest::newRow("no RFCOMM tty at all, no serial port profile") << L{lidar} << L{"ttyS0"} << none
             << "No lidar Bluetooth interface found in this system";
-        for (const char *service : {"mock", "none", "unreachable", "hung"})  // no adapter, no org.bluez, no bus
-            QTest::newRow(service) << service << none << port0 << none << kNoService;
+        for (const char *standIn : {"--no-adapter", "none", "unreachable", "--hang"})
+            QTest::newRow(standIn) << L{standIn} << port0 << none << kNoService;
     }
     void bluezLookUp()
     {
-        QFETCH(QString, service);
-        QFETCH(QStringList, devices);
-        QFETCH(QStringList, ttys);
+        QFETCH(QStringList, standIn);
         QFETCH(QStringList, lidars);
         QFETCH(QString, message);
-        if (service == "mock" || service == "adapter")
-            startMock();
-        if (service == "hung") {
-            m_mock.setProcessEnvironment(busEnvironment());
-            m_mock.start(kPython, {"-c", "import dbus, sys, time\nbus = dbus.bus.BusConnection(sys.argv[1])\n"
-                                         "bus.request_name('org.bluez')\nprint('ready', flush=True)\ntime.sleep(120)\n",
-                                   m_bus->address});
-            QVERIFY(m_mock.waitForReadyRead(20000));
+        if (!simlink::BluezStandIn::unavailable().isEmpty())
+            QSKIP(qPrintable(simlink::BluezStandIn::unavailable()));
+        QVERIFY(!simlink::BluezStandIn::busAddress().isEmpty());
+        simlink::BluezStandIn bluez;
+        if (standIn.first() != "none" && standIn.first() != "unreachable")
+            QVERIFY(bluez.start(standIn));
+        QFETCH(QStringList, ttys);
+        for (const QString &tty : ttys) {
+            const QString folder = m_sysfs.filePath("sys/class/tty/" + tty.section('=', 0, 0));
+            QFile address(folder + "/address");
+            QVERIFY(QDir().mkpath(folder)
+                    && (!tty.contains('=') || (address.open(QIODevice::WriteOnly) && address.write(tty.section('=', 1).toLatin1() + '\n') > 0)));
         }
-        if (service == "adapter")
-            mockCall("/", "org.bluez.Mock.AddAdapter", {"hci0", "velomark-host"});
-        for (const QString &device : devices) {
-            const QStringList fields = device.split('|');
-            const QString path = "/org/bluez/hci0/dev_" + QString(fields.at(0)).replace(':', '_');
-            if (fields.at(1) == "-") {
-                // QtDBus cannot spell AddObject's argument types without registered structures.
-                QProcess gdbus;
-                gdbus.setProcessEnvironment(busEnvironment());
-                gdbus.start("gdbus", {"call", "--system", "--dest", "org.bluez", "--object-path", "/", "--method",
-                                      "org.freedesktop.DBus.Mock.AddObject", path, "org.bluez.Device1",
-                                      QStringLiteral("{'Address': <'%1'>, 'Alias': <'VZQ alias'>, 'Paired': <true>}")
-                                          .arg(fields.at(0)),
-                                      "@a(ssss) []"});
-                QVERIFY(gdbus.waitForFinished(10000) && gdbus.exitCode() == 0);
-                continue;
-            }
-            mockCall("/", "org.bluez.Mock.AddDevice", {"hci0", fields.at(0), fields.at(1)});
-            if (fields.at(2) == "1")
-                mockCall("/", "org.bluez.Mock.PairDevice", {"hci0", fields.at(0), 0x1f00});
-            if (fields.value(3) == "spp")
-                mockCall(path, "org.freedesktop.DBus.Mock.UpdateProperties",
-                         {"org.bluez.Device1", QVariantMap{{"UUIDs", QStringList{"00001101-0000-1000-8000-00805f9b34fb"}}}});
-        }
-        for (const QString &tty : ttys)
-            writeTty(tty.section('=', 0, 0), tty.contains('=') ? tty.section('=', 1).toLatin1() : QByteArray());
 
-        const QDBusConnection connection = service == "unreachable"
-            ? QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "velomark-nowhere") : bus();
+        const QDBusConnection connection = standIn.first() == "unreachable"
+            ? QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "velomark-nowhere") : QDBusConnection::systemBus();
         BluezSource source(connection, m_sysfs.path(), "/dev");
         RecordingOperator op;
         QElapsedTimer timer;
@@ -284,66 +236,21 @@ private slots:
         QCOMPARE(rows(discoverLidars(source, op)), lidars);
         // A hung bus costs the call's time-out, never more.
         const qint64 elapsed = timer.elapsed();
-        QVERIFY2(service != "hung" || elapsed >= BluezSource::kBusTimeoutMs - 200, qPrintable(QString::number(elapsed)));
+        QVERIFY2(standIn.first() != "--hang" || elapsed >= BluezSource::kBusTimeoutMs - 200, qPrintable(QString::number(elapsed)));
         QVERIFY2(elapsed < BluezSource::kBusTimeoutMs + 5000, qPrintable(QString::number(elapsed)));
         QCOMPARE(op.texts(), message.isEmpty() ? QStringList() : QStringList{message});
         if (!message.isEmpty())
             QCOMPARE(op.messages.first().title, QStringLiteral("Velomark"));
 
-        // velomark-cli lidars: one line per lidar, or the message on standard error and status 1.
-        QProcessEnvironment env = busEnvironment();
-        env.insert("VELOMARK_SYSFS_ROOT", m_sysfs.path());
-        QProcess cli;
-        cli.setProcessEnvironment(env);
-        cli.start(qEnvironmentVariable("VELOMARK_CLI"), {"lidars"});
-        QVERIFY(cli.waitForFinished(20000));
-        QCOMPARE(QString(cli.readAllStandardOutput()), lidars.isEmpty() ? QString() : lidars.join('\n').replace('|', '\t') + '\n');
-        QCOMPARE(QString(cli.readAllStandardError()), message.isEmpty() ? QString() : message + '\n');
-        QCOMPARE(cli.exitCode(), lidars.isEmpty() ? 1 : 0);
+        // velomark-cli lidars: one line per lidar, or the message on standard error and status 1;
+        // without trace lines there.
+        const CliRun run = runCli({"lidars"}, {"VELOMARK_SYSFS_ROOT=" + m_sysfs.path(), "QT_LOGGING_RULES="});
+        QCOMPARE(QString(run.out), lidars.isEmpty() ? QString() : lidars.join('\n').replace('|', '\t') + '\n');
+        QCOMPARE(QString(run.err), message.isEmpty() ? QString() : message + '\n');
+        QCOMPARE(run.exitCode, lidars.isEmpty() ? 1 : 0);
     }
 
 private:
-    QDBusConnection bus() const { return QDBusConnection::connectToBus(m_bus->address, kBusName); }
-
-    QProcessEnvironment busEnvironment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_bus->address);
-        env.remove("VELOMARK_LIDARS");
-        // Trace lines on standard error would hide what the command line itself writes there.
-        env.remove("QT_LOGGING_RULES");
-        return env;
-    }
-
-    void startMock()
-    {
-        m_mock.setProcessEnvironment(busEnvironment());
-        m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_mock.start(kPython, {"-m", "dbusmock", "--template", "bluez5"});
-        QVERIFY(m_mock.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(bus().interface()->isServiceRegistered("org.bluez"), 20000);
-    }
-
-    // method: interface and member, "org.bluez.Mock.AddDevice"
-    void mockCall(const QString &path, const QString &method, const QVariantList &arguments)
-    {
-        QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", path, method.section('.', 0, -2),
-                                                           method.section('.', -1));
-        call.setArguments(arguments);
-        const QDBusMessage reply = bus().call(call);
-        QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(method + ": " + reply.errorMessage()));
-    }
-
-    void writeTty(const QString &name, const QByteArray &address)
-    {
-        const QString folder = m_sysfs.filePath("sys/class/tty/" + name);
-        QVERIFY(QDir().mkpath(folder));
-        QFile file(folder + "/address");
-        QVERIFY(address.isNull() || (file.open(QIODevice::WriteOnly) && file.write(address + '\n') > 0));
-    }
-
-    std::unique_ptr<simlink::PrivateBus> m_bus;
-    QProcess m_mock;
     QTemporaryDir m_sysfs;
 };
 

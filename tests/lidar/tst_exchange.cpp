@@ -65,14 +65,13 @@ private slots:
     {
         QFETCH(QString, fault);
         QFETCH(bool, show);
-        QFETCH(bool, result);
         QFETCH(QString, message);
         QFETCH(QString, traceLine);
         Bench bench(fault.isEmpty() ? QStringList() : QStringList{"--fault", fault});
         QVERIFY(bench.start() && bench.openPort());
         Transport &link = bench.link();
         simlink::TraceCapture traces;
-        QCOMPARE(SendCommand(link, remoteModeFrame(true), "SetLidarRemoteMode", show, bench.op), result);
+        QTEST(SendCommand(link, remoteModeFrame(true), "SetLidarRemoteMode", show, bench.op), "result");
         QCOMPARE(bench.sim.receivedBytes(), remoteModeFrame(true));
         message.replace("%hex", hexBytes(withoutLeadingNulls(bench.sim.sentBytes())));
         QCOMPARE(simlink::shown(bench.op), message.isEmpty() ? QStringList() : QStringList{message});
@@ -177,13 +176,12 @@ private slots:
     {
         QFETCH(QString, fault);
         QFETCH(QByteArray, command);
-        QFETCH(QByteArray, reply);
         QFETCH(bool, eventLoop);
         Bench bench({"--fault", fault});
         QVERIFY(bench.start() && bench.openPort());
         Transport &link = bench.link();
         QVERIFY(WritePort(link, command, "Test", bench.op));
-        QCOMPARE(ReadPort(link, 3000, -1, "Test"), reply);
+        QTEST(ReadPort(link, 3000, -1, "Test"), "reply");
         if (eventLoop)
             QTest::qWait(800);
         else
@@ -227,14 +225,13 @@ private slots:
         QFETCH(bool, format);
         QFETCH(QString, simArgs);
         QFETCH(int, lidarType);
-        QFETCH(int, result);
         QFETCH(QString, message);
         Bench bench(simArgs.split(' ') + QStringList{"--live-interval", "600000"});
         QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
         bench.connection.lidarType = lidarType;
         const int before = bench.sim.sentBytes().size();
         simlink::TraceCapture traces;
-        QCOMPARE(format ? QueueLidarOutputFormat(bench.connection) : QueryLidarOperationMode(bench.connection), result);
+        QTEST(format ? QueueLidarOutputFormat(bench.connection) : QueryLidarOperationMode(bench.connection), "result");
         const QByteArray query = format ? outputFormatQueryFrame() : operationModeQueryFrame();
         QVERIFY(bench.sim.receivedBytes().endsWith(query));
         QVERIFY(traces.contains((format ? "QueueLidarrOutputFormat: TX " : "QueryLidarrOperationMode: TX ") + hexBytes(query)));

@@ -70,17 +70,9 @@ private slots:
         const bool comma = locale == QLatin1String(kCommaLocale);
         if (comma && (!dir.isValid() || !makeCommaLocale(dir.path())))
             QSKIP("localedef could not make a locale with a decimal comma");
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("LANG"));
-        environment.remove(QStringLiteral("LC_TIME"));
-        environment.insert(QStringLiteral("LC_ALL"), locale);
-        if (comma)
-            environment.insert(QStringLiteral("LOCPATH"), dir.path());
-        child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--print-line")});
-        QVERIFY(child.waitForFinished(30000));
-        const QString printed = QString::fromUtf8(child.readAllStandardOutput());
+        const CliRun child = runProgram(QCoreApplication::applicationFilePath(), {QStringLiteral("--print-line")},
+                                        {"LANG", "LC_TIME", "LC_ALL=" + locale, comma ? "LOCPATH=" + dir.path() : "LOCPATH"});
+        const QString printed = QString::fromUtf8(child.out);
         if (comma)
             QVERIFY2(printed.startsWith(QLatin1String("decimal point ,\n")), qPrintable(printed));
         QTEST(printed.section(QLatin1Char('\n'), 1, 1), "line");

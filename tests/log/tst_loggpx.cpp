@@ -60,11 +60,9 @@ private slots:
         const QString gpx = m_dir.filePath(QStringLiteral("babel.gpx"));
         QVERIFY(writeFileBytes(gpx, logGpx(rows).text));
 
-        QProcess babel;
-        babel.start(gpsbabel, {"-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
-        QVERIFY(babel.waitForFinished(30000));
-        QCOMPARE(babel.exitCode(), 0);
-        QList<QByteArray> lines = babel.readAllStandardOutput().trimmed().split('\n');
+        const CliRun babel = runProgram(gpsbabel, {"-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", "-"});
+        QCOMPARE(babel.exitCode, 0);
+        QList<QByteArray> lines = babel.out.trimmed().split('\n');
         QVERIFY2(lines.size() == int(std::size(positions)) + 1, lines.join('|').constData());
         const QList<QByteArray> header = lines.takeFirst().trimmed().split(',');
         const int latColumn = header.indexOf("Latitude"), lonColumn = header.indexOf("Longitude");

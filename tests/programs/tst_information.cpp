@@ -1,6 +1,5 @@
 // --version and --help of both programs: they answer and exit without a display, and the
 // version they print is the one of the Windows version resource (resources/velomark.rc).
-#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -55,18 +54,9 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, expected);
         // With the X11 platform and no display, a program that opened a window would abort.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.remove(QStringLiteral("DISPLAY"));
-        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(program, args);
-        QVERIFY2(process.waitForFinished(30000), "still running after 30 s");
-        const QByteArray err = process.readAllStandardError();
-        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && err.isEmpty(),
-                 err.constData());
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        const CliRun run = runProgram(program, args, {"QT_QPA_PLATFORM=xcb", "DISPLAY", "WAYLAND_DISPLAY"});
+        QVERIFY2(run.exitCode == 0 && run.err.isEmpty(), run.err.constData());
+        const QString out = QString::fromUtf8(run.out);
         QVERIFY2(QRegularExpression(expected).match(out).hasMatch(), qPrintable(out));
     }
 };

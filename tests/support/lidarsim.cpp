@@ -82,17 +82,9 @@ QList<QByteArray> LidarSim::chunks(const char *kind) const
     return result;
 }
 
-QList<QByteArray> LidarSim::received() const
-{
-    return chunks("RX");
-}
-
 QByteArray LidarSim::receivedBytes() const
 {
-    QByteArray all;
-    for (const QByteArray &chunk : received())
-        all += chunk;
-    return all;
+    return chunks("RX").join();
 }
 
 QList<QByteArray> LidarSim::sent() const
@@ -102,10 +94,7 @@ QList<QByteArray> LidarSim::sent() const
 
 QByteArray LidarSim::sentBytes() const
 {
-    QByteArray all;
-    for (const QByteArray &chunk : sent())
-        all += chunk;
-    return all;
+    return sent().join();
 }
 
 QStringList LidarSim::states() const

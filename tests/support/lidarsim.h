@@ -24,8 +24,7 @@ public:
     // Runs $LIDAR_SIM with args and --events <temp file>; waits for the path line.
     bool start();
     QString portPath() const;            // the pty slave path, for QSerialPort::setPortName
-    QList<QByteArray> received() const;  // every RX chunk so far, in order
-    QByteArray receivedBytes() const;    // all RX bytes concatenated
+    QByteArray receivedBytes() const;    // all RX bytes so far, in order
     QList<QByteArray> sent() const;      // every TX chunk so far, in order
     QByteArray sentBytes() const;        // all TX bytes concatenated
     QStringList events() const;          // all event lines (RX/TX/STATE/NOTE)

@@ -38,7 +38,6 @@ void RecordingOperator::setWaitText(const QString &text)
 void RecordingOperator::closeWait()
 {
     waitOpen = false;
-    ++waitCloses;
 }
 
 void RecordingOperator::waitProgress(qint64 bytes, qint64 lines)

@@ -34,7 +34,6 @@ public:
     QQueue<QString> fileNames;     // for the file dialogs; an empty queue cancels
     QStringList waitTexts;         // every text the please-wait window showed
     bool waitOpen = false;
-    int waitCloses = 0;
     qint64 progressBytes = -1;
     qint64 progressLines = -1;
     QString lastStartDir;          // start directory of the last file dialog

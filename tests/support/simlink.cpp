@@ -1,7 +1,10 @@
 #include "simlink.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QThread>
 
 #include "common/operatorinterface.h"
 
@@ -85,22 +88,27 @@ QStringList TraceCapture::lines() const
     return traceLines;
 }
 
-PrivateBus::PrivateBus()
-{
-    daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-    if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(10000))
-        address = QString::fromLocal8Bit(daemon.readLine()).trimmed();
-}
-
-PrivateBus::~PrivateBus()
-{
-    daemon.terminate();
-    daemon.waitForFinished(5000);
-}
-
 namespace {
 // Debian's interpreter, which has the D-Bus and GLib modules of python3-dbus and python3-gi.
 const QString kPython = QStringLiteral("/usr/bin/python3");
+
+// A dbus-daemon of the test's own, stopped with the process.
+struct PrivateBus
+{
+    PrivateBus()
+    {
+        daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(10000))
+            address = QString::fromLocal8Bit(daemon.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        daemon.terminate();
+        daemon.waitForFinished(5000);
+    }
+    QProcess daemon;
+    QString address;
+};
 }  // namespace
 
 QString BluezStandIn::unavailable()
@@ -110,23 +118,35 @@ QString BluezStandIn::unavailable()
     return QString();
 }
 
-bool BluezStandIn::start(const QStringList &devices)
+QString BluezStandIn::busAddress()
 {
     static PrivateBus bus;
-    if (bus.address.isEmpty())
+    if (!bus.address.isEmpty())
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address.toLocal8Bit());
+    return bus.address;
+}
+
+bool BluezStandIn::start(const QStringList &arguments)
+{
+    if (busAddress().isEmpty())
         return false;
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address.toLocal8Bit());
     m_calls.clear();
     m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_mock.start(kPython,
-                 QStringList{qEnvironmentVariable("VELOMARK_SOURCE_DIR") + "/tests/lidar/mock_bluez.py"} + devices);
+                 QStringList{qEnvironmentVariable("VELOMARK_SOURCE_DIR") + "/tests/lidar/mock_bluez.py"} + arguments);
     return m_mock.waitForStarted(5000) && m_mock.waitForReadyRead(10000) && m_mock.readLine().trimmed() == "ready";
 }
 
 void BluezStandIn::stop()
 {
+    if (m_mock.state() == QProcess::NotRunning)
+        return;
     m_mock.terminate();
     m_mock.waitForFinished(5000);
+    // The bus lets go of the name a moment later; the next stand-in needs it free.
+    QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
+    for (int i = 0; i < 500 && bus && bus->isServiceRegistered(QStringLiteral("org.bluez")); ++i)
+        QThread::msleep(10);
 }
 
 QStringList BluezStandIn::calls()

@@ -58,26 +58,21 @@ public:
     bool contains(const QString &line) const { return lines().contains(line); }
 };
 
-// A dbus-daemon of the test's own, stopped with it; address is empty when it did not start.
-struct PrivateBus
-{
-    PrivateBus();
-    ~PrivateBus();
-    QProcess daemon;
-    QString address;
-};
-
-// The BlueZ stand-in (tests/lidar/mock_bluez.py) on a private bus, which this process and the
-// programs it starts see as the system bus from start() on. The bus is the process's one: the
-// D-Bus library keeps the first system bus address it was given.
+// The BlueZ stand-in (tests/lidar/mock_bluez.py) on a private dbus-daemon, which this process
+// and the programs it starts see as the system bus from busAddress() on. The bus is the
+// process's one: the D-Bus library keeps the first system bus address it was given.
 class BluezStandIn
 {
 public:
     // Why the stand-in cannot run here (python3-dbus missing); empty when it can.
     static QString unavailable();
+    // The private bus, started on first use; empty when no dbus-daemon started.
+    static QString busAddress();
     ~BluezStandIn() { stop(); }
-    // devices: "ADDRESS=NAME=BEHAVIOUR", as mock_bluez.py takes them; true once it is ready.
-    bool start(const QStringList &devices);
+    // mock_bluez.py's arguments (devices as "ADDRESS=NAME=BEHAVIOUR[=FLAGS]"); true once it is
+    // ready and owns org.bluez.
+    bool start(const QStringList &arguments);
+    // Ends it; org.bluez is free again on return.
     void stop();
     // What the stand-in was asked so far, one call a line.
     QStringList calls();
