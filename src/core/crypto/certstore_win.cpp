@@ -2,6 +2,8 @@
 // loaded by name on first use and kept; each function is looked up once.
 #include "crypto/certstore_backend.h"
 
+#include "common/systemerror_win.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -47,17 +49,6 @@ CertEnumFn enumFn() { static CertEnumFn f = lookUp<CertEnumFn>("CertEnumCertific
 CertDuplicateFn duplicateFn() { static CertDuplicateFn f = lookUp<CertDuplicateFn>("CertDuplicateCertificateContext"); return f; }
 CertFreeFn freeFn() { static CertFreeFn f = lookUp<CertFreeFn>("CertFreeCertificateContext"); return f; }
 CertCloseStoreFn closeStoreFn() { static CertCloseStoreFn f = lookUp<CertCloseStoreFn>("CertCloseStore"); return f; }
-
-std::string systemError(DWORD code)
-{
-    char buffer[512] = {0};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        code, 0, buffer, sizeof buffer, nullptr);
-    std::string text(buffer, length);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return "error " + std::to_string(code) + (text.empty() ? "" : ": " + text);
-}
 
 class CryptoApiStore : public CertificateStoreBackend
 {
@@ -135,7 +126,7 @@ std::unique_ptr<CertificateStoreBackend> openCurrentUserCertificateStore(bool re
                             readOnly ? kCurrentUserReadOnly : kCurrentUser, L"MY");
     if (!store) {
         if (error)
-            *error = systemError(GetLastError());
+            *error = win::systemErrorText(GetLastError());
         return nullptr;
     }
     return std::unique_ptr<CertificateStoreBackend>(new CryptoApiStore(store));

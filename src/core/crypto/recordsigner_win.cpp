@@ -3,6 +3,8 @@
 // for its PIN itself, so the prompt is not used here.
 #include "crypto/recordsigner.h"
 
+#include "common/systemerror_win.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -15,15 +17,9 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-std::string systemError(const char *what, DWORD code)
+std::string systemError(const std::string &what, DWORD code)
 {
-    char buffer[512] = {0};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        code, 0, buffer, sizeof buffer, nullptr);
-    std::string text(buffer, length);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return std::string(what) + ": error " + std::to_string(code) + (text.empty() ? "" : ": " + text);
+    return what + ": " + win::systemErrorText(code);
 }
 
 // The name a certificate goes by: its friendly name, else its subject's common name.
@@ -142,14 +138,14 @@ DetachedSignature signDetached(const std::uint8_t *content, std::size_t size, co
     if (size > MAXDWORD) {
         result.error = "the record is too large to sign";
     } else if (!CryptSignMessage(&parameters, TRUE, 1, parts, partSizes, nullptr, &length)) {
-        result.error = systemError(("signing with \"" + nickname + "\"").c_str(), GetLastError());
+        result.error = systemError("signing with \"" + nickname + "\"", GetLastError());
     } else {
         result.der.resize(length);
         if (CryptSignMessage(&parameters, TRUE, 1, parts, partSizes, result.der.data(), &length)) {
             result.der.resize(length);
         } else {
             result.der.clear();
-            result.error = systemError(("signing with \"" + nickname + "\"").c_str(), GetLastError());
+            result.error = systemError("signing with \"" + nickname + "\"", GetLastError());
         }
     }
     CertFreeCertificateContext(signer);
