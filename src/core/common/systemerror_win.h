@@ -1,5 +1,5 @@
 #pragma once
-// The system's words for a Windows error code, as messages show them: "error N: text", or
+// A Windows error code and the system's words for it, as messages show them: "error N: text", or
 // "error N" where the system has no text. Qt-free.
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 
 namespace velomark::win {
 
-inline std::string systemErrorText(DWORD code)
+inline std::string codeAndSystemText(DWORD code)
 {
     char buffer[512] = {0};
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

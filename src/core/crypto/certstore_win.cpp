@@ -126,7 +126,7 @@ std::unique_ptr<CertificateStoreBackend> openCurrentUserCertificateStore(bool re
                             readOnly ? kCurrentUserReadOnly : kCurrentUser, L"MY");
     if (!store) {
         if (error)
-            *error = win::systemErrorText(GetLastError());
+            *error = win::codeAndSystemText(GetLastError());
         return nullptr;
     }
     return std::unique_ptr<CertificateStoreBackend>(new CryptoApiStore(store));

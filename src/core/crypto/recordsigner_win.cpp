@@ -19,7 +19,7 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 std::string systemError(const std::string &what, DWORD code)
 {
-    return what + ": " + win::systemErrorText(code);
+    return what + ": " + win::codeAndSystemText(code);
 }
 
 // The name a certificate goes by: its friendly name, else its subject's common name.
