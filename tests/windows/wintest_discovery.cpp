@@ -89,13 +89,6 @@ void deleteLoopKey(const std::wstring &path)
 void testRegistryWalk()
 {
     const std::string where = "registry walk";
-    HKEY existing = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEnumerationKey, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
-        RegCloseKey(existing);
-        check(false, where, "the Bluetooth enumeration exists already; these cases need a throw-away registry");
-        return;
-    }
-
     // No enumeration key, then one that cannot be opened: the failure with the system's text.
     for (const bool unopenable : {false, true}) {
         const std::string row = where + (unopenable ? "/enumeration that cannot be opened" : "/no enumeration");
@@ -103,6 +96,8 @@ void testRegistryWalk()
             break;
         HKEY key = nullptr;
         const LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEnumerationKey, 0, KEY_READ, &key);
+        if (!unopenable && !check(error != ERROR_SUCCESS, row, "these cases need a registry without Bluetooth"))
+            return;
         const InstanceLookupResult found = win::lookUpSerialInstances();
         checkEqual(int(found.failure),
                    int(unopenable ? InstanceLookupResult::OpenFailed : InstanceLookupResult::NoEnumeration), row,
@@ -124,7 +119,6 @@ void testRegistryWalk()
         {kSerialService, L"8&2a&0&001A2B3C4D5E_C00000000", PortValue::Text, L"COM4", L"COM4"},
         {kSerialService, L"8&2b&0&001A2B3C4D5F_C00000000", PortValue::None, L"", L""},
         {kSerialService, L"8&2c&0&001A2B3C4D60_C00000000", PortValue::Text, longName, L""},
-        {kSerialService, L"8&2d&0&001A2B3C4D5E_C00000001", PortValue::Text, L"COM7", L"COM7"},
         {kSerialService, L"8&2e&0&001A2B3C4D61_C00000000", PortValue::Number, L"", L""},
         {kSerialService, L"8&2f&0&001A2B3C4D62_C00000000", PortValue::Unterminated, fullName, L""},
         {kSerialService, L"8&30&0&001A2B3C4D63_C00000000", PortValue::Unterminated, nearlyFull, nearlyFull},
@@ -372,7 +366,6 @@ void testScriptedDeviceLookup()
         {"socket library does not start", WSASYSNOTREADY, 0, {}, DeviceLookupResult::SocketLibrary, {}, {}, {}},
         {"no Bluetooth service", 0, WSASERVICE_NOT_FOUND, {}, DeviceLookupResult::NoService, {}, {}, {}},
         {"other begin error", 0, WSAEINVAL, {}, DeviceLookupResult::LookupBegin, {}, {}, {}},
-        {"no device", 0, 0, {kNoMore}, DeviceLookupResult::None, {}, {}, {120}},
         {"buffer grows on 10014", 0, 0, {device(L"VZQ 2100", first, 400), device(L"Phone", second), kNoMore},
          DeviceLookupResult::None, {L"VZQ 2100 001A2B3C4D5E", L"Phone 00A0B1C2D3E4"}, {}, {120, 400, 400, 400}},
         {"three errors in a row end it", 0, 0,
@@ -389,9 +382,6 @@ void testScriptedDeviceLookup()
         {"devices without a readable address are kept", 0, 0,
          {device(L"VZQ 2100", kNoAddress), device(L"VZQ 2200", kUnwritableAddress), kNoMore},
          DeviceLookupResult::None, {L"VZQ 2100 ", L"VZQ 2200 "}, {}, {}},
-        {"10014 that never grows the buffer ends it", 0, 0,
-         {failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), failure(WSAEFAULT, 120), kNoMore},
-         DeviceLookupResult::None, {}, {WSAEFAULT, WSAEFAULT, WSAEFAULT}, {}},
     };
 
     for (const LookupRow &row : rows) {
@@ -423,10 +413,9 @@ void testScriptedDeviceLookup()
         check(!script.overrun, where, "the look-up stopped where the script ends");
         check(script.askedAsWindowsExpects, where, "version, query set, flags, handle and address room");
         // Every look-up begun is ended; every successful start is cleaned up.
-        const bool started = row.startupError == 0;
-        checkEqual(script.begins, started ? 1 : 0, where, "WSALookupServiceBeginW calls");
-        checkEqual(script.ends, started && row.beginError == 0 ? 1 : 0, where, "WSALookupServiceEnd calls");
-        checkEqual(script.cleanups, started ? 1 : 0, where, "WSACleanup calls");
+        const int started = row.startupError == 0, begun = started && row.beginError == 0;
+        checkEqual(std::vector<int>{script.begins, script.ends, script.cleanups}, std::vector<int>{started, begun, started},
+                   where, "calls of WSALookupServiceBeginW, WSALookupServiceEnd and WSACleanup");
     }
 }
 
