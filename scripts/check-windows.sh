@@ -66,11 +66,11 @@ for n in 1 2 3; do
   openssl req -x509 -new -key "$out/key.pem" -subj "/CN=Velomark Test $n/O=Veltrazon Technology" \
     -days 30 -outform DER -out "$out/certificate$n.der"
 done
-# The record signer's certificate and key, in the older PKCS #12 form that every Windows reads.
+# The record signer's certificate, and the key as the blob CryptImportKey reads.
 openssl req -x509 -new -key "$out/key.pem" -subj "/CN=Velomark Signer/O=Traffic Unit" -days 30 \
   -out "$out/signer.pem"
-openssl pkcs12 -export -inkey "$out/key.pem" -in "$out/signer.pem" -out "$out/signer.pfx" -passout pass: \
-  -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-3DES -macalg sha1
+openssl x509 -in "$out/signer.pem" -outform DER -out "$out/signer.der"
+openssl rsa -in "$out/key.pem" -outform MSBLOB -out "$out/key.blob" 2>/dev/null
 
 if ! wait "$boot"; then
   cat "$out/wineboot.log"
@@ -94,7 +94,7 @@ echo "check-windows: running tests/windows under $(wine --version 2>/dev/null | 
 # A crash prints Wine's backtrace and fails; the time limit is for a hang, which CI must not wait out.
 status=0
 (cd "$out" && timeout -k 10 300 wine ./velomark-windows-tests.exe certificate1.der certificate2.der \
-  certificate3.der signer.pfx) | tee "$out/results.txt" || status=$?
+  certificate3.der signer.der key.blob) | tee "$out/results.txt" || status=$?
 if [ "$status" != 0 ]; then
   echo "check-windows: the Windows tests failed (exit status $status)"
 fi

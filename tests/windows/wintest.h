@@ -4,6 +4,7 @@
 // "N passed, M failed".
 #include <windows.h>
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ Tally &tally();
 bool check(bool ok, const std::string &where, const std::string &what);
 
 std::string utf8(const std::wstring &text);
+// The bytes of a file; none when it cannot be read.
+std::vector<std::uint8_t> readFile(const std::string &path);
 
 inline std::string show(const std::string &value) { return '"' + value + '"'; }
 inline std::string show(const std::wstring &value) { return '"' + utf8(value) + '"'; }
@@ -56,7 +59,7 @@ void testCertificateStore(const std::vector<std::string> &certificateFiles);
 void testRandomSeed();
 void testVersionInfo();
 void testSerialPort();
-void testRecordSigner(const std::string &pfxFile);
+void testRecordSigner(const std::string &certificateFile, const std::string &keyFile);
 // The three values ReadVersionInfo gives this program, on one line.
 std::string versionLine();
 

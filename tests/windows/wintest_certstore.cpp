@@ -7,8 +7,6 @@
 #include "wintest.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 namespace velomark::wintest {
 
@@ -56,8 +54,7 @@ void testCertificateStore(const std::vector<std::string> &certificateFiles)
     const std::string where = "certificate store";
     std::vector<Der> files;
     for (const std::string &path : certificateFiles) {
-        std::ifstream in(path, std::ios::binary);
-        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        files.push_back(readFile(path));
         check(!files.back().empty(), where, "reading " + path);
     }
     if (!check(files.size() == 3, where, "three certificate files as arguments")

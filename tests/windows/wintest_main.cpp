@@ -1,12 +1,15 @@
 // The Windows platform tests. They write to the registry (HKEY_LOCAL_MACHINE) and to the
 // current user's certificate store, so they belong in a throw-away Wine prefix or a throw-away
 // Windows account run as administrator; scripts/check-windows.sh makes the prefix.
-// Arguments: the DER files of three certificates for the store tests; or "--read-version",
-// which prints what ReadVersionInfo reads and nothing else (the version tests run a copy of
-// this program without resources so).
+// Arguments: the DER files of three certificates for the store tests, then the signer's
+// certificate and key; or "--read-version", which prints what ReadVersionInfo reads and nothing
+// else (the version tests run a copy of this program without resources so).
 #include "wintest.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 namespace velomark::wintest {
 
@@ -38,6 +41,12 @@ std::string utf8(const std::wstring &text)
     return out;
 }
 
+std::vector<std::uint8_t> readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 }  // namespace velomark::wintest
 
 int main(int argc, char **argv)
@@ -47,14 +56,10 @@ int main(int argc, char **argv)
         std::printf("%s\n", versionLine().c_str());
         return 0;
     }
-    // The certificates' DER files, then the signer's PKCS #12 file.
-    std::vector<std::string> certificateFiles(argv + 1, argv + argc);
-    std::string signerFile;
-    if (!certificateFiles.empty() && certificateFiles.back().size() > 4
-        && certificateFiles.back().compare(certificateFiles.back().size() - 4, 4, ".pfx") == 0) {
-        signerFile = certificateFiles.back();
-        certificateFiles.pop_back();
-    }
+    // Three certificates' DER files, then the signer's certificate (DER) and key (a private-key blob).
+    const std::vector<std::string> files(argv + 1, argv + argc);
+    const std::vector<std::string> certificateFiles(files.begin(),
+                                                    files.begin() + std::min<std::size_t>(files.size(), 3));
     const auto group = [](const char *name, const auto &run) {
         const Tally before = tally();
         run();
@@ -69,8 +74,8 @@ int main(int argc, char **argv)
     group("random seed", testRandomSeed);
     group("version information", testVersionInfo);
     group("serial port", testSerialPort);
-    if (!signerFile.empty())
-        group("record signer", [&] { testRecordSigner(signerFile); });
+    if (files.size() == 5)
+        group("record signer", [&] { testRecordSigner(files[3], files[4]); });
     std::printf("%d passed, %d failed\n", tally().passed, tally().failed);
     return tally().failed == 0 ? 0 : 1;
 }
