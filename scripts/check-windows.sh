@@ -106,6 +106,7 @@ if [ -n "$windows_build" ]; then
   VELOMARK_WINDOWS_SETUP=${setup:+$(realpath "$setup")} \
     VELOMARK_WINDOWS_SCREENSHOT=${VELOMARK_WINDOWS_SCREENSHOT:-$out/screenshot-windows.png} \
     timeout -k 10 900 python3 tests/windows/program_checks.py "$windows_build" "$linux_build" "$out/programs" \
+      "$out/signer.pem" "$out/key.pem" \
     | tee -a "$out/results.txt" || program_status=$?
   if [ "$program_status" != 0 ]; then
     echo "check-windows: the checks of the programs failed (exit status $program_status)"

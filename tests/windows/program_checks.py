@@ -4,8 +4,9 @@ is run as the Linux build's velomark-cli is, against a simulated lidar on a pseu
 the Wine prefix maps to a COM port; outputs and the frames the lidar received must be the same.
 The window is started under Xvfb, shown in a screenshot and closed.
 
-Usage: program_checks.py WINDOWS_BUILD LINUX_BUILD WORK_DIR
-WINEPREFIX must name a prefix made for the run (certificates are added to its "MY" store).
+Usage: program_checks.py WINDOWS_BUILD LINUX_BUILD WORK_DIR SIGNER_PEM SIGNER_KEY
+WINEPREFIX must name the prefix the layer tests ran in: the signer's certificate (SIGNER_PEM,
+its key SIGNER_KEY) is in its "MY" store.
 Prints one line per group: "NAME  N passed, M failed".
 """
 import os
@@ -50,6 +51,12 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def same_output(checks, what, linux, windows, enough=lambda out: True):
+    """The Windows program succeeds and writes what the Linux one writes, with its line ends."""
+    return checks.check(windows.returncode == 0 and windows.stdout == crlf(linux.stdout) and enough(linux.stdout),
+                        what, f"{windows.stdout[:200]!r} against {linux.stdout[:200]!r}")
+
+
 class Lidar:
     """lidar-sim on a pseudo-terminal that the prefix maps to COM6; its events file records
     what it received."""
@@ -76,8 +83,9 @@ class Lidar:
 
 
 class Programs:
-    def __init__(self, windows_build, linux_build, work):
+    def __init__(self, windows_build, linux_build, work, signer_pem, signer_key):
         self.work = work
+        self.signer_pem, self.signer_key = signer_pem, signer_key
         self.exe = os.path.join(windows_build, "src", "cli", "velomark-cli.exe")
         self.window = os.path.join(windows_build, "src", "app", "velomark.exe")
         self.cli = os.path.join(linux_build, "src", "cli", "velomark-cli")
@@ -89,17 +97,17 @@ class Programs:
     def linux(self, *args, timeout=120):
         return subprocess.run([self.cli, *args], capture_output=True, timeout=timeout)
 
-    def against_lidar(self, name, options, args):
+    def against_lidar(self, name, options, command, *more):
         """Runs the same command against a fresh lidar from each build: the two results and
-        the bytes each lidar received. `args` takes the port and a file-name prefix."""
+        the bytes each lidar received. "{stem}" in `more` stands for the side's file-name
+        prefix in the work folder, written as that side writes a path."""
         results = {}
         for side in ("linux", "windows"):
             lidar = Lidar(self.sim, self.work, f"{name}-{side}", options)
+            stem = os.path.join(self.work, f"{name}-{side}")
+            port, run, stem = (lidar.tty, self.linux, stem) if side == "linux" else (COM, self.windows, winpath(stem))
             try:
-                if side == "linux":
-                    result = self.linux(*args(lidar.tty, os.path.join(self.work, f"{name}-{side}"), str))
-                else:
-                    result = self.windows(*args(COM, os.path.join(self.work, f"{name}-{side}"), winpath))
+                result = run(command, "--port", port, "--name", LIDAR, *(part.format(stem=stem) for part in more))
             finally:
                 lidar.stop()
             results[side] = (result, lidar.received())
@@ -107,9 +115,7 @@ class Programs:
 
 
 def version_and_help(checks, programs):
-    linux, windows = programs.linux("--version"), programs.windows("--version")
-    checks.check(windows.returncode == 0 and windows.stdout == crlf(linux.stdout), "--version",
-                 f"{windows.stdout!r} against {linux.stdout!r}")
+    same_output(checks, "--version", programs.linux("--version"), programs.windows("--version"))
     commands = lambda text: re.findall(rb"^  ([a-z]+) ", text, re.M)
     linux, windows = programs.linux("--help"), programs.windows("--help")
     checks.check(windows.returncode == 0 and commands(windows.stdout) == commands(linux.stdout)
@@ -117,22 +123,20 @@ def version_and_help(checks, programs):
 
 
 def lidar_commands(checks, programs):
-    def same(name, options, args, output=None):
-        results = programs.against_lidar(name, options, args)
+    def same(name, options, command, *more, output=None):
+        results = programs.against_lidar(name, options, command, *more)
         (linux, linux_rx), (windows, windows_rx) = results["linux"], results["windows"]
         checks.check(linux.returncode == 0 and windows.returncode == 0, f"{name}: both succeed",
                      f"exit {linux.returncode} and {windows.returncode}: {windows.stderr[-400:]!r}")
         checks.check(windows_rx == linux_rx and windows_rx, f"{name}: the lidar received the same frames",
                      f"{windows_rx[:200]} against {linux_rx[:200]}")
         if output:
-            with open(output("linux"), "rb") as a, open(output("windows"), "rb") as b:
+            with open(output.format(side="linux"), "rb") as a, open(output.format(side="windows"), "rb") as b:
                 linux_bytes, windows_bytes = a.read(), b.read()
             checks.check(windows_bytes == crlf(linux_bytes) and linux_bytes, f"{name}: the same output")
         return results
 
-    port_args = lambda command, more: (lambda port, stem, path: [command, "--port", port, "--name", LIDAR,
-                                                                   *more(stem, path)])
-    same("identify", [], port_args("identify", lambda stem, path: []))
+    same("identify", [], "identify")
     # A generated log follows the clock; both programs get the one a first lidar generated.
     stored = os.path.join(programs.work, "stored.dump")
     lidar = Lidar(programs.sim, programs.work, "stored", ["--demo-log", "150"])
@@ -141,65 +145,43 @@ def lidar_commands(checks, programs):
                        "--archive", os.path.join(programs.work, "stored-archive"))
     finally:
         lidar.stop()
-    for firmware in ("9.3", "9.2"):
+    # The older firmware's dump comes in 4096-byte bursts, each one in the port's buffer at once.
+    bursts = ["--dump-baud", "100000000", "--dump-burst", "4096", "--dump-pause", "100"]
+    for firmware, pace in (("9.3", []), ("9.2", bursts)):
         name = f"retrieve-{firmware}"
-        same(name, ["--firmware", firmware, "--stored-log", stored],
-             port_args("retrieve", lambda stem, path: ["--quiet", "--output", path(stem + ".csv"),
-                                                      "--dump", path(stem + ".dump"),
-                                                      "--archive", path(stem + "-archive")]),
-             output=lambda side, name=name: os.path.join(programs.work, f"{name}-{side}.csv"))
-    results = same("live", ["--live-interval", "200"],
-                   port_args("live", lambda stem, path: ["--seconds", "3", "--output", path(stem + ".csv")]))
+        same(name, ["--firmware", firmware, "--stored-log", stored, *pace], "retrieve", "--quiet",
+             "--output", "{stem}.csv", "--dump", "{stem}.dump", "--archive", "{stem}-archive",
+             output=os.path.join(programs.work, name + "-{side}.csv"))
+    results = same("live", ["--live-interval", "200"], "live", "--seconds", "3", "--output", "{stem}.csv")
     for side in ("linux", "windows"):
         checks.check(results[side][0].stdout.count(b"\n") >= 5, f"live: {side} wrote the records",
                      repr(results[side][0].stdout[:200]))
-    same("erase", ["--demo-log", "20"], port_args("erase", lambda stem, path: ["--yes"]))
+    same("erase", ["--demo-log", "20"], "erase", "--yes")
 
 
 def decode(checks, programs):
-    # The dumps the Linux build retrieved above, decoded by both programs.
+    # The dumps the Windows program retrieved above, decoded by both programs.
     for firmware in ("9.3", "9.2"):
         dump = os.path.join(programs.work, f"retrieve-{firmware}-windows.dump")
         for form in ("csv", "gpx"):
-            linux = programs.linux("decode", "--lidar-id", "12345", "--format", form, dump)
-            windows = programs.windows("decode", "--lidar-id", "12345", "--format", form, winpath(dump))
-            checks.check(windows.returncode == 0 and windows.stdout == crlf(linux.stdout) and linux.stdout.count(b"\n") > 10,
-                         f"decode {firmware} {form}: byte for byte", f"{windows.stdout[:120]!r} against {linux.stdout[:120]!r}")
-
-
-def add_to_my_store(der):
-    """Adds a certificate to the prefix's current-user "MY" store as the system keeps it in the
-    registry: a serialized element holding the certificate property (32)."""
-    import hashlib
-    import struct
-    blob = struct.pack("<III", 32, 1, len(der)) + der
-    thumbprint = hashlib.sha1(der).hexdigest().upper()
-    reg = os.path.join(os.environ["WINEPREFIX"], "my-store.reg")
-    hex_blob = ",".join(f"{b:02x}" for b in blob)
-    with open(reg, "w", encoding="utf-16") as out:
-        out.write("Windows Registry Editor Version 5.00\r\n\r\n")
-        out.write(f"[HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\{thumbprint}]\r\n")
-        out.write(f'"Blob"=hex:{hex_blob}\r\n')
-    subprocess.run(["wine", "regedit", "/S", winpath(reg)], check=True, capture_output=True, timeout=120)
+            arguments = ["decode", "--lidar-id", "12345", "--format", form]
+            same_output(checks, f"decode {firmware} {form}: byte for byte", programs.linux(*arguments, dump),
+                        programs.windows(*arguments, winpath(dump)), enough=lambda out: out.count(b"\n") > 10)
 
 
 def certificates(checks, programs):
-    key, pem, der = (os.path.join(programs.work, name) for name in ("recipient.key", "recipient.pem", "recipient.der"))
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", pem,
-                    "-subj", "/CN=Velomark Recipient/O=Traffic Unit", "-days", "30"], check=True, capture_output=True)
-    subprocess.run(["openssl", "x509", "-in", pem, "-outform", "DER", "-out", der], check=True, capture_output=True)
-    with open(der, "rb") as f:
-        add_to_my_store(f.read())
+    """The signer's certificate, which the layer tests imported into the prefix's "MY" store, as
+    the recipient of an export: OpenSSL opens it with the signer's key."""
     listed = programs.windows("certs")
-    checks.check(listed.returncode == 0 and b"Velomark Recipient" in listed.stdout, "certs lists the added certificate",
+    checks.check(listed.returncode == 0 and b"Velomark Signer" in listed.stdout, "certs lists the signer's certificate",
                  repr(listed.stdout[:300]) + repr(listed.stderr[-300:]))
     plain = os.path.join(programs.work, "retrieve-9.3-windows.csv")
     sealed = os.path.join(programs.work, "export.p7m")
-    encrypted = programs.windows("encrypt", "--to", "CN=Velomark Recipient, O=Traffic Unit", winpath(plain),
+    encrypted = programs.windows("encrypt", "--to", "CN=Velomark Signer, O=Traffic Unit", winpath(plain),
                                  winpath(sealed))
     checks.check(encrypted.returncode == 0, "encrypt --to", repr(encrypted.stderr[-400:]))
-    opened = subprocess.run(["openssl", "cms", "-decrypt", "-inform", "DER", "-in", sealed, "-recip", pem,
-                             "-inkey", key], capture_output=True)
+    opened = subprocess.run(["openssl", "cms", "-decrypt", "-inform", "DER", "-in", sealed, "-recip",
+                             programs.signer_pem, "-inkey", programs.signer_key], capture_output=True)
     with open(plain, "rb") as f:
         checks.check(opened.returncode == 0 and opened.stdout and opened.stdout == f.read(), "OpenSSL decrypts the export",
                      repr(opened.stderr[-300:]))
@@ -207,7 +189,7 @@ def certificates(checks, programs):
 
 def signing(checks, programs):
     """A download record the Windows program archived, signed through velomark-cli.exe with the
-    certificate and key that the layer tests imported into the store; OpenSSL checks it."""
+    same certificate and key; OpenSSL checks it."""
     archive = os.path.join(programs.work, "retrieve-9.3-windows-archive")
     records = sorted(name for name in os.listdir(archive) if name.endswith(".json"))
     if not checks.check(len(records) == 1, "one download record archived", repr(records)):
@@ -215,15 +197,15 @@ def signing(checks, programs):
     record = os.path.join(archive, records[0])
     signed = programs.windows("sign", "--with", "Velomark Signer", winpath(record))
     checks.check(signed.returncode == 0, "sign --with", repr(signed.stderr[-400:]))
-    verified = subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in", record + ".p7s",
-                               "-content", record, "-noverify", "-out", os.devnull], capture_output=True)
+    verify = lambda content: subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in",
+                                             record + ".p7s", "-content", content, "-noverify", "-out", os.devnull],
+                                            capture_output=True)
+    verified = verify(record)
     checks.check(verified.returncode == 0, "OpenSSL verifies the record's signature", repr(verified.stderr[-300:]))
     changed = os.path.join(programs.work, "changed.json")
     with open(record, "rb") as original, open(changed, "wb") as copy:
         copy.write(original.read().replace(b"VZQ Sim 12345", b"VZQ Sim 12346"))
-    refused = subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in", record + ".p7s",
-                              "-content", changed, "-noverify", "-out", os.devnull], capture_output=True)
-    checks.check(refused.returncode != 0, "a changed record fails OpenSSL's check")
+    checks.check(verify(changed).returncode != 0, "a changed record fails OpenSSL's check")
 
 
 def window(checks, programs, screenshot):
@@ -309,10 +291,9 @@ def toolchain(checks):
 
 
 def main():
-    windows_build, linux_build, work = sys.argv[1:4]
     screenshot = os.environ.get("VELOMARK_WINDOWS_SCREENSHOT", "")
     checks = Checks()
-    programs = Programs(windows_build, linux_build, work)
+    programs = Programs(*sys.argv[1:6])
     checks.group("toolchain", lambda: toolchain(checks))
     checks.group("program: version, help", lambda: version_and_help(checks, programs))
     checks.group("program: lidar commands", lambda: lidar_commands(checks, programs))
