@@ -4,12 +4,10 @@ port, and on its master a peer that does what the Windows test program asks over
 
 Usage: serial_peer.py PATH_FILE
 Writes the slave's path to PATH_FILE once the pseudo-terminal is ready, then serves commands:
-  E nnnn <nnnn bytes>   echo the bytes back (nnnn: four hex digits)
-  D tttt nnnn <bytes>   send the bytes back after tttt milliseconds (four decimal digits)
-  B                     send a 4096-byte block, byte i being (i * 7 + i // 256) & 0xFF
+  D tttt nnnn <bytes>   send the nnnn bytes back after tttt milliseconds
   S nnnn                send nnnn bytes of "x" at once
   H tttt                close the master after tttt milliseconds and end (the port vanishes)
-(no blanks between the parts). The peer ends by itself after a time limit, so a test program
+(numbers in four decimal digits, no blanks between the parts). The peer ends by itself after a time limit, so a test program
 that hangs never leaves it behind.
 """
 import fcntl
@@ -66,17 +64,13 @@ def main():
 
     while True:
         command = take(1)
-        if command == b"E":
-            send(take(int(take(4), 16)))
-        elif command == b"D":
+        if command == b"D":
             delay = int(take(4)) / 1000.0
-            payload = take(int(take(4), 16))
+            payload = take(int(take(4)))
             time.sleep(delay)
             send(payload)
-        elif command == b"B":
-            send(bytes((i * 7 + i // 256) & 0xFF for i in range(4096)))
         elif command == b"S":
-            send(b"x" * int(take(4), 16))
+            send(b"x" * int(take(4)))
         elif command == b"H":
             time.sleep(int(take(4)) / 1000.0)
             os.close(master)
