@@ -4,11 +4,10 @@ port, and on its master a peer that does what the Windows test program asks over
 
 Usage: serial_peer.py PATH_FILE
 Writes the slave's path to PATH_FILE once the pseudo-terminal is ready, then serves commands:
-  D tttt nnnn <bytes>   send the nnnn bytes back after tttt milliseconds
-  S nnnn                send nnnn bytes of "x" at once
+  D tttt nnnn <bytes>   send the nnnn bytes back at once after tttt milliseconds
   H tttt                close the master after tttt milliseconds and end (the port vanishes)
-(numbers in four decimal digits, no blanks between the parts). The peer ends by itself after a time limit, so a test program
-that hangs never leaves it behind.
+(numbers in four decimal digits, no blanks between the parts). The peer ends by itself after a
+time limit, so a test program that hangs never leaves it behind.
 """
 import fcntl
 import os
@@ -69,8 +68,6 @@ def main():
             payload = take(int(take(4)))
             time.sleep(delay)
             send(payload)
-        elif command == b"S":
-            send(b"x" * int(take(4)))
         elif command == b"H":
             time.sleep(int(take(4)) / 1000.0)
             os.close(master)
