@@ -152,10 +152,8 @@ def lidar_commands(checks, programs):
         same(name, ["--firmware", firmware, "--stored-log", stored, *pace], "retrieve", "--quiet",
              "--output", "{stem}.csv", "--dump", "{stem}.dump", "--archive", "{stem}-archive",
              output=os.path.join(programs.work, name + "-{side}.csv"))
-    results = same("live", ["--live-interval", "200"], "live", "--seconds", "3", "--output", "{stem}.csv")
-    for side in ("linux", "windows"):
-        checks.check(results[side][0].stdout.count(b"\n") >= 5, f"live: {side} wrote the records",
-                     repr(results[side][0].stdout[:200]))
+    live = same("live", ["--live-interval", "200"], "live", "--seconds", "3", "--output", "{stem}.csv")["windows"][0]
+    checks.check(live.stdout.count(b"\n") >= 5, "live: the Windows program wrote the records", repr(live.stdout[:200]))
     same("erase", ["--demo-log", "20"], "erase", "--yes")
 
 

@@ -414,8 +414,9 @@ void testScriptedDeviceLookup()
         check(script.askedAsWindowsExpects, where, "version, query set, flags, handle and address room");
         // Every look-up begun is ended; every successful start is cleaned up.
         const int started = row.startupError == 0, begun = started && row.beginError == 0;
-        checkEqual(std::vector<int>{script.begins, script.ends, script.cleanups}, std::vector<int>{started, begun, started},
-                   where, "calls of WSALookupServiceBeginW, WSALookupServiceEnd and WSACleanup");
+        checkEqual(std::vector<int>{script.begins, script.ends, script.cleanups},
+                   std::vector<int>{started, begun, started}, where,
+                   "calls of WSALookupServiceBeginW, WSALookupServiceEnd and WSACleanup");
     }
 }
 
