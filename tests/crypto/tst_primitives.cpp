@@ -46,11 +46,8 @@ private slots:
         QTest::addColumn<QByteArray>("encoded");
         QTest::newRow("envelopedData") << "oid" << "1.2.840.113549.1.7.3" << QByteArray("06092a864886f70d010703");
         QTest::newRow("first arc 2 above 39") << "oid" << "2.999.3" << QByteArray("0603883703");
-        QTest::newRow("one arc") << "oid" << "1" << QByteArray();
-        QTest::newRow("first arc 3") << "oid" << "3.1" << QByteArray();
-        QTest::newRow("second arc 40 under 1") << "oid" << "1.40" << QByteArray();
-        QTest::newRow("empty arc") << "oid" << "1..2" << QByteArray();
-        QTest::newRow("overflow") << "oid" << "1.2.99999999999999999999999" << QByteArray();
+        // What the message gets for a hash it has no name for: refused, so no message is made.
+        QTest::newRow("no OID") << "oid" << "" << QByteArray();
         QTest::newRow("integer zero") << "int" << "" << QByteArray("020100");
         QTest::newRow("integer zeros only") << "int" << "0000" << QByteArray("020100");
         QTest::newRow("leading zeros dropped") << "int" << "00007f01" << QByteArray("02027f01");
@@ -107,13 +104,6 @@ private slots:
         std::vector<std::uint8_t> out((1 << 20) * 2 + 5);
         QVERIFY(generator.generate(out.data(), out.size()));
         QVERIFY(std::memcmp(out.data(), out.data() + (1 << 20), 64) != 0);
-    }
-
-    void nonZeroBytesHaveNoZero()
-    {
-        std::vector<std::uint8_t> out(200000);
-        QVERIFY(nonZeroRandomBytes(out.data(), out.size()));
-        QVERIFY(std::find(out.begin(), out.end(), 0) == out.end());
     }
 
     // A forked child must not replay the parent's stream (the benchmark forks, so could a
