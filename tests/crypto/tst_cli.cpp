@@ -94,7 +94,6 @@ private slots:
     void signRefused()
     {
         QFETCH(QStringList, options);
-        QFETCH(int, exitCode);
         QFETCH(QByteArray, message);
         QString record = archivedRecord(pki.path(QString("sign-%1").arg(QTest::currentDataTag()).replace(' ', '-')));
         QVERIFY(!record.isEmpty());
@@ -102,7 +101,7 @@ private slots:
             record = pki.path("in.csv");
         const QByteArray before = fileBytes(record);
         const CliRun run = runCli(QStringList{"sign", record} + options);
-        QCOMPARE(run.exitCode, exitCode);
+        QTEST(run.exitCode, "exitCode");
         QVERIFY2(run.err.contains(message), run.err.constData());
         QCOMPARE(fileBytes(record), before);
         QVERIFY(!QFile::exists(velomark::signatureFileOf(record)));
@@ -124,7 +123,6 @@ private slots:
     void signAndVerify()
     {
         QFETCH(QString, tamper);
-        QFETCH(int, exitCode);
         QFETCH(QString, firstLine);
         const QString record = archivedRecord(pki.path(QString("verify-%1").arg(QTest::currentDataTag()).replace(' ', '-')));
         const QString signature = velomark::signatureFileOf(record);
@@ -142,7 +140,7 @@ private slots:
             bytes.chop(1);
         QVERIFY(writeFileBytes(tamper == "record" ? record : signature, bytes));
         const CliRun run = runCli({"verify", record});
-        QCOMPARE(run.exitCode, exitCode);
+        QTEST(run.exitCode, "exitCode");
         QCOMPARE(QString::fromUtf8(run.out.left(run.out.indexOf('\n'))),
                  firstLine.replace("%sig", QFileInfo(signature).fileName()));
         QVERIFY(run.out.contains("OK dump "));
@@ -193,7 +191,6 @@ private slots:
     {
         QFETCH(QString, home);
         QFETCH(QStringList, answers);
-        QFETCH(QString, nickname);
         QFETCH(QString, reason);
         QList<bool> asked;
         qputenv("HOME", pki.path(home).toUtf8());
@@ -207,7 +204,7 @@ private slots:
             });
         qputenv("HOME", pki.path("home").toUtf8());
         QTEST(asked, "asked");
-        QCOMPARE(only.nickname.value_or(QString()), nickname);
+        QTEST(only.nickname.value_or(QString()), "nickname");
         QVERIFY2(reason.isEmpty() ? only.reason.isEmpty() : only.reason.startsWith(reason), qPrintable(only.reason));
     }
 

@@ -215,8 +215,7 @@ private slots:
         for (quint64 plain = first; plain <= boundary + 32; ++plain) {
             Bytes head;
             QVERIFY(keys.messageHead(plain, head, log));
-            const quint64 content = (plain / 16 + 1) * 16;
-            const quint64 total = head.size() + content;
+            const quint64 total = head.size() + (plain / 16 + 1) * 16;  // the content, padded
             // Down the chain of last children: each one has to end where the message ends.
             std::size_t pos = 0;
             for (int level = 0; level < tags.size(); ++level) {
