@@ -192,9 +192,10 @@ private slots:
 
     // The head of a message for any content size, as the lengths are written before the
     // content: every structure around the content ends exactly where the content does, and
-    // every length is in its shortest form. Around each boundary of the length octets all
-    // four levels and the content itself cross it (the heads above the content are far
-    // shorter than the 1024 bytes looked at below it), without a byte of content made.
+    // every length is in its shortest form. The content crosses each boundary of the length
+    // octets, and from 0x10000 up every level around it does too (what each level holds
+    // before the content is far shorter than the 1024 sizes looked at below the boundary),
+    // without a byte of content made.
     void messageHeadAtLengthBoundaries_data()
     {
         QTest::addColumn<quint64>("boundary");
