@@ -3,6 +3,7 @@
 #include "live/livereader.h"
 #include "live/liverecordparser.h"
 #include "testbytes.h"
+#include "zonescope.h"
 
 using namespace velomark;
 
@@ -114,14 +115,10 @@ private slots:
     {
         QFETCH(QByteArray, zone);
         QFETCH(QByteArray, dateTime);
-        const QByteArray savedZone = qgetenv("TZ");
-        qputenv("TZ", zone);
-        tzset();
+        const ZoneScope scope(zone);
         const std::optional<SpeedRecord> text = parseLiveRecord("$SPD,1," + dateTime + ",,,,,V,R,40,10,1", kNow);
         const QDateTime local(QDate(2024, 3, 9), QTime(7, 5, 3));
         const std::optional<SpeedRecord> binary = parseLiveRecord(hex("02 15 04 00 37 04 D2 01 F1 03"), local);
-        savedZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", savedZone);
-        tzset();
         QVERIFY(text && binary);
         QCOMPARE(text->dateTime.toString(QStringLiteral("MMddyy,hhmmss")), QString::fromLatin1(dateTime));
         QCOMPARE(binary->dateTime, local);

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "log/dumptokens.h"
 #include "log/logdecoder.h"
 #include "log/logrows.h"
 #include "simlink.h"
+#include "zonescope.h"
 
 using namespace velomark;
 
@@ -37,22 +37,6 @@ QByteArray withChecksum(const QByteArray &line)
         sum ^= quint8(token.toUShort(nullptr, 16));
     return line + ' ' + QByteArray::number(sum, 16).rightJustified(2, '0').toUpper();
 }
-
-// Sets the process's time zone for as long as it lives.
-struct ZoneScope
-{
-    QByteArray saved = qgetenv("TZ");
-    explicit ZoneScope(const QByteArray &zone)
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~ZoneScope()
-    {
-        saved.isNull() ? qunsetenv("TZ") : qputenv("TZ", saved);
-        tzset();
-    }
-};
 
 QByteArray withFillerBefore(const QByteArray &line, int index)
 {
