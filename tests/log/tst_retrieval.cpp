@@ -90,8 +90,9 @@ private slots:
     }
 
     // Every retrieval ends with 5 s of silence: the table starts them all at once. Runs are
-    // --quiet unless they expect progress lines.
-    void retrieveCommand_data()
+    // --quiet unless they expect progress lines. The erase command's rows are here too: without
+    // --yes answering its question it never reaches the lidar.
+    void retrieveAndErase_data()
     {
         QTest::addColumn<int>("run");
         QTest::addColumn<int>("exitCode");
@@ -116,7 +117,7 @@ private slots:
         // About 6 s of dump: a progress line comes after 5 s.
         QTest::newRow("10.0 in bursts 2 s apart, date range, progress")
             << start({"--firmware", "10.0", "--dump-burst", "60", "--dump-pause", "2000"},
-                     {"--port", "%port", "--name", "VZQ-77", "--from", "2024-12-25", "--to", "2024-12-31"}, false)
+                     {"--port", "%port", "--name", "VZQ-77", "--from", "2024-12-25", "--to", "2024-12-31"}, {"retrieve"})
             << 0 << sampledump::kCsvHeader + sampledump::csvLine(0, "ZQ-77") << QByteArray()
             << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump << true;
         QTest::newRow("silent dump still leaves DIAG mode") << start({"--firmware", "9.3", "--fault", "34=silent"}, {"--port", "%port"})
@@ -156,8 +157,14 @@ private slots:
             << start({}, {"--port", "%port", "--from", "2025-01-02", "--to", "2025-01-01"}) << 2 << QByteArray()
             << QByteArray("velomark-cli: --from 2025-01-02 is after --to 2025-01-01\nTry 'velomark-cli --help'.\n")
             << QByteArray() << QByteArray() << false;
+        const QByteArray question = "Do you want to erase the logged data in lidar ?";
+        QTest::newRow("erase --yes") << start({}, {"--port", "%port", "--yes"}, {"erase"}) << 0
+            << QByteArray("Command to erase lidar data is successful\n") << question + " yes\n"
+            << kConnect + "02313103" + kRelease << QByteArray() << false;
+        QTest::newRow("erase without --yes") << start({}, {"--port", "%port"}, {"erase"}) << 1 << QByteArray()
+            << question + " no (answer with --yes)\n" << QByteArray() << QByteArray() << false;
     }
-    void retrieveCommand()
+    void retrieveAndErase()
     {
         QFETCH(int, run);
         QFETCH(int, exitCode);
@@ -265,27 +272,6 @@ private slots:
                  QCryptographicHash::hash(fileBytes(csvPath), QCryptographicHash::Sha256).toHex());
     }
 
-    void eraseCommand_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("out");
-        QTest::addColumn<bool>("erased");
-        QTest::newRow("with --yes") << QStringList{"--yes"} << 0 << QByteArray("Command to erase lidar data is successful\n") << true;
-        QTest::newRow("without --yes") << QStringList() << 1 << QByteArray() << false;
-    }
-    void eraseCommand()
-    {
-        QFETCH(QStringList, options);
-        LidarSim sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        const CliRun run = runCli(QStringList{"erase", "--port", sim.portPath()} + options);
-        QTEST(run.exitCode, "exitCode");
-        QTEST(run.out, "out");
-        QVERIFY(run.err.startsWith("Do you want to erase the logged data in lidar ?"));
-        QTEST(sim.states().contains(QStringLiteral("erase")), "erased");
-    }
-
     // A stop request made right after the start is not lost when the run begins later: the
     // dump ends at once as stopped, and the lidar leaves DIAG mode. (A lost link mid-dump is the
     // lost-link table's, lidar/tst_linkloss.)
@@ -326,9 +312,9 @@ private:
     QTemporaryFile m_storedLog;
     QTemporaryDir m_dir;
 
-    // Starts velomark-cli retrieve against a simulated lidar holding the sample dump, listed
-    // by discovery as kLidarName.
-    int start(const QStringList &simArgs, QStringList cliArgs, bool quiet = true)
+    // Starts the command (a retrieval with --dump) against a simulated lidar holding the
+    // sample dump, listed by discovery as kLidarName.
+    int start(const QStringList &simArgs, QStringList cliArgs, const QStringList &command = {"retrieve", "--quiet"})
     {
         auto &r = *m_runs.emplace_back(std::make_unique<Run>(
             simArgs + QStringList{"--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"}));
@@ -337,9 +323,9 @@ private:
         r.output = m_dir.filePath(QStringLiteral("log%1.csv").arg(m_runs.size()));
         cliArgs.replaceInStrings(QStringLiteral("%port"), r.sim.portPath());
         cliArgs.replaceInStrings(QStringLiteral("%output"), r.output);
-        if (quiet)
-            cliArgs.append(QStringLiteral("--quiet"));
-        startCli(r.cli, QStringList{"retrieve", "--dump", r.dump} + cliArgs,
+        if (command.first() == QLatin1String("retrieve"))
+            cliArgs << QStringLiteral("--dump") << r.dump;
+        startCli(r.cli, command + cliArgs,
                  {"VELOMARK_LIDARS=" + kLidarName + QLatin1Char('=') + r.sim.portPath()});
         return int(m_runs.size()) - 1;
     }
