@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
+#include "live/liverecordparser.h"
 #include "log/dumptokens.h"
 #include "log/logdecoder.h"
 #include "log/logrows.h"
 #include "simlink.h"
-#include "zonescope.h"
+#include "testbytes.h"
 
 using namespace velomark;
 
@@ -37,6 +39,22 @@ QByteArray withChecksum(const QByteArray &line)
         sum ^= quint8(token.toUShort(nullptr, 16));
     return line + ' ' + QByteArray::number(sum, 16).rightJustified(2, '0').toUpper();
 }
+
+// Sets the process's time zone for as long as it lives.
+struct ZoneScope
+{
+    QByteArray saved = qgetenv("TZ");
+    explicit ZoneScope(const QByteArray &zone)
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ZoneScope()
+    {
+        saved.isNull() ? qunsetenv("TZ") : qputenv("TZ", saved);
+        tzset();
+    }
+};
 
 QByteArray withFillerBefore(const QByteArray &line, int index)
 {
@@ -204,9 +222,10 @@ private slots:
     }
 
     // The lidar's clock is taken as it stands whatever this workstation's time zone: the hour
-    // that zone skips in spring and the one it repeats in autumn keep their date and time, and
-    // the date filter on that day shows them.
-    void wallClockInEveryZone_data()
+    // that zone skips in spring and the one it repeats in autumn keep their date and time in a
+    // log line and in a "$" live record, and the date filter on that day shows them. A binary
+    // live record, which has no clock, keeps the workstation's local time.
+    void lidarClockInEveryZone_data()
     {
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QByteArray>("dateTime");  // the six date tokens
@@ -222,7 +241,7 @@ private slots:
                 << QByteArray(zone.zone) << QByteArray(zone.gap).left(9) + "00 00 00";
         }
     }
-    void wallClockInEveryZone()
+    void lidarClockInEveryZone()
     {
         QFETCH(QByteArray, zone);
         QFETCH(QByteArray, dateTime);
@@ -240,6 +259,13 @@ private slots:
             QVERIFY(LogDateFilter::between(day, day).shows(record));
             QVERIFY(!LogDateFilter::between(day.addDays(1), day.addDays(2)).shows(record));
         }
+        const QByteArray moment = t[0] + t[1] + t[2] + ',' + t[3] + t[4] + t[5];
+        const std::optional<SpeedRecord> text = parseLiveRecord("$SPD,1," + moment + ",,,,,V,R,40,10,1", QDateTime());
+        QVERIFY(text);
+        QCOMPARE(text->dateTime.toString(QStringLiteral("yyyy-MM-dd|hh:mm:ss")), expected);
+        const QDateTime local(QDate(2024, 3, 9), QTime(7, 5, 3));
+        const std::optional<SpeedRecord> binary = parseLiveRecord(hex("02 15 04 00 37 04 D2 01 F1 03"), local);
+        QVERIFY(binary && binary->dateTime == local && binary->dateTime.timeSpec() == Qt::LocalTime);
     }
 };
 
