@@ -62,13 +62,10 @@ private slots:
         QTEST(run.err, "err");
         QCOMPARE(run.exitCode, 0);
 
-        QByteArray lines =
-            "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000,%ID,\"live,1.txt\","
-            "\"north, lane \"\"2\"\"\"\n"
-            ",12.3,Approaching,2019Oct15,14:30:16,,,%ID,\"live,1.txt\",\"north, lane \"\"2\"\"\"\n"
-            "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000,%ID,\"live,1.txt\","
-            "\"north, lane \"\"2\"\"\"\n";
-        lines.replace("%ID", lidarId);
+        // The lidar repeats its two records.
+        const QByteArray end = lidarId + ",\"live,1.txt\",\"north, lane \"\"2\"\"\"\n";
+        const QByteArray position = "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000," + end;
+        const QByteArray lines = position + ",12.3,Approaching,2019Oct15,14:30:16,,," + end + position;
         QCOMPARE(run.out, lines);
         QCOMPARE(fileBytes(path), kLiveHeader + lines);
         // The lidar was released from remote mode.
