@@ -218,7 +218,7 @@ private slots:
     // The log is erased only after a whole download, archived, with the lidar out of DIAG mode;
     // the record then says when. A cut download is no result: the rows and bytes that arrived
     // are written and archived, nothing more goes to the lidar, exit 1.
-    void eraseAfter_data()
+    void archivedDownloads_data()
     {
         QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<QStringList>("options");
@@ -227,26 +227,28 @@ private slots:
         QTest::addColumn<QByteArray>("frames");  // every byte the lidar received, as hex
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<QByteArray>("csv");
-        QTest::newRow("whole log") << QStringList() << QStringList{"--erase-after"} << 0 << "complete"
-                                   << kConnect + kFramedEnter + kFramedLeave + "02313103" + kRelease
-                                   << QByteArray("Command to erase lidar data is successful\n") << sampledump::allRecordsCsv("54321");
+        QTest::newRow("whole log, erased") << QStringList() << QStringList{"--erase-after"} << 0 << "complete"
+                                           << kConnect + kFramedEnter + kFramedLeave + "02313103" + kRelease
+                                           << QByteArray("Command to erase lidar data is successful\n")
+                                           << sampledump::allRecordsCsv("54321");
         // The first two lines come 1.5 s before the port goes; bytes still under way when it
         // goes may be lost with it.
         QTest::newRow("lidar vanishes mid-dump")
             << QStringList{"--dump-burst", QString::number(sampledump::kFirstTwoLines), "--dump-pause", "1500",
                            "--vanish-after-dump-bytes", "100"}
-            << QStringList() << 1 << "connectionLost" << kConnect + kFramedEnter << downloadLostMessage(kLidarName).toUtf8() + '\n'
+            << QStringList() << 1 << "connectionLost" << kConnect + kFramedEnter
+            << downloadLostMessage(kLidarName).toUtf8() + '\n'
             << sampledump::kCsvHeader + sampledump::csvLine(0, "54321") + sampledump::csvLine(1, "54321");
     }
-    void eraseAfter()
+    void archivedDownloads()
     {
         QFETCH(QStringList, simArgs);
         QFETCH(QStringList, options);
         QFETCH(QString, end);
         LidarSim sim(simArgs + QStringList{"--firmware", "10.0", "--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        const QString archive = m_dir.filePath(QStringLiteral("erase-") + QTest::currentDataTag());
-        const QString csvPath = m_dir.filePath(QStringLiteral("erase-%1.csv").arg(QTest::currentDataTag()));
+        const QString archive = m_dir.filePath(QStringLiteral("archive-") + QTest::currentDataTag());
+        const QString csvPath = m_dir.filePath(QStringLiteral("archive-%1.csv").arg(QTest::currentDataTag()));
         const CliRun run = runCli(QStringList{"retrieve", "--quiet", "--port", sim.portPath(), "--name", kLidarName, "--archive",
                                    archive, "--output", csvPath} + options);
         QTEST(run.exitCode, "exitCode");
