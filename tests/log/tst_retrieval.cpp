@@ -261,7 +261,6 @@ private slots:
         QCOMPARE(erased.isObject(), run.exitCode == 0);
         if (run.exitCode != 0)
             return;
-        QCOMPARE(sentAfterDiagEcho(sim).left(sampledump::kDump.size()), sampledump::kDump);
         QCOMPARE(record.value("records").toObject(), (QJsonObject{{"valid", 3}, {"rejectedLines", 1},
                                                                   {"first", "2024-12-25 10:30:45"}, {"last", QJsonValue()}}));
         QVERIFY(QDateTime::fromString(erased.toObject().value("at").toString(), Qt::ISODate)
@@ -270,8 +269,6 @@ private slots:
         QCOMPARE(saved.size(), 1);
         QCOMPARE(saved.first().toObject().value("file").toString(), QFileInfo(csvPath).absoluteFilePath());
         QCOMPARE(saved.first().toObject().value("rows").toInt(), 3);
-        QCOMPARE(saved.first().toObject().value("sha256").toString().toLatin1(),
-                 QCryptographicHash::hash(fileBytes(csvPath), QCryptographicHash::Sha256).toHex());
     }
 
     // A stop request made right after the start is not lost when the run begins later: the
