@@ -29,7 +29,6 @@ class TestLiveReader : public QObject
 private:
     QList<QByteArray> m_buffers;
     QStringList m_losses;
-    std::unique_ptr<Transport> m_port;
 
     // The reader's buffers and losses are queued to this thread, as the window receives them.
     void collect(rThread &reader)
@@ -38,23 +37,6 @@ private:
         m_losses.clear();
         connect(&reader, &rThread::speed_disp, this, [this](const QByteArray &buffer) { m_buffers << buffer; });
         connect(&reader, &rThread::portLost, this, [this](const QString &error) { m_losses << error; });
-    }
-
-    // Opens the simulated lidar's port and collects what its reader hands on.
-    bool open(LidarSim &sim, rThread &reader)
-    {
-        collect(reader);
-        if (!sim.start())
-            return false;
-        m_port = Transport::forPort(sim.portPath());
-        bool retry = false;
-        return m_port->applySettings().isEmpty() && m_port->open(&retry);
-    }
-
-    static bool stopReader(rThread &reader)
-    {
-        reader.requestStop();
-        return reader.wait(5000);
     }
 
 private slots:
@@ -154,25 +136,30 @@ private slots:
         QFETCH(int, runningMs);
         QFETCH(bool, streaming);
         LidarSim sim(streaming ? QStringList{"--live-always", "--live-format", "1", "--live-interval", "1"} : QStringList());
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const std::unique_ptr<Transport> port = Transport::forPort(sim.portPath());
+        bool retry = false;
+        QVERIFY(port->applySettings().isEmpty() && port->open(&retry));
         rThread reader;
-        QVERIFY(open(sim, reader));
+        collect(reader);
         for (int run = 0; run < 2; ++run) {
             m_buffers.clear();
-            QVERIFY(reader.startReading(m_port.get(), 1));
+            QVERIFY(reader.startReading(port.get(), 1));
             QTest::qWait(runningMs);
             QElapsedTimer stopping;
             stopping.start();
-            QVERIFY(stopReader(reader));
+            reader.requestStop();
             // One wait of 1000 ms at most, with a wide margin for a loaded machine.
+            QVERIFY(reader.wait(5000));
             QVERIFY2(stopping.elapsed() < 2500, qPrintable(QString::number(stopping.elapsed())));
-            QCOMPARE(m_port->deviceThread(), QThread::currentThread());
+            QCOMPARE(port->deviceThread(), QThread::currentThread());
             QCoreApplication::processEvents();
             QCOMPARE(m_buffers.isEmpty(), !streaming);
         }
-        m_port->write(kIdentify, "test");
-        QVERIFY(m_port->waitForBytesWritten(3000));
-        QVERIFY(m_port->waitForReadyRead(3000));
-        QVERIFY(!m_port->readAll("test").isEmpty());
+        port->write(kIdentify, "test");
+        QVERIFY(port->waitForBytesWritten(3000));
+        QVERIFY(port->waitForReadyRead(3000));
+        QVERIFY(!port->readAll("test").isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(sim.receivedBytes().contains(kIdentify), 2000);
         QVERIFY(m_losses.isEmpty());
     }
