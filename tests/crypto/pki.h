@@ -38,7 +38,7 @@ public:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString keyOf(const QString &certPem) const { return m_certKeys.value(certPem); }
 
-    // "rsa:2048", "dsa", "ec"; returns the PEM key file.
+    // "rsa:2048" or "dsa"; returns the PEM key file.
     QString key(const QString &kind)
     {
         if (m_keys.contains(kind))
@@ -47,8 +47,6 @@ public:
         QStringList args{"genpkey", "-out", file};
         if (kind.startsWith("rsa:"))
             args << "-algorithm" << "RSA" << "-pkeyopt" << "rsa_keygen_bits:" + kind.mid(4);
-        else if (kind == "ec")
-            args << "-algorithm" << "EC" << "-pkeyopt" << "ec_paramgen_curve:P-256";
         else if (run("openssl", {"genpkey", "-genparam", "-algorithm", "DSA", "-pkeyopt", "dsa_paramgen_bits:1024",
                                  "-out", path("dsa.params")}).ok())
             args << "-paramfile" << path("dsa.params");

@@ -2,16 +2,49 @@
 
 #include "crypto/certstore.h"
 #include "crypto/encryptor.h"
+#include "crypto/exportflow.h"
 #include "pki.h"
+#include "recordingoperator.h"
 
 using namespace velomark;
 
-// Certificates read from files and from the user's NSS database.
+static const QByteArray kLogText =
+    "Speed,Speed_Unit,Range,Range_Unit,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id\n"
+    "57,KPH,123.4,M,Approaching,2024/05/01,10:11:12,,,01234\n";
+
+// A real file that changes under the reader after its first read.
+class ChangingFile : public QFile
+{
+public:
+    enum Change { Shrinks, Grows, FailsToRead };
+    ChangingFile(const QString &name, Change change) : QFile(name), m_change(change) {}
+
+protected:
+    qint64 readData(char *data, qint64 size) override
+    {
+        if (m_reads++ == 1 && m_change == FailsToRead) {
+            setErrorString("Input/output error");
+            return -1;
+        }
+        if (m_reads == 2)
+            QFile::resize(fileName(), m_change == Shrinks ? 1500000 : 3000004);
+        return QFile::readData(data, size);
+    }
+
+private:
+    Change m_change;
+    int m_reads = 0;
+};
+
+// Certificates read from files and from the user's NSS database, and the export flow that
+// encrypts for one of them.
 class TestCertificate : public QObject
 {
     Q_OBJECT
     testpki::Pki pki;
     QString home;  // a home with $HOME/.pki/nssdb holding three certificates
+    QString first, second;  // equal subjects, different keys
+    QString other, dsa;
 
     static void useHome(const QString &homeDir, const QString &dataHome = QString())
     {
@@ -19,9 +52,30 @@ class TestCertificate : public QObject
         qputenv("XDG_DATA_HOME", dataHome.toUtf8());  // empty counts as unset
     }
 
+    static CertificateList list(const QStringList &pems)
+    {
+        CertificateList certificates;
+        for (const QString &pem : pems) {
+            certificates.emplace_back(new Certificate);
+            certificates.back()->LoadFromFile(pem.toStdString());
+        }
+        return certificates;
+    }
+
+    bool opens(const QString &file, const QString &pem)
+    {
+        const testpki::Run run = pki.opensslDecrypt(file, pem);
+        return run.ok() && run.out == kLogText;
+    }
+
 private slots:
     void initTestCase()
     {
+        QCoreApplication::setApplicationName("Velomark");
+        first = pki.certificate("first", "rsa:2048", "/CN=Speed Unit/O=Police", "11");
+        second = pki.certificate("second", "rsa:1024", "/CN=Speed Unit/O=Police", "22");
+        other = pki.certificate("other", "rsa:2048", "/CN=Court/O=Justice", "33");
+        dsa = pki.certificate("dsa", "dsa", "/CN=Dsa Holder");
         home = pki.path("home");
         // Inserted out of nickname order: the store must sort them.
         QVERIFY(pki.makeNssDb(home + "/.pki/nssdb",
@@ -46,11 +100,6 @@ private slots:
                                       << "7F0102030405060708090A0B0C0D0E0F10111213" << QByteArray();
         QTest::newRow("unknown OID") << "/CN=Carol/velomarkTestAttr=lane 3"
                                      << "CN=Carol, OID.1.3.6.1.4.1.99999.7=lane 3" << "02" << "02" << QByteArray();
-        QTest::newRow("table names") << "/emailAddress=a@b.example/L=Town/ST=Land/OU=Unit/street=Main 1"
-                                        "/postalCode=12345/serialNumber=42/title=Chief/GN=Dana/SN=Eve/DC=example"
-                                     << "E=a@b.example, L=Town, ST=Land, OU=Unit, STREET=Main 1, "
-                                        "PostalCode=12345, SERIALNUMBER=42, Title=Chief, G=Dana, SN=Eve, DC=example"
-                                     << "03" << "03" << QByteArray();
         // Characters beyond Latin-1 make openssl store a BMPString under the widest mask.
         QTest::newRow("BMPString") << QString::fromUtf8("/CN=Ωmega Σ/O=Org") << QString::fromUtf8("CN=Ωmega Σ, O=Org")
                                    << "04" << "04" << QByteArray();
@@ -148,6 +197,7 @@ private slots:
         QVERIFY(data.Size() > 100);
     }
 
+    // Any folder name works, quotes and backslashes included.
     void storeLocations_data()
     {
         QTest::addColumn<QString>("layout");
@@ -160,7 +210,7 @@ private slots:
     void storeLocations()
     {
         QFETCH(QString, layout);
-        const QString base = pki.path("loc-" + layout);
+        const QString base = pki.path(layout + " O'Brien's \"home\" \\ there");
         QDir().mkpath(base + "/home");
         useHome(base + "/home", layout == "xdg" ? base + "/data" : QString());
         const QString one = pki.certificate("loc", "rsa:1024", "/CN=Located");
@@ -173,6 +223,113 @@ private slots:
         CertificateStore store;
         QVERIFY(store.OpenCurrentUserStore(true) && store.LastMethodSuccess());
         QTEST(store.CertificateCount(), "count");
+    }
+
+    // Every failure leaves an earlier file as it was and tells why, except for nothing to write.
+    void encryptDataFileFailures_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("fileName");  // relative to the temporary folder
+        QTest::addColumn<QString>("message");   // empty: no message
+        QTest::newRow("empty buffer: silent") << QByteArray() << "CN=Court, O=Justice" << "empty.enc" << "";
+        QTest::newRow("letter case differs") << kLogText << "CN=court, O=Justice" << "case.enc"
+                                             << "Cannot find certificate for encryption";
+        QTest::newRow("part of a name") << kLogText << "CN=Court" << "part.enc" << "Cannot find certificate for encryption";
+        QTest::newRow("DSA certificate") << kLogText << "CN=Dsa Holder" << "dsa.enc" << "Failed to generate encrypted data";
+        QTest::newRow("unwritable file") << kLogText << "CN=Court, O=Justice" << "missing/dir/x.enc"
+                                         << "Open data file %1 failed with error: ";
+    }
+    void encryptDataFileFailures()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, name);
+        QFETCH(QString, fileName);
+        QFETCH(QString, message);
+        const QString file = pki.path(fileName);
+        const bool before = writeFileBytes(file, "earlier export");
+        RecordingOperator op;
+        Encryptor encryptor;
+        configureExportEncryptor(encryptor);
+        QVERIFY(encryptDataFile(op, encryptor, list({first, other, dsa}), data, name, file) != ExportOutcome::Written);
+        QCOMPARE(fileBytes(file), before ? QByteArray("earlier export") : QByteArray("<unreadable>"));
+        QCOMPARE(op.messages.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty()) {
+            QCOMPARE(op.messages.first().title, QString("Velomark"));
+            QVERIFY2(op.texts().first().startsWith(message.replace("%1", file)), qPrintable(op.texts().first()));
+        }
+    }
+
+    // The first of equal subjects is addressed, and the recipient list is reset per export:
+    // each file opens only with its own key, and each success is told.
+    void recipientPerExport()
+    {
+        RecordingOperator op;
+        Encryptor encryptor;
+        configureExportEncryptor(encryptor);
+        const CertificateList certificates = list({first, second, other});
+        QCOMPARE(certificateNames(certificates).mid(0, 2), (QStringList{"CN=Speed Unit, O=Police", "CN=Speed Unit, O=Police"}));
+        encryptDataFile(op, encryptor, certificates, kLogText, "CN=Speed Unit, O=Police", pki.path("one.enc"));
+        writeFileBytes(pki.path("two.enc"), "earlier export");  // replaced whole
+        encryptDataFile(op, encryptor, certificates, kLogText, "CN=Court, O=Justice", pki.path("two.enc"));
+        QCOMPARE(encryptor.RecipientCount(), 1);
+        QVERIFY(opens(pki.path("one.enc"), first));
+        QVERIFY(!opens(pki.path("one.enc"), second));
+        QVERIFY(opens(pki.path("two.enc"), other));
+        QVERIFY(!opens(pki.path("two.enc"), first));
+        QCOMPARE(op.messages.size(), 2);
+        QVERIFY2(op.texts().last().startsWith("The encrypted data file is created successfully\n" + pki.path("two.enc")),
+                 qPrintable(op.texts().last()));
+    }
+
+    // A file that is not what its size said when reading began: the export fails with its
+    // message and leaves no message, not even a part of one. (Refused keys are the encryptor's,
+    // tst_encryptor recipientKeyChecks; a failed encryption from memory is the DSA row above.)
+    void failedExportLeavesNoFile_data()
+    {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<QString>("message");
+        const QString unread("Read data file %1 failed with error: ");
+        QTest::newRow("input shrinks") << int(ChangingFile::Shrinks) << unread + "the input ended after 1500000 of 3000000 bytes";
+        QTest::newRow("input grows") << int(ChangingFile::Grows) << unread + "the input grew past 3000000 bytes while it was read";
+        QTest::newRow("read error") << int(ChangingFile::FailsToRead) << unread + "Input/output error";
+    }
+    void failedExportLeavesNoFile()
+    {
+        QFETCH(int, change);
+        QFETCH(QString, message);
+        const QString folder = pki.path(QTest::currentDataTag());
+        QDir().mkpath(folder);
+        const QString input = folder + "/input.csv";
+        QVERIFY(writeFileBytes(input, QByteArray(3000000, 'r')));
+        ChangingFile file(input, ChangingFile::Change(change));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        RecordingOperator op;
+        Encryptor encryptor;
+        configureExportEncryptor(encryptor);
+        QCOMPARE(encryptFileFor(op, encryptor, *list({other}).front(), file, folder + "/out.enc"), ExportOutcome::Failed);
+        QCOMPARE(op.texts(), QStringList{message.replace("%1", input)});
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"input.csv"});
+    }
+
+    // The export flow's loading: a store replaces the list; one that cannot be opened says so
+    // and leaves the list as it was.
+    void loadingCertificates()
+    {
+        useHome(home);
+        RecordingOperator op;
+        CertificateList certificates = list({dsa});
+        QVERIFY(loadCertificates(op, certificates));
+        QCOMPARE(certificateNames(certificates), (QStringList{"CN=\"Alpha, Inc\", O=Org", "CN=Mike", "CN=Zulu"}));
+
+        const QString broken = pki.path("broken");
+        QDir().mkpath(broken + "/.pki/nssdb");
+        writeFileBytes(broken + "/.pki/nssdb/cert9.db", QByteArray(4096, 'x'));
+        useHome(broken);
+        QVERIFY(!loadCertificates(op, certificates));
+        QCOMPARE(op.texts(), QStringList{"OpenCurrentUserStore(0 failed"});
+        QCOMPARE(op.messages.first().title, QString("Velomark"));
+        QCOMPARE(certificates.size(), std::size_t(3));  // the list stays as it was
     }
 };
 

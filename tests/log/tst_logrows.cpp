@@ -207,7 +207,7 @@ private slots:
         QTest::newRow("trace") << QStringList{"--trace", "FILE"} << sampledump::allRecordsCsv("") << QStringList() << QByteArray();
         // On the day the clocks go forward, in a zone that skips 02:00 to 03:00 and a locale
         // with a decimal comma: the lidar's clock and decimal points are written as they are,
-        // and the date filter keeps the day's records. The position's long token takes the
+        // and the date filter keeps the day's records (other zones: tst_logdecoder). The position's long token takes the
         // exact conversion of the decimals.
         const QByteArray springDump = "01 03 30 24 23 59 59 41 00 41 01 F4 01 C1\n"
                                       "01 03 31 24 02 30 00 41 00 41 01 F4 01 D1\n"
@@ -215,12 +215,9 @@ private slots:
         const QByteArray springCsv = sampledump::kCsvHeader
                                      + "65,km/h,50.0,m,Approaching,2024-03-31,02:30:00,,,\n"
                                        "65,mph,50.0,ft,Receding,2024-03-31,02:45:00,N49.00000000,W123.11872333,\n";
-        for (const char *zone : {"Europe/Berlin", "America/New_York"}) {
-            QTest::addRow("%s, decimal comma, day of the clock change", zone)
-                << QStringList{"--from", "2024-03-31", "--to", "2024-03-31", "FILE"} << springCsv
-                << QStringList{QStringLiteral("TZ=") + zone, QStringLiteral("LC_ALL=") + kCommaLocale, "LOCPATH"}
-                << springDump;
-        }
+        QTest::newRow("Berlin, decimal comma, day of the clock change")
+            << QStringList{"--from", "2024-03-31", "--to", "2024-03-31", "FILE"} << springCsv
+            << QStringList{"TZ=Europe/Berlin", QStringLiteral("LC_ALL=") + kCommaLocale, "LOCPATH"} << springDump;
         for (const QStringList &args : {QStringList{"/nonexistent/logDump.txt"}, QStringList{"--from", "2024-12-25", "FILE"},
                                         QStringList{"--from", "2024-13-01", "--to", "2024-12-31", "FILE"},
                                         QStringList{"--from", "2025-01-01", "--to", "2024-12-25", "FILE"}})
