@@ -216,7 +216,7 @@ private slots:
 
     // Exit ends the program, and stops the reader before the lidar is switched out of remote
     // mode, so the remote-off echo reaches the exchange. The close button ends through the
-    // same done() (tst_retrieval shutdownDuringDump).
+    // same done() (tst_retrieval stopDuringDump).
     void shutdown()
     {
         SimWindow w(kBinaryLidar);
