@@ -3,7 +3,7 @@
 
 #include "recordingoperator.h"
 #include "savedata.h"
-#include "windowtest.h"
+#include "clirun.h"
 
 namespace {
 

@@ -2,14 +2,12 @@
 #include <QtWidgets>
 
 #include "delaymsgdlg.h"
-#include "lidarsim.h"
-#include "messageboxoperator.h"
-#include "recordingoperator.h"
-#include "log/logrows.h"
-#include "speedchart.h"
-#include "vantrix.h"
-#include "windowtest.h"
 #include "golden.h"
+#include "log/logrows.h"
+#include "messageboxoperator.h"
+#include "simlink.h"
+#include "simwindow.h"
+#include "speedchart.h"
 
 namespace {
 
@@ -75,8 +73,9 @@ private slots:
     }
 
     // The form of the please-wait window, the window's own operator driving it, and Escape
-    // swallowed by both dialogs.
-    void pleaseWait()
+    // swallowed by both dialogs. The window's questions have no default button: Enter leaves
+    // "erase the log?" open and Escape answers No.
+    void pleaseWaitAndQuestions()
     {
         RecordingOperator op;
         Vantrix dialog(&op);
@@ -98,17 +97,7 @@ private slots:
         QCOMPARE(wait->labelMsg->text(), QStringLiteral("Parsing logged data, please wait ..."));
         boxes.closeWait();
         QVERIFY(!wait->isVisible());
-    }
 
-    // The window's questions have no default button: Enter leaves "erase the log?" open and
-    // Escape answers No.
-    void enterDoesNotAnswerAQuestion()
-    {
-        RecordingOperator op;
-        Vantrix dialog(&op);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        MessageBoxOperator boxes(&dialog, dialog.waitDialog());
         const QString title = QStringLiteral("Velomark");
         const QString text = QStringLiteral("Do you want to erase the logged data in lidar ?");
 
@@ -164,10 +153,10 @@ private slots:
         QTest::addColumn<int>("tab");
         QTest::addColumn<int>("rows");  // on that tab; the other tab holds two
         QTest::addColumn<bool>("answer");
-        QTest::addColumn<QStringList>("question");  // title and text; empty: none asked
+        QTest::addColumn<QStringList>("question");  // as simlink::shown gives it; empty: none asked
         QTest::addColumn<int>("rowsAfter");
-        const QStringList logQ = {"Velomark", "Do you want to clear the logged data ?"};
-        const QStringList liveQ = {"Veltrazon Data Logger", "Do you want to clear the display content ?"};
+        const QStringList logQ = {"A:Do you want to clear the logged data ?"};
+        const QStringList liveQ = {"K:Do you want to clear the display content ?"};
         QTest::newRow("log tab, Yes") << 0 << 3 << true << logQ << 0;
         QTest::newRow("log tab, No") << 0 << 3 << false << logQ << 3;
         QTest::newRow("log tab empty asks nothing") << 0 << 0 << true << QStringList() << 0;
@@ -193,10 +182,7 @@ private slots:
         const QString countedTitle = dialog.windowTitle();
         QTest::mouseClick(dialog.form().pushButtonClear, Qt::LeftButton);
 
-        QStringList asked;
-        for (const RecordedMessage &message : op.messages)
-            asked << message.title << message.text;
-        QTEST(asked, "question");
+        QTEST(simlink::shown(op), "question");
         QTEST(trees[tab]->topLevelItemCount(), "rowsAfter");
         QCOMPARE(trees[1 - tab]->topLevelItemCount(), 2);
         // A cleared log list has nothing to save and no count in the title.
@@ -278,30 +264,26 @@ private slots:
         QCOMPARE(op.texts(), QStringList());
     }
 
-    // Acceptance of a data file is the core's (tst_liverow); here the window's use of it.
+    // Acceptance of a data file is the core's (live tst_liverow); here the window's use of it,
+    // accepted and refused. A file that cannot be opened: tst_vantrixlive refusedStart.
     void browse_data()
     {
-        QTest::addColumn<QByteArray>("before");  // "absent": no file; "unwritable": a path in no folder
+        QTest::addColumn<QByteArray>("before");  // empty: no file
         QTest::addColumn<bool>("ready");
         QTest::addColumn<QByteArray>("after");
-        QTest::addColumn<QString>("message");  // its start
-        QTest::newRow("new file gets exactly the header") << QByteArray("absent") << true << kLiveHeader << "";
+        QTest::addColumn<QStringList>("messages");  // as simlink::shown gives them
+        QTest::newRow("new file gets exactly the header") << QByteArray() << true << kLiveHeader << QStringList();
         QTest::newRow("file without header refused") << QByteArray("some notes\n") << false << QByteArray("some notes\n")
-                                                     << "The selected file is not a Veltrazon Speed Lidar Data File";
-        QTest::newRow("unwritable path refused") << QByteArray("unwritable") << false << QByteArray("<unreadable>")
-                                                 << "Open data file %1 failed with error: ";
+            << QStringList{"K:The selected file is not a Veltrazon Speed Lidar Data File"};
     }
     void browse()
     {
         QFETCH(QByteArray, before);
         QFETCH(bool, ready);
-        QFETCH(QString, message);
         QTemporaryDir dir;
-        const QString path = before == "unwritable" ? QStringLiteral("/nonexistent-velomark/data.txt")
-                                                    : QDir::toNativeSeparators(dir.filePath(QStringLiteral("data.txt")));
-        QFile file(path);
-        if (before != "absent" && before != "unwritable")
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size() && file.flush());
+        const QString path = QDir::toNativeSeparators(dir.filePath(QStringLiteral("data.txt")));
+        if (!before.isEmpty())
+            QVERIFY(writeFileBytes(path, before));
         RecordingOperator op;
         op.fileNames.enqueue(path);
         Vantrix dialog(&op);
@@ -312,45 +294,40 @@ private slots:
         QCOMPARE(dialog.dataFile.isOpen(), ready);
         QCOMPARE(dialog.form().pushButtonStart->isEnabled(), ready);
         QTEST(fileBytes(path), "after");
-        QCOMPARE(op.messages.size(), message.isEmpty() ? 0 : 1);
-        if (!message.isEmpty()) {
-            QCOMPARE(op.messages[0].title, QStringLiteral("Veltrazon Data Logger"));
-            QVERIFY2(op.messages[0].text.startsWith(message.replace("%1", path)), qPrintable(op.messages[0].text));
-        }
+        QTEST(simlink::shown(op), "messages");
 
         // A cancelled second dialog changes nothing; it starts in the folder of the file.
         dialog.OnBtnBrowseClicked();
         QCOMPARE(op.lastStartDir, QFileInfo(path).path());
         QCOMPARE(dialog.form().lineEditDataFile->text(), path);
         QCOMPARE(dialog.dataFile.isOpen(), ready);
-        QCOMPARE(op.messages.size(), message.isEmpty() ? 0 : 1);
+        QTEST(simlink::shown(op), "messages");
     }
 
     // Discovery selects the first row and never connects; Refresh releases the connected
     // lidar before it looks again.
     void refreshReleasesTheLidarAndRefillsTheList()
     {
-        LidarSim first, second;
-        QVERIFY2(first.start() && second.start(), qPrintable(first.errorString() + second.errorString()));
-        qputenv("VELOMARK_LIDARS", QStringLiteral("VZQ Alpha 00101=%1;VZQ Beta 00202=%2")
-                                       .arg(first.portPath(), second.portPath()).toUtf8());
-        RecordingOperator op;
-        Vantrix dialog(&op);
-        dialog.EnumeratePorts();
+        LidarSim second;
+        QVERIFY2(second.start(), qPrintable(second.errorString()));
+        SimWindow w;
+        QVERIFY2(w.start(QStringLiteral("VZQ Alpha 00101"), "VZQ Beta 00202=" + second.portPath()),
+                 qPrintable(w.sim.errorString()));
+        Vantrix &dialog = w.dialog;
         QListWidget *list = dialog.form().listWidgetLidars;
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->currentRow(), 0);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Alpha 00101"));
         // Discovery selects; it never connects.
         QVERIFY(!dialog.connection().isOpen());
-        QVERIFY(first.receivedBytes().isEmpty());
+        QVERIFY(w.sim.receivedBytes().isEmpty());
         QVERIFY(dialog.ConnectSelectedLidar());
         QCOMPARE(dialog.connection().connectedLidarName, QStringLiteral("VZQ Alpha 00101"));
 
         // The list changes under the window: Beta alone is paired now.
         qputenv("VELOMARK_LIDARS", QStringLiteral("VZQ Beta 00202=%1").arg(second.portPath()).toUtf8());
         dialog.OnBtnRefreshClicked();
-        QVERIFY(first.receivedBytes().endsWith(QByteArray::fromHex("020c0c03")));
+        QVERIFY(w.sim.receivedBytes().endsWith(QByteArray::fromHex("020c0c03")));
         QVERIFY(!dialog.connection().isOpen());
         QVERIFY(dialog.connection().connectedLidarName.isEmpty());
         QCOMPARE(list->count(), 1);
@@ -361,8 +338,8 @@ private slots:
         qputenv("VELOMARK_LIDARS", "Headset=/dev/null");
         dialog.OnBtnRefreshClicked();
         QCOMPARE(list->count(), 0);
-        QCOMPARE(op.texts(), QStringList{QStringLiteral("No lidar device found in this system")});
-        QVERIFY(!op.waitOpen);
+        QCOMPARE(w.op.texts(), QStringList{QStringLiteral("No lidar device found in this system")});
+        QVERIFY(!w.op.waitOpen);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Beta 00202"));
     }
 };

@@ -5,14 +5,15 @@
 #include <unistd.h>
 
 #include "lidar/queries.h"
-#include "lidarsim.h"
 #include "live/livereader.h"
 #include "simlink.h"
 #include "simwindow.h"
-#include "windowtest.h"
 
 namespace {
 
+// The simulated lidar, listed first, and another one.
+const QString kLidar = QStringLiteral("VZQ Demo 4711");
+const QString kOther = QStringLiteral("VZQ Demo 9922=/dev/null");
 const QString kPreparing = QStringLiteral("Preparing lidar target acquisition, please wait ...");
 // A binary lidar sending 55 km/h, 123.4 m every 300 ms.
 const QStringList kBinaryLidar = {"--output-format-byte", "31", "--live-format", "1", "--live-record",
@@ -64,12 +65,12 @@ class TestVantrixLive : public QObject
 private slots:
     void startShowsRowsAndStopKeepsTheLidar()
     {
-        LidarSim sim(kBinaryLidar);
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        LiveWindow w(sim);
+        SimWindow w(kBinaryLidar);
+        QVERIFY2(w.start(kLidar, kOther), qPrintable(w.sim.errorString()));
+        w.chooseDataFile();
         w.ui().lineEditNote->setText(QStringLiteral("north, lane 2"));
 
-        w.dialog->OnBtnStartClicked();
+        w.dialog.OnBtnStartClicked();
         QCOMPARE(w.op.waitTexts, QStringList{kPreparing});
         QVERIFY(!w.op.waitOpen);
         QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Stop"));
@@ -78,27 +79,27 @@ private slots:
         for (QWidget *idleOnly : std::initializer_list<QWidget *>{w.ui().pushButtonDataFile, w.ui().lineEditNote,
                                                                   w.ui().tabDataRetrieval, w.ui().pushButtonRefresh})
             QVERIFY2(!idleOnly->isEnabled(), qPrintable(idleOnly->objectName()));
-        velomark::rThread *reader = w.dialog->liveReader;
+        velomark::rThread *reader = w.dialog.liveReader;
         QVERIFY(reader);
 
+        // The rows' texts: fastLidar.
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= 2, 5000);
-        QCOMPARE(w.text(0, 0) + '|' + w.text(0, 1) + '|' + w.text(0, 2), QStringLiteral("55 km/h|123.4 m|Approaching"));
-        w.dialog->OnBtnStartClicked();
+        w.dialog.OnBtnStartClicked();
         QCOMPARE(w.op.waitTexts, (QStringList{kPreparing, "Stopping lidar target acquisition, please wait ..."}));
         QVERIFY(!w.op.waitOpen);
         QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Start"));
         QVERIFY(w.ui().pushButtonRefresh->isEnabled() && w.ui().tabDataRetrieval->isEnabled()
                 && w.ui().pushButtonDataFile->isEnabled() && w.ui().lineEditNote->isEnabled());
-        QVERIFY(!w.dialog->dataFile.isOpen());
+        QVERIFY(!w.dialog.dataFile.isOpen());
         // The lidar stays connected and in remote mode, and the port answers on this thread.
-        QVERIFY(w.dialog->connection().isOpen());
-        QVERIFY(!sim.receivedBytes().contains(QByteArray::fromHex("020c0c03")));
-        QCOMPARE(velomark::QueryLidarOperationMode(w.dialog->connection()), 1);
+        QVERIFY(w.dialog.connection().isOpen());
+        QVERIFY(!w.sim.receivedBytes().contains(QByteArray::fromHex("020c0c03")));
+        QCOMPARE(velomark::QueryLidarOperationMode(w.dialog.connection()), 1);
 
         // A second run reuses the reader and appends to the same file below the first.
         const int firstRunRows = w.rows();
-        w.dialog->OnBtnStartClicked();
-        QCOMPARE(w.dialog->liveReader, reader);
+        w.dialog.OnBtnStartClicked();
+        QCOMPARE(w.dialog.liveReader, reader);
         // Selecting another lidar while one measures must not relabel its measurements.
         w.ui().listWidgetLidars->setCurrentRow(1);
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= firstRunRows + 1, 5000);
@@ -106,7 +107,7 @@ private slots:
         // still show and write them, and nothing arrives after it.
         const int shown = w.rows();
         QThread::msleep(1300);
-        w.dialog->OnBtnStartClicked();
+        w.dialog.OnBtnStartClicked();
         QVERIFY(w.rows() >= shown + 3);
         const int afterStop = w.rows();
         QTest::qWait(700);
@@ -128,26 +129,22 @@ private slots:
     // creates no reader and says why once.
     void refusedStartLeavesTheWindowReady()
     {
-        LidarSim sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        LiveWindow w(sim, QStringLiteral("shift/live.txt"));
+        SimWindow w;
+        QVERIFY2(w.start(kLidar, kOther), qPrintable(w.sim.errorString()));
         QVERIFY(QDir().mkpath(w.dir.filePath(QStringLiteral("shift"))));
-        w.op.fileNames.enqueue(w.path);
-        w.dialog->OnBtnBrowseClicked();
+        w.chooseDataFile(QStringLiteral("shift/live.txt"));
         // As after a Stop: the file is closed, and meanwhile its folder went away.
-        w.dialog->dataFile.close();
+        w.dialog.dataFile.close();
         QVERIFY(QDir(w.dir.filePath(QStringLiteral("shift"))).removeRecursively());
-        w.op.messages.clear();
 
-        w.dialog->OnBtnStartClicked();
-        QVERIFY(!w.dialog->liveRunning && !w.dialog->liveReader);
-        QCOMPARE(w.op.texts(), QStringList{QStringLiteral("Open data file %1 failed with error: No such file or directory")
-                                               .arg(QDir::toNativeSeparators(w.path))});
-        QCOMPARE(w.op.messages[0].title, QStringLiteral("Veltrazon Data Logger"));
+        w.dialog.OnBtnStartClicked();
+        QVERIFY(!w.dialog.liveRunning && !w.dialog.liveReader);
+        QCOMPARE(simlink::shown(w.op), QStringList{QStringLiteral("K:Open data file %1 failed with error: No such file or directory")
+                                                       .arg(QDir::toNativeSeparators(w.path))});
         QVERIFY(!w.op.waitOpen);
         QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Start"));
         QVERIFY(w.ui().pushButtonDataFile->isEnabled());
-        QVERIFY(w.dialog->connection().isOpen());
+        QVERIFY(w.dialog.connection().isOpen());
     }
 
     // A disk that fills up during the run is told once and the rows keep coming; then the
@@ -155,37 +152,36 @@ private slots:
     // and the port closed, and the next Start connects afresh.
     void faultsDuringRun()
     {
-        auto sim = std::make_unique<LidarSim>(kBinaryLidar);
-        QVERIFY2(sim->start(), qPrintable(sim->errorString()));
-        LiveWindow w(*sim);
-        w.dialog->OnBtnStartClicked();
+        SimWindow w(kBinaryLidar);
+        QVERIFY2(w.start(kLidar, kOther), qPrintable(w.sim.errorString()));
+        w.chooseDataFile();
+        w.dialog.OnBtnStartClicked();
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= 1, 5000);
         QVERIFY(fillDiskUnder(w.path));
         const int written = w.rows();
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= written + 3, 5000);
-        QVERIFY(w.dialog->liveRunning);
-        sim->vanish();
+        QVERIFY(w.dialog.liveRunning);
+        w.sim.vanish();
 
-        QTRY_VERIFY_WITH_TIMEOUT(!w.dialog->liveRunning, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.dialog.liveRunning, 5000);
         QTest::qWait(300);
-        QCOMPARE(w.op.texts(), (QStringList{QStringLiteral("Open data file %1 failed with error: No space left on device")
-                                                .arg(QDir::toNativeSeparators(w.path)),
-                                            "Lidar VZQ Demo 4711: connection lost"}));
-        QCOMPARE(w.op.messages[1].title, QStringLiteral("Veltrazon Data Logger"));
+        QCOMPARE(simlink::shown(w.op), (QStringList{QStringLiteral("K:Open data file %1 failed with error: No space left on device")
+                                                        .arg(QDir::toNativeSeparators(w.path)),
+                                                    "K:Lidar VZQ Demo 4711: connection lost"}));
         QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Start"));
         QVERIFY(w.ui().pushButtonStart->isEnabled());
-        QVERIFY(!w.dialog->dataFile.isOpen() && !w.dialog->connection().isOpen());
-        QVERIFY(w.dialog->connection().connectedLidarName.isEmpty());
+        QVERIFY(!w.dialog.dataFile.isOpen() && !w.dialog.connection().isOpen());
+        QVERIFY(w.dialog.connection().connectedLidarName.isEmpty());
         QCOMPARE(dataLines(w.path).size(), written);
 
         // The lidar is back (on a new port): Start connects again, measures and writes.
-        sim = std::make_unique<LidarSim>(kBinaryLidar);
-        QVERIFY2(sim->start(), qPrintable(sim->errorString()));
-        w.dialog->connection().lidars[0].portName = sim->portPath();
+        LidarSim back(kBinaryLidar);
+        QVERIFY2(back.start(), qPrintable(back.errorString()));
+        w.dialog.connection().lidars[0].portName = back.portPath();
         const int before = w.rows();
-        w.dialog->OnBtnStartClicked();
+        w.dialog.OnBtnStartClicked();
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() > before, 5000);
-        w.dialog->OnBtnStartClicked();
+        w.dialog.OnBtnStartClicked();
         QCOMPARE(w.op.messages.size(), 2);
         QCOMPARE(dataLines(w.path).size(), written + w.rows() - before);
     }
@@ -196,17 +192,17 @@ private slots:
     // reader at this rate: tst_livereader recordsHandedOn.)
     void fastLidar()
     {
-        LidarSim sim(cyclingBinaryRecords());
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        LiveWindow w(sim);
-        w.dialog->OnBtnStartClicked();
-        QVERIFY2(w.dialog->liveRunning, qPrintable(w.op.texts().join('|')));
+        SimWindow w(cyclingBinaryRecords());
+        QVERIFY2(w.start(kLidar, kOther), qPrintable(w.sim.errorString()));
+        w.chooseDataFile();
+        w.dialog.OnBtnStartClicked();
+        QVERIFY2(w.dialog.liveRunning, qPrintable(w.op.texts().join('|')));
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= 1000, 30000);
         QElapsedTimer stopping;
         stopping.start();
-        w.dialog->OnBtnStartClicked();
+        w.dialog.OnBtnStartClicked();
         QVERIFY2(stopping.elapsed() < 3000, qPrintable(QString::number(stopping.elapsed())));
-        QVERIFY(!w.dialog->liveRunning);
+        QVERIFY(!w.dialog.liveRunning);
         const QList<QByteArray> lines = dataLines(w.path);
         QCOMPARE(lines.size(), 1000);
         QCOMPARE(w.rows(), 1000);
@@ -218,40 +214,15 @@ private slots:
         QVERIFY2(w.op.messages.isEmpty(), qPrintable(w.op.texts().join('|')));
     }
 
-    // A lidar switched off while the window is idle: Start finds the port dead and tries to
-    // open it again instead of talking to nobody (every action's rule: tst_connection
-    // idleLidarVanished; Retrieve after a lost port: app tst_retrieval).
-    void vanishedWhileIdle()
-    {
-        LidarSim sim(kBinaryLidar);
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        LiveWindow w(sim);
-        w.dialog->OnBtnStartClicked();
-        w.dialog->OnBtnStartClicked();
-        QVERIFY(w.dialog->connection().isOpen() && !w.dialog->liveRunning);
-        w.op.messages.clear();
-
-        sim.vanish();
-        QVERIFY(sim.waitForState(QStringLiteral("vanish"), 3000));
-        w.dialog->connection().lidars[0].portName = LidarSim::kGonePath;
-        QTest::qWait(500);
-        w.dialog->OnBtnStartClicked();
-
-        QCOMPARE(w.op.texts(), QStringList{"Lidar VZQ Demo 4711 : please make sure it is powered on"});
-        QVERIFY(!w.dialog->liveRunning && !w.dialog->connection().isOpen());
-        QVERIFY(!w.op.waitOpen);
-        QCOMPARE(w.ui().pushButtonStart->text(), QStringLiteral("Start"));
-    }
-
     // Exit ends the program, and stops the reader before the lidar is switched out of remote
     // mode, so the remote-off echo reaches the exchange. The close button ends through the
-    // same done() (tst_retrieval shutdownDuringDump).
+    // same done() (tst_retrieval stopDuringDump).
     void shutdown()
     {
-        LidarSim sim(kBinaryLidar);
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        LiveWindow w(sim);
-        Vantrix &dialog = *w.dialog;
+        SimWindow w(kBinaryLidar);
+        QVERIFY2(w.start(kLidar, kOther), qPrintable(w.sim.errorString()));
+        w.chooseDataFile();
+        Vantrix &dialog = w.dialog;
         dialog.show();
         dialog.OnBtnStartClicked();
         QTRY_VERIFY_WITH_TIMEOUT(w.rows() >= 2, 5000);
@@ -275,7 +246,7 @@ private slots:
         const int remoteOff = lines.indexOf(QRegularExpression(".*SetLidarRemoteMode: TX 02 0C 0C 03.*"));
         QVERIFY2(readerEnd >= 0 && remoteOff > readerEnd, qPrintable(lines.join('\n')));
         // The lidar saw remote off and echoed it: the last exchange of the run.
-        const QStringList exchanges = sim.events().filter(QRegularExpression(" (RX|TX) "));
+        const QStringList exchanges = w.sim.events().filter(QRegularExpression(" (RX|TX) "));
         QVERIFY2(exchanges.join('\n').endsWith("RX 02 0C 0C 03\n" + exchanges.last(), Qt::CaseInsensitive)
                      && exchanges.last().endsWith("TX 02 0C 0C 03", Qt::CaseInsensitive),
                  qPrintable(exchanges.join('\n')));
