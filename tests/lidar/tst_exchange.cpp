@@ -189,7 +189,6 @@ private slots:
         QTest::addColumn<QString>("message");  // "%hex": the reply
         const QString opLabel = QStringLiteral("K:QueryLidartrOperationMode");
         const QString fmtLabel = QStringLiteral("K:QueueLidarrOutputFormat");
-        QTest::newRow("mode 1, value escaped") << false << "--operation-mode 1" << 5 << 1 << "";
         QTest::newRow("mode 3") << false << "--operation-mode 3" << 5 << 3 << "";
         QTest::newRow("mode 4 invalid") << false << "--operation-mode 4" << 5 << 4 << "";
         QTest::newRow("mode 15 invalid, not negative") << false << "--operation-mode 15" << 5 << 4 << "";
