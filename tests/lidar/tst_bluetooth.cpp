@@ -22,11 +22,6 @@ namespace {
 const QString kPort = QStringLiteral("bluetooth:") + simlink::kBluetoothAddress;
 const QByteArray kRecord("$SPD,SN4711,101519,143015,4530.0000,N,00930.0000,E,A,R,55,12.3,1\r\n");
 
-QByteArray connectingLine(const QString &lidarName)
-{
-    return QStringLiteral("Connecting to lidar %1 over Bluetooth, please wait ...\n").arg(lidarName).toUtf8();
-}
-
 // A connection to the lidar at its Bluetooth address, with short pauses between its attempts.
 struct BluetoothLink
 {
@@ -103,8 +98,9 @@ private slots:
         const CliRun expected = finishCli(overTty);
         const CliRun run = finishCli(overBluez);
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.err.count(connectingLine(simlink::kName)), 1);
-        QCOMPARE(QByteArray(run.err).replace(connectingLine(simlink::kName), ""), expected.err);
+        const QByteArray connecting = "Connecting to lidar " + simlink::kName.toUtf8() + " over Bluetooth, please wait ...\n";
+        QCOMPARE(run.err.count(connecting), 1);
+        QCOMPARE(QByteArray(run.err).replace(connecting, ""), expected.err);
         QCOMPARE(run.out, expected.out);
         QVERIFY(!run.out.isEmpty());
         QCOMPARE(socket.receivedBytes().toHex(), tty.receivedBytes().toHex());
