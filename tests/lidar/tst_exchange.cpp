@@ -56,11 +56,10 @@ private slots:
         QTest::newRow("wrong echo, quiet") << "0B=wrong-echo" << false << false << "" << "";
         QTest::newRow("short echo") << "0B=short:3" << true << false << invalid
                                     << "SetLidarRemoteMode: Not getting enough bytes: 3";
-        const QString none = "SetLidarRemoteMode: There is no response from the laser";
-        QTest::newRow("no reply: trace only") << "0B=silent" << true << false << "" << none;
-        // Only a label containing "Erase" waits 8 s for the first byte (tst_diagnostics, erase
-        // without a reply); any other gives up after 3 s.
-        QTest::newRow("reply after 5 s") << "0B=delay:5000" << true << false << "" << none;
+        // No reply in time is a trace line only. Only a label containing "Erase" waits 8 s for the
+        // first byte (tst_diagnostics, erase without a reply); any other gives up after 3 s.
+        QTest::newRow("reply after 5 s") << "0B=delay:5000" << true << false << ""
+                                         << "SetLidarRemoteMode: There is no response from the laser";
         const QString refused = QStringLiteral("SetLidarRemoteModeWritePort() failed: refused");
         QTest::newRow("write refused") << "refused" << true << false << "K:" + refused << refused;
     }
