@@ -175,7 +175,6 @@ private slots:
         const QString noLidar = QStringLiteral("No lidar device found in this system");
         const QString lidar = QStringLiteral("00:A0:F1:B2:C3:D4=VZQ 4711=hang=nospp");
         const L none, port0{"rfcomm0=00:a0:f1:b2:c3:d4"};
-        QTest::newRow("paired lidar with a bound port") << L{lidar} << port0 << L{"VZQ 4711|00A0F1B2C3D4|/dev/rfcomm0"} << "";
         QTest::newRow("unpaired lidar and paired phone")
             << L{lidar + ",unpaired", "11:22:33:44:55:66=Phone=hang=nospp"} << port0 << none << noLidar;
         QTest::newRow("device without Name goes by its Alias") << L{"00:A0:F1:B2:C3:D4=alias:VZQ alias=hang=nospp"}
