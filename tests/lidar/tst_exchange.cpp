@@ -120,17 +120,11 @@ private slots:
 
     // A lidar in continuous mode sends records before, around and after every reply: each
     // exchange ends at its reply instead of waiting for a pause that never comes, and records
-    // right after the version text are not read as part of its minor number.
-    void continuousLidar_data()
-    {
-        QTest::addColumn<int>("intervalMs");
-        QTest::newRow("a record every 5 ms") << 5;
-        QTest::newRow("a record every 1 ms") << 1;
-    }
+    // right after the version text are not read as part of its minor number. A record every
+    // millisecond; every 5 ms fails on the same faults.
     void continuousLidar()
     {
-        QFETCH(int, intervalMs);
-        Bench bench({"--live-always", "--live-format", "1", "--live-interval", QString::number(intervalMs)});
+        Bench bench({"--live-always", "--live-format", "1", "--live-interval", "1"});
         QElapsedTimer clock;
         clock.start();
         QVERIFY(bench.start() && bench.connection.ConnectSelectedLidar(simlink::kName));
