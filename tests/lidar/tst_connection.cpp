@@ -21,11 +21,8 @@ private slots:
         QTest::addColumn<QString>("simArgs");  // the simulator's model is BT:RX:Brasko unless given
         QTest::addColumn<QList<int>>("identity");  // type, firmware major, minor; empty: refused
         QTest::addColumn<QString>("message");      // the beginning of the one message
-        QTest::newRow("Orlek") << "--model Orlek" << QList<int>{0, 9, 3} << "";
         QTest::newRow("BT:Orlek gives 0") << "--model BT:Orlek" << QList<int>{0, 9, 3} << "";
-        QTest::newRow("MSP:Brasko") << "--model MSP:Brasko" << QList<int>{2, 9, 3} << "";
         QTest::newRow("MSP:Brasko beats RX rows") << "--model BT:RX:Brasko/MSP:Brasko" << QList<int>{2, 9, 3} << "";
-        QTest::newRow("RS232:RX:Brasko") << "--model RS232:RX:Brasko" << QList<int>{4, 9, 3} << "";
         QTest::newRow("SCI1:RX:Brasko") << "--model SCI1:RX:Brasko" << QList<int>{5, 9, 3} << "";
         QTest::newRow("SCI2:RX:Brasko") << "--model SCI2:RX:Brasko" << QList<int>{5, 9, 3} << "";
         QTest::newRow("SCI3:RX:Brasko") << "--model SCI3:RX:Brasko" << QList<int>{5, 9, 3} << "";
