@@ -29,7 +29,6 @@ private slots:
         QTest::newRow("bare RX:Brasko") << "--model RX:Brasko" << QList<int>{4, 9, 3} << "";
         QTest::newRow("9.03") << "--firmware 9.03" << QList<int>{5, 9, 3} << "";
         QTest::newRow("10.1") << "--firmware 10.1" << QList<int>{5, 10, 1} << "";
-        QTest::newRow("9.0") << "--firmware 9.0" << QList<int>{5, 9, 0} << "";
         QTest::newRow("text after the minor digits") << "--firmware 9.3beta" << QList<int>{5, 9, 0} << "";
         QTest::newRow("build number cut off") << "--firmware 9.2 --build 0815" << QList<int>{5, 9, 2} << "";
         QTest::newRow("no version") << "--identify-reply " + QString(QByteArray("BT:RX:Brasko").toHex()) << QList<int>{5, 0, 0} << "";
