@@ -188,7 +188,6 @@ private slots:
         QTest::newRow("mode: 4-byte reply") << false << "--fault 09:05=short:4" << 5 << 4 << opLabel + ": Invalid data: \n%hex";
         QTest::newRow("mode: no reply") << false << "--fault 09:05=silent" << 5 << 5 << opLabel + ": No response from lidar";
         QTest::newRow("mode: malformed") << false << "--fault 09:05=malformed" << 5 << 5 << "";
-        QTest::newRow("0x31 type 4: high bits") << true << "--output-format-byte 31" << 4 << 3 << "";
         QTest::newRow("0xA1 type 0: signed") << true << "--output-format-byte A1" << 0 << -6 << "";
         QTest::newRow("0xA1 type 1: signed") << true << "--output-format-byte A1" << 1 << -6 << "";
         QTest::newRow("0xA1 type 4: signed") << true << "--output-format-byte A1" << 4 << -6 << "";
