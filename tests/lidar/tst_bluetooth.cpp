@@ -19,16 +19,10 @@ using namespace velomark;
 
 namespace {
 
-const QString kAddress = QStringLiteral("00:11:22:33:44:55");
-const QString kPort = QStringLiteral("bluetooth:") + kAddress;
+const QString kPort = QStringLiteral("bluetooth:") + simlink::kBluetoothAddress;
 const QByteArray kRecord("$SPD,SN4711,101519,143015,4530.0000,N,00930.0000,E,A,R,55,12.3,1\r\n");
 
-QByteArray connectingLine(const QString &lidarName)
-{
-    return QStringLiteral("Connecting to lidar %1 over Bluetooth, please wait ...\n").arg(lidarName).toUtf8();
-}
-
-// A connection to the lidar at kAddress, with short pauses between its attempts.
+// A connection to the lidar at its Bluetooth address, with short pauses between its attempts.
 struct BluetoothLink
 {
     BluetoothLink()
@@ -78,11 +72,9 @@ private slots:
         static QTemporaryFile storedLog;
         QVERIFY(storedLog.isOpen() || sampledump::writeStoredLog(storedLog));
         const QStringList logged{"--firmware", "10.0", "--stored-log", storedLog.fileName(), "--dump-baud", "2000000"};
-        QTest::newRow("identify") << QStringList() << QStringList{"identify"} << false;
         QTest::newRow("identify --lidar") << QStringList() << QStringList{"identify"} << true;
         QTest::newRow("live") << live << QStringList{"live", "--count", "3", "--output", "live.txt"} << false;
         QTest::newRow("retrieve") << logged << QStringList{"retrieve", "--quiet"} << false;
-        QTest::newRow("erase") << logged << QStringList{"erase", "--yes"} << false;
     }
     void sameAsOverATty()
     {
@@ -92,7 +84,7 @@ private slots:
         LidarSim tty(simArgs);
         LidarSim socket(simArgs + QStringList{"--socket", m_dir.filePath("lidar.sock")});
         QVERIFY2(tty.start() && socket.start(), qPrintable(tty.errorString() + socket.errorString()));
-        QVERIFY(m_bluez.start({kAddress + '=' + simlink::kName + "=unix:" + socket.portPath()}));
+        QVERIFY(m_bluez.start({simlink::bluezLidar("unix:" + socket.portPath())}));
 
         const QStringList locale{"LC_ALL=C"};
         // Each in a folder of its own, where the live run writes its file.
@@ -106,8 +98,9 @@ private slots:
         const CliRun expected = finishCli(overTty);
         const CliRun run = finishCli(overBluez);
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.err.count(connectingLine(simlink::kName)), 1);
-        QCOMPARE(QByteArray(run.err).replace(connectingLine(simlink::kName), ""), expected.err);
+        const QByteArray connecting = "Connecting to lidar " + simlink::kName.toUtf8() + " over Bluetooth, please wait ...\n";
+        QCOMPARE(run.err.count(connecting), 1);
+        QCOMPARE(QByteArray(run.err).replace(connecting, ""), expected.err);
         QCOMPARE(run.out, expected.out);
         QVERIFY(!run.out.isEmpty());
         QCOMPARE(socket.receivedBytes().toHex(), tty.receivedBytes().toHex());
@@ -146,7 +139,7 @@ private slots:
         QFETCH(QString, behaviour);
         QFETCH(QString, errorName);
         QFETCH(int, attempts);
-        QVERIFY(m_bluez.start({kAddress + '=' + simlink::kName + '=' + behaviour}));
+        QVERIFY(m_bluez.start({simlink::bluezLidar(behaviour)}));
         simlink::TraceCapture traces;
         QElapsedTimer timer;
         auto link = std::make_unique<BluetoothLink>();
@@ -172,52 +165,45 @@ private slots:
         }
     }
 
-    // A lidar that takes long to page, one that is not ready at first, and a BlueZ that forgot
-    // our profile all end connected to the lidar.
+    // A lidar that takes long to page, one that is not ready at first, a BlueZ that forgot our
+    // profile, and a BlueZ restarted after our last link (the profile registered with the new
+    // one) all end connected to the lidar.
     void connectsInTheEnd_data()
     {
         QTest::addColumn<QString>("behaviour");  // with %1 for the lidar's socket
+        QTest::addColumn<bool>("restarted");
         QTest::addColumn<int>("attempts");
         QTest::addColumn<int>("connectCalls");
         QTest::addColumn<int>("registrations");
-        QTest::newRow("BlueZ answers after 4 s") << "delay:4000:unix:%1" << 0 << 1 << 1;
+        QTest::newRow("BlueZ answers after 4 s") << "delay:4000:unix:%1" << false << 0 << 1 << 1;
         QTest::newRow("NotReady twice") << "seq:error:org.bluez.Error.NotReady,error:org.bluez.Error.NotReady,unix:%1"
-                                        << 2 << 3 << 3;
-        QTest::newRow("profile forgotten") << "seq:error:org.bluez.Error.NotAvailable,unix:%1" << 0 << 2 << 2;
+                                        << false << 2 << 3 << 3;
+        QTest::newRow("profile forgotten") << "seq:error:org.bluez.Error.NotAvailable,unix:%1" << false << 0 << 2 << 2;
+        QTest::newRow("BlueZ restarted") << "unix:%1" << true << 0 << 1 << 1;
     }
     void connectsInTheEnd()
     {
         QFETCH(QString, behaviour);
         LidarSim socket({"--socket", m_dir.filePath("lidar.sock")});
         QVERIFY2(socket.start(), qPrintable(socket.errorString()));
-        QVERIFY(m_bluez.start({kAddress + '=' + simlink::kName + '=' + behaviour.arg(socket.portPath())}));
-        simlink::TraceCapture traces;
+        const QStringList devices{simlink::bluezLidar(behaviour.arg(socket.portPath()))};
+        QVERIFY(m_bluez.start(devices));
         BluetoothLink link;
+        QFETCH(bool, restarted);
+        if (restarted) {
+            QVERIFY2(link.connection.ConnectSelectedLidar(simlink::kName), qPrintable(link.connection.openError()));
+            link.connection.CloseLidarPort();
+            QVERIFY(socket.waitForState("disconnected", 10000));
+            m_bluez.stop();
+            QVERIFY(m_bluez.start(devices));
+        }
+        simlink::TraceCapture traces;
         QVERIFY2(link.connection.ConnectSelectedLidar(simlink::kName), qPrintable(link.connection.openError()));
         QCOMPARE(simlink::shown(link.op), QStringList());
         QTEST(failedAttempts(traces).size(), "attempts");
         const QStringList calls = m_bluez.calls();
         QTEST(calls.filter("ConnectProfile").size(), "connectCalls");
         QTEST(calls.filter(QRegularExpression("^RegisterProfile ")).size(), "registrations");
-    }
-
-    // BlueZ restarted while the program runs: the next connection registers the profile with
-    // the new one.
-    void restartedBluez()
-    {
-        LidarSim socket({"--socket", m_dir.filePath("lidar.sock")});
-        QVERIFY2(socket.start(), qPrintable(socket.errorString()));
-        const QStringList devices{kAddress + '=' + simlink::kName + "=unix:" + socket.portPath()};
-        QVERIFY(m_bluez.start(devices));
-        BluetoothLink link;
-        QVERIFY2(link.connection.ConnectSelectedLidar(simlink::kName), qPrintable(link.connection.openError()));
-        link.connection.CloseLidarPort();
-        QVERIFY(socket.waitForState("disconnected", 10000));
-
-        m_bluez.stop();
-        QVERIFY(m_bluez.start(devices));
-        QVERIFY2(link.connection.ConnectSelectedLidar(simlink::kName), qPrintable(link.connection.openError()));
-        QCOMPARE(simlink::shown(link.op), QStringList());
     }
 
     // While this program holds a link to one lidar, another program (the command line)
@@ -229,7 +215,7 @@ private slots:
         LidarSim first({"--socket", m_dir.filePath("first.sock")});
         LidarSim second({"--socket", m_dir.filePath("second.sock")});
         QVERIFY2(first.start() && second.start(), qPrintable(first.errorString() + second.errorString()));
-        QVERIFY(m_bluez.start({kAddress + '=' + simlink::kName + "=unix:" + first.portPath(),
+        QVERIFY(m_bluez.start({simlink::bluezLidar("unix:" + first.portPath()),
                                otherAddress + '=' + otherName + "=unix:" + second.portPath()}));
         BluetoothLink link;
         QVERIFY2(link.connection.ConnectSelectedLidar(simlink::kName), qPrintable(link.connection.openError()));

@@ -26,7 +26,6 @@ private slots:
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QByteArray>("setFrame");
         QTest::addColumn<QByteArray>("clearFrame");
-        QTest::newRow("0x12") << "12" << QByteArray("020A58164403") << QByteArray("020A58124003");
         QTest::newRow("0x07: cleared value 0x03 escaped") << "07" << QByteArray("020A58075503") << QByteArray("020A5810035103");
         QTest::newRow("0x10: reply value escaped") << "10" << QByteArray("020A58144603") << QByteArray("020A5810104203");
     }

@@ -5,14 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "lidar/lidarconnection.h"
-#include "lidarsim.h"
-#include "live/liveacquisition.h"
-#include "live/livedatafile.h"
-#include "live/livereader.h"
 #include "log/dumpreader.h"
 #include "log/retrieval.h"
-#include "recordingoperator.h"
 #include "simlink.h"
 
 using namespace velomark;
@@ -40,17 +34,16 @@ private slots:
         QStringList simArgs{"--firmware", "10.0", "--demo-log", "300", "--dump-baud", "20000", "--live-interval", "100"};
         if (bluetooth)
             simArgs << "--socket" << dir.filePath(QStringLiteral("lidar.sock"));
-        LidarSim sim(simArgs);
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        simlink::LiveBench bench(simArgs);
+        QVERIFY2(bench.prepare(), qPrintable(bench.sim.errorString()));
         simlink::BluezStandIn bluez;
-        QString port = sim.portPath();
         if (bluetooth) {
-            QVERIFY(bluez.start({"00:11:22:33:44:55=" + simlink::kName + "=unix:" + sim.portPath()}));
-            port = bluetoothPortName(QStringLiteral("001122334455"));
+            QVERIFY(bluez.start({simlink::bluezLidar("unix:" + bench.sim.portPath())}));
+            bench.connection.lidars.first().portName = bluetoothPortName(QStringLiteral("001122334455"));
         }
-        RecordingOperator op;
-        LidarConnection connection(op);
-        connection.lidars.append({QStringLiteral("001122334455"), simlink::kName, port});
+        LidarSim &sim = bench.sim;
+        RecordingOperator &op = bench.op;
+        LidarConnection &connection = bench.connection;
         QVERIFY(connection.ConnectSelectedLidar(simlink::kName));
 
         QString told;
@@ -60,19 +53,16 @@ private slots:
             // Refresh, Exit and shutdown release the link this way.
             connection.CloseLidarPort();
         } else if (phase == "live") {
-            LiveDataFile dataFile;
-            QVERIFY(dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op));
-            rThread reader;
             QObject receiver;
             int buffers = 0;
-            connect(&reader, &rThread::speed_disp, &receiver, [&buffers] { ++buffers; }, Qt::QueuedConnection);
-            QVERIFY(startLiveAcquisition(connection, simlink::kName, dataFile, [&reader] { return &reader; }).started);
+            connect(&bench.reader, &rThread::speed_disp, &receiver, [&buffers] { ++buffers; }, Qt::QueuedConnection);
+            QVERIFY(bench.start().started);
             op.closeWait();
             QTRY_VERIFY_WITH_TIMEOUT(buffers >= 2, 5000);
             sim.vanish();
-            QTRY_VERIFY_WITH_TIMEOUT(reader.isFinished(), 5000);
-            QVERIFY(endLiveRun(connection, &reader, &receiver, dataFile, simlink::kName, op));
-            QVERIFY(!dataFile.isOpen());
+            QTRY_VERIFY_WITH_TIMEOUT(bench.reader.isFinished(), 5000);
+            QVERIFY(endLiveRun(connection, &bench.reader, &receiver, bench.dataFile, simlink::kName, op));
+            QVERIFY(!bench.dataFile.isOpen());
             told = liveConnectionLostMessage(simlink::kName);
         } else {
             QCOMPARE(prepareRetrieval(connection, simlink::kName, op), PrepareOutcome::Ready);

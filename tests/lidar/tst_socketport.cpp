@@ -47,7 +47,7 @@ class TestSocketPort : public QObject
 {
     Q_OBJECT
 private slots:
-    void readsWritesAndWaits()
+    void readsWritesWaitsAndPurges()
     {
         Pair pair;
         QVERIFY(pair.lidar >= 0 && pair.port.isOpen() && pair.port.isSequential());
@@ -76,11 +76,8 @@ private slots:
         QCOMPARE(pair.port.bytesAvailable(), qint64(4));
         QCOMPARE(pair.port.readAll(), QByteArray("echo"));
         QCOMPARE(pair.port.bytesAvailable(), qint64(0));
-    }
 
-    void purge()
-    {
-        Pair pair;
+        // A purge drops what the port holds and what is still in the socket.
         QVERIFY(pair.send("old bytes"));
         QVERIFY(pair.port.waitForReadyRead(1000));
         QCOMPARE(pair.port.peek(3), QByteArray("old"));

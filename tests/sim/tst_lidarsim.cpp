@@ -5,18 +5,9 @@
 
 namespace {
 
-// A stored log of numbered lines, so a lost or repeated slice shows.
-QByteArray numberedLog(int lines)
-{
-    QByteArray log;
-    for (int i = 0; i < lines; ++i)
-        log += "01 12 25 24 10 30 45 41 00 41 01 F4 01 83 #" + QByteArray::number(i).rightJustified(4, '0') + "\r\n";
-    return log;
-}
-
 // What the simulator sends back for the bytes written on the bench's port, opened as the
 // logger opens it, until 250 ms pass without a byte.
-QByteArray exchange(simlink::Bench &bench, const QByteArray &bytes, int firstMs = 3000)
+QByteArray exchange(simlink::Bench &bench, const QByteArray &bytes, int firstMs)
 {
     velomark::Transport &link = bench.link();
     link.purge(velomark::Purge::Both);
@@ -51,9 +42,10 @@ private slots:
             QSKIP("LIDAR_SIM is not set");
     }
 
-    // Several frames in one write are answered in turn; a fault bends the reply of its command.
-    // Plain replies, and the faults the logger's tests read back through their messages, are
-    // checked there (tst_exchange queries and sendCommand, tst_diagnostics, tst_connection).
+    // Several frames in one write are answered in turn, each against its bytes written out by
+    // hand. The replies the logger's tests read back through their messages (echoes, faults,
+    // the DIAG key texts) are checked there (tst_exchange, tst_diagnostics, tst_connection,
+    // log/tst_retrieval).
     void replies_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -74,27 +66,26 @@ private slots:
                                                               << hex("020a5842101003") + hex("020958421303");
         QTest::newRow("echo after zero bytes") << none << hex("0000") + on << on;
         QTest::newRow("bad checksum unanswered") << none << hex("020b0c03") << QByteArray();
-        // Framed DIAG commands exist from firmware 9.3 on; older firmware stays silent.
-        const QByteArray diag = hex("0228280302292903");
-        QTest::newRow("framed DIAG 9.03") << option("--firmware", "9.03") << diag << diag;
-        QTest::newRow("framed DIAG 9.2") << option("--firmware", "9.2") << diag << QByteArray();
-        // The key sequence toggles DIAG mode and answers with a status text.
-        const QByteArray keys = "%{<%{<%{<", enabled = "\r\nDIAG Mode Enabled\r\n";
-        const QByteArray disabled = "\r\nDIAG Mode Disabled\r\n";
-        QTest::newRow("keys toggle") << none << keys << enabled + disabled + enabled;
-        QTest::newRow("keys enable on second attempt") << option("--diag-enable-on-attempt", "2") << keys
-                                                       << disabled + enabled + disabled;
-        QTest::newRow("keys leave without Disabled") << QStringList{"--no-disabled-reply"} << keys
-                                                     << enabled + "\r\nDIAG Mode Off\r\n" + enabled;
+        QTest::newRow("faults once, in order") << QStringList{"--fault", "0B=silent,once", "--fault", "0B=embed,once"}
+                                               << on + on + on << "xx" + on + "yy" + on;
 
-        const auto fault = [](const char *rule) { return QStringList{"--fault", rule}; };
-        QTest::newRow("zero bytes only") << fault("0B=nulls") << on << hex("00000000");
-        QTest::newRow("leading zero bytes") << fault("0B=leading-nulls:3") << on << hex("000000") + on;
-        QTest::newRow("echo inside text") << fault("0B=embed") << on << "xx" + on + "yy";
-        QTest::newRow("other command unaffected") << fault("1E=silent") << identify + on << on;
-        QTest::newRow("key status text embedded") << fault("key=embed") << QByteArray("%{<") << "xx" + enabled + "yy";
-        QTest::newRow("faults once, in order") << fault("0B=silent,once") + fault("0B=embed,once") << on + on + on
-                                               << "xx" + on + "yy" + on;
+        // Framed DIAG commands exist from firmware 9.3 on; older firmware stays silent and takes
+        // the key sequence and "Y" instead. The stored log goes out after the start command in
+        // DIAG mode only.
+        const QByteArray log = "01 12 25 24 10 30 45 41 00 41 01 F4 01 83\r\n";
+        const QByteArray enter = hex("02282803"), leave = hex("02292903"), start = hex("02343403");
+        const QByteArray keys = "%{<", enabled = "\r\nDIAG Mode Enabled\r\n";
+        const QStringList v93{"--firmware", "9.03", "--stored-log", file(log)};
+        const QStringList v92{"--firmware", "9.2", "--stored-log", file(log)};
+        QTest::newRow("framed DIAG 9.03") << v93 << enter + leave << enter + leave;
+        QTest::newRow("framed DIAG 9.2") << v92 << enter + leave << QByteArray();
+        QTest::newRow("framed dump in DIAG") << v93 << enter + start << enter + log;
+        QTest::newRow("framed dump outside DIAG") << v93 << start << QByteArray();
+        QTest::newRow("framed dump on old firmware") << v92 << keys + start << enabled;
+        QTest::newRow("key Y in DIAG") << v92 << keys + "Y" << enabled + log;
+        QTest::newRow("key Y outside DIAG") << v92 << QByteArray("Y") << QByteArray();
+        QTest::newRow("key Y on new firmware") << v93 << enter + "Y" << enter;
+        QTest::newRow("no dump after erase") << v93 << hex("02313103") + enter + start << hex("02313103") + enter;
     }
     void replies()
     {
@@ -105,35 +96,6 @@ private slots:
         QVERIFY2(lidar.start() && lidar.openPort(), qPrintable(lidar.sim.errorString()));
         QCOMPARE(exchange(lidar, command, reply.isEmpty() ? 600 : 3000), reply);
         QCOMPARE(lidar.sim.receivedBytes(), command);
-    }
-
-    // The dump goes out after the start command in DIAG mode only, then the lidar falls silent.
-    void dumpStart_data()
-    {
-        QTest::addColumn<QString>("firmware");
-        QTest::addColumn<QList<QByteArray>>("sequence");
-        QTest::addColumn<bool>("dumps");
-        const QByteArray keys = "%{<", enter = hex("02282803"), start = hex("02343403");
-        QTest::newRow("framed in DIAG") << "9.3" << QList<QByteArray>{enter, start} << true;
-        QTest::newRow("framed outside DIAG") << "9.3" << QList<QByteArray>{start} << false;
-        QTest::newRow("framed on old firmware") << "9.2" << QList<QByteArray>{keys, start} << false;
-        QTest::newRow("key Y in DIAG") << "9.2" << QList<QByteArray>{keys, "Y"} << true;
-        QTest::newRow("key Y outside DIAG") << "9.2" << QList<QByteArray>{"Y"} << false;
-        QTest::newRow("key Y on new firmware") << "9.3" << QList<QByteArray>{enter, "Y"} << false;
-        QTest::newRow("after erase") << "9.3" << QList<QByteArray>{hex("02313103"), enter, start} << false;
-    }
-    void dumpStart()
-    {
-        QFETCH(QString, firmware);
-        QFETCH(QList<QByteArray>, sequence);
-        QFETCH(bool, dumps);
-        const QByteArray log = numberedLog(20);
-        simlink::Bench lidar({"--firmware", firmware, "--stored-log", file(log)});
-        QVERIFY(lidar.start() && lidar.openPort());
-        for (int i = 0; i < sequence.size() - 1; ++i)
-            exchange(lidar, sequence.at(i));
-        QCOMPARE(exchange(lidar, sequence.last(), dumps ? 3000 : 800), dumps ? log : QByteArray());
-        QCOMPARE(lidar.sim.states().contains(QString("dump start %1 bytes").arg(log.size())), dumps);
     }
 };
 

@@ -34,27 +34,18 @@ bool LidarSim::start()
         error_ = QStringLiteral("lidar-sim did not start: %1").arg(process_.errorString());
         return false;
     }
-    QElapsedTimer timer;
-    timer.start();
-    while (!process_.canReadLine() && timer.elapsed() < 5000) {
-        if (process_.state() != QProcess::Running) {
-            error_ = QStringLiteral("lidar-sim ended with code %1").arg(process_.exitCode());
-            return false;
-        }
-        process_.waitForReadyRead(100);
+    // The path line comes within 5 s, or the simulator has ended.
+    while (!process_.canReadLine() && process_.waitForReadyRead(5000)) {
     }
     if (!process_.canReadLine()) {
-        error_ = QStringLiteral("lidar-sim printed no terminal path");
+        error_ = process_.state() == QProcess::Running
+            ? QStringLiteral("lidar-sim printed no terminal path")
+            : QStringLiteral("lidar-sim ended with code %1").arg(process_.exitCode());
         stop();
         return false;
     }
     portPath_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
     return !portPath_.isEmpty();
-}
-
-QString LidarSim::portPath() const
-{
-    return portPath_;
 }
 
 QStringList LidarSim::events() const
@@ -70,41 +61,24 @@ QStringList LidarSim::events() const
     return lines;
 }
 
-QList<QByteArray> LidarSim::chunks(const char *kind) const
+QStringList LidarSim::eventTexts(const char *kind) const
 {
+    // "<time> KIND text"
     const QString marker = QStringLiteral(" %1 ").arg(QLatin1String(kind));
-    QList<QByteArray> result;
+    QStringList texts;
     for (const QString &line : events()) {
         const int at = line.indexOf(marker);
         if (at > 0 && at == line.indexOf(QLatin1Char(' ')))
-            result << QByteArray::fromHex(line.mid(at + marker.size()).toLatin1());
+            texts << line.mid(at + marker.size());
     }
-    return result;
+    return texts;
 }
 
-QByteArray LidarSim::receivedBytes() const
+QList<QByteArray> LidarSim::chunks(const char *kind) const
 {
-    return chunks("RX").join();
-}
-
-QList<QByteArray> LidarSim::sent() const
-{
-    return chunks("TX");
-}
-
-QByteArray LidarSim::sentBytes() const
-{
-    return sent().join();
-}
-
-QStringList LidarSim::states() const
-{
-    QStringList result;
-    for (const QString &line : events()) {
-        const int at = line.indexOf(QLatin1String(" STATE "));
-        if (at > 0 && at == line.indexOf(QLatin1Char(' ')))
-            result << line.mid(at + 7);
-    }
+    QList<QByteArray> result;
+    for (const QString &text : eventTexts(kind))
+        result << QByteArray::fromHex(text.toLatin1());
     return result;
 }
 

@@ -23,18 +23,20 @@ public:
 
     // Runs $LIDAR_SIM with args and --events <temp file>; waits for the path line.
     bool start();
-    QString portPath() const;            // the pty slave path, for QSerialPort::setPortName
-    QByteArray receivedBytes() const;    // all RX bytes so far, in order
-    QList<QByteArray> sent() const;      // every TX chunk so far, in order
-    QByteArray sentBytes() const;        // all TX bytes concatenated
-    QStringList events() const;          // all event lines (RX/TX/STATE/NOTE)
-    QStringList states() const;          // only the STATE texts
+    // The pty slave path (or with --socket the socket's), for the lidar's entry.
+    QString portPath() const { return portPath_; }
+    QByteArray receivedBytes() const { return chunks("RX").join(); }  // all RX bytes so far, in order
+    QList<QByteArray> sent() const { return chunks("TX"); }          // every TX chunk so far, in order
+    QByteArray sentBytes() const { return sent().join(); }           // all TX bytes concatenated
+    QStringList events() const;                                      // all event lines (RX/TX/STATE/NOTE)
+    QStringList states() const { return eventTexts("STATE"); }       // only the STATE texts
     bool waitForState(const QString &text, int timeoutMs);  // until a STATE line contains text
     void vanish();                       // SIGUSR1: the port disappears
     void stop();
     QString errorString() const { return error_; }
 
 private:
+    QStringList eventTexts(const char *kind) const;  // the texts of one kind of event line
     QList<QByteArray> chunks(const char *kind) const;
 
     QStringList args_;

@@ -13,21 +13,44 @@ struct RecordedMessage
     Kind kind;
     QString title;
     QString text;
+    bool whileWaiting;  // shown while the please-wait window was open
 };
 
 class RecordingOperator : public velomark::OperatorInterface
 {
 public:
-    void inform(const QString &title, const QString &text) override;
-    bool ask(const QString &title, const QString &text) override;
-    QString chooseSaveFile(const QString &caption, const QString &startDir, const QString &filter,
-                           bool confirmOverwrite) override;
-    QString chooseOpenFile(const QString &caption, const QString &startDir,
-                           const QString &filter) override;
-    void showWait(const QString &text) override;
-    void setWaitText(const QString &text) override;
-    void closeWait() override;
-    void waitProgress(qint64 bytes, qint64 lines) override;
+    void inform(const QString &title, const QString &text) override
+    {
+        messages.append({RecordedMessage::Information, title, text, waitOpen});
+    }
+    bool ask(const QString &title, const QString &text) override
+    {
+        messages.append({RecordedMessage::Question, title, text, waitOpen});
+        return answers.isEmpty() ? false : answers.dequeue();
+    }
+    QString chooseSaveFile(const QString &, const QString &startDir, const QString &filter, bool) override
+    {
+        lastStartDir = startDir;
+        lastFilter = filter;
+        return fileNames.isEmpty() ? QString() : fileNames.dequeue();
+    }
+    QString chooseOpenFile(const QString &, const QString &startDir, const QString &) override
+    {
+        lastStartDir = startDir;
+        return fileNames.isEmpty() ? QString() : fileNames.dequeue();
+    }
+    void showWait(const QString &text) override
+    {
+        waitTexts.append(text);
+        waitOpen = true;
+    }
+    void setWaitText(const QString &text) override { waitTexts.append(text); }
+    void closeWait() override { waitOpen = false; }
+    void waitProgress(qint64 bytes, qint64 lines) override
+    {
+        progressBytes = bytes;
+        progressLines = lines;
+    }
 
     QList<RecordedMessage> messages;
     QQueue<bool> answers;          // for ask(); an empty queue answers No
@@ -39,5 +62,12 @@ public:
     QString lastStartDir;          // start directory of the last file dialog
     QString lastFilter;            // filter of the last save-file dialog
 
-    QStringList texts() const;     // the texts of all messages, in order
+    // The texts of all messages, in order.
+    QStringList texts() const
+    {
+        QStringList out;
+        for (const RecordedMessage &message : messages)
+            out.append(message.text);
+        return out;
+    }
 };

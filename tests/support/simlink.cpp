@@ -39,24 +39,12 @@ QStringList shown(const RecordingOperator &op)
     return out;
 }
 
-Bench::Bench(const QStringList &simArgs) : sim(simArgs) {}
-
 bool Bench::start()
 {
     if (!sim.start())
         return false;
     connection.lidars.append({QStringLiteral("001122334455"), kName, sim.portPath()});
     return true;
-}
-
-bool Bench::openPort()
-{
-    return connection.openTransport(connection.lidars.value(0));
-}
-
-bool LiveBench::prepare()
-{
-    return Bench::start() && dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op);
 }
 
 velomark::LiveStartResult LiveBench::start()

@@ -15,6 +15,13 @@
 namespace simlink {
 
 inline const QString kName = QStringLiteral("VZQ-20417");
+inline const QString kBluetoothAddress = QStringLiteral("00:11:22:33:44:55");
+
+// kName at kBluetoothAddress as a device of the BlueZ stand-in, doing behaviour on a connect.
+inline QString bluezLidar(const QString &behaviour)
+{
+    return kBluetoothAddress + '=' + kName + '=' + behaviour;
+}
 
 // The operator's messages as "A:text" (application title), "K:text" (logger title) or "title:text".
 QStringList shown(const RecordingOperator &op);
@@ -22,10 +29,10 @@ QStringList shown(const RecordingOperator &op);
 // lidar-sim with its arguments, listed under kName for a connection of its own.
 struct Bench
 {
-    explicit Bench(const QStringList &simArgs = {});
+    explicit Bench(const QStringList &simArgs = {}) : sim(simArgs) {}
     bool start();
     // Opens the port as the logger does, without identifying the lidar.
-    bool openPort();
+    bool openPort() { return connection.openTransport(connection.lidars.value(0)); }
     velomark::Transport &link() { return *connection.transport(); }
 
     LidarSim sim;
@@ -38,7 +45,8 @@ struct Bench
 struct LiveBench : Bench
 {
     using Bench::Bench;
-    bool prepare();  // starts the simulator and accepts dir/live.txt as the data file
+    // Starts the simulator and accepts dir/live.txt as the data file.
+    bool prepare() { return Bench::start() && dataFile.prepare(dir.filePath(QStringLiteral("live.txt")), op); }
     velomark::LiveStartResult start();
 
     QTemporaryDir dir;
