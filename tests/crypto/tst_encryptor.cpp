@@ -363,46 +363,30 @@ private slots:
         QVERIFY2(log.find("EncryptBinaryData:") == 0 && log.find("Failed.") != std::string::npos, log.c_str());
     }
 
-    // The DER writer and the random generator under the messages; DER encodings are written
-    // out by hand from X.690.
-    // An empty expectation: the writer refuses the value. Pre-encoded values come from
-    // certificates, so they are checked. Lengths are checked at every boundary of their octets
-    // by messageHeadAtLengthBoundaries.
-    void derValues_data()
+    // The DER writer's refusals, so that no message is made around a broken value. What it
+    // writes is read back by openssl in every message above; pre-encoded values come from
+    // certificates, so they are checked.
+    void derRefusals_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QByteArray>("encoded");
-        QTest::newRow("envelopedData") << "oid" << "1.2.840.113549.1.7.3" << QByteArray("06092a864886f70d010703");
-        QTest::newRow("first arc 2 above 39") << "oid" << "2.999.3" << QByteArray("0603883703");
-        // What the message gets for a hash it has no name for: refused, so no message is made.
-        QTest::newRow("no OID") << "oid" << "" << QByteArray();
-        QTest::newRow("integer zero") << "int" << "" << QByteArray("020100");
-        QTest::newRow("integer zeros only") << "int" << "0000" << QByteArray("020100");
-        QTest::newRow("leading zeros dropped") << "int" << "00007f01" << QByteArray("02027f01");
-        QTest::newRow("leading zero kept for top bit") << "int" << "0000ff" << QByteArray("020200ff");
-        QTest::newRow("pre-encoded") << "der" << "3003020107" << QByteArray("3003020107");
-        QTest::newRow("truncated pre-encoded") << "der" << "040501" << QByteArray();
-        QTest::newRow("two values as one pre-encoded") << "der" << "05000500" << QByteArray();
-        QTest::newRow("indefinite length pre-encoded") << "der" << "30800000" << QByteArray();
+        QTest::addColumn<QString>("input");  // a dotted OID, or hex for a pre-encoded value
+        // What the message gets for a hash it has no name for.
+        QTest::newRow("no OID") << "";
+        QTest::newRow("truncated pre-encoded") << "040501";
+        QTest::newRow("two values as one pre-encoded") << "05000500";
+        QTest::newRow("indefinite length pre-encoded") << "30800000";
     }
-    void derValues()
+    void derRefusals()
     {
-        QFETCH(QString, kind);
         QFETCH(QString, input);
-        QFETCH(QByteArray, encoded);
-        Bytes out;
-        DerWriter der;
         const QByteArray raw = QByteArray::fromHex(input.toLatin1());
-        if (kind == "oid")
+        DerWriter der;
+        if (raw.isEmpty())
             der.addOid(input.toStdString());
-        else if (kind == "int")
-            der.addUnsigned(Bytes(raw.begin(), raw.end()));
         else
             der.addEncoded(Bytes(raw.begin(), raw.end()));
-        QCOMPARE(der.finish(out), !encoded.isEmpty());
-        QCOMPARE(toQt(out).toHex(), encoded);
-        QCOMPARE(der.error().empty(), !encoded.isEmpty());
+        Bytes out;
+        QVERIFY(!der.finish(out));
+        QVERIFY(out.empty() && !der.error().empty());
     }
 
     // Seeding hashes key and seed twice; each request is counter-mode output, and the next
