@@ -194,7 +194,6 @@ private slots:
         QTest::newRow("no database anywhere: empty store") << "none" << 0;
         QTest::newRow("XDG_DATA_HOME") << "xdg" << 1;
         QTest::newRow("default data home") << "default" << 1;
-        QTest::newRow("folder without database files") << "emptyfolder" << 0;
     }
     void storeLocations()
     {
@@ -207,8 +206,6 @@ private slots:
             QVERIFY(pki.makeNssDb(base + "/data/pki/nssdb", {{"only", one}}));
         else if (layout == "default")
             QVERIFY(pki.makeNssDb(base + "/home/.local/share/pki/nssdb", {{"only", one}}));
-        else if (layout != "none")
-            QDir().mkpath(base + "/home/.pki/nssdb");
         CertificateStore store;
         QVERIFY(store.OpenCurrentUserStore(true) && store.LastMethodSuccess());
         QTEST(store.CertificateCount(), "count");
