@@ -22,14 +22,6 @@ QStringList row(const QString &speed, const char *direction = "Approaching")
             QStringLiteral("10:30:45"), QString(), QString(), QStringLiteral("12345")};
 }
 
-QVector<QStringList> kmh(std::initializer_list<int> speeds)
-{
-    QVector<QStringList> rows;
-    for (const int speed : speeds)
-        rows << row(QString::number(speed) + QStringLiteral(" km/h"));
-    return rows;
-}
-
 // Where the figures' JSON differs from the expected JSON (numbers within 1e-9 of each other,
 // relative), or nothing when they agree.
 QString jsonMismatch(const QJsonValue &actual, const QJsonValue &expected, const QString &where)
@@ -132,8 +124,11 @@ private slots:
         QTest::addColumn<QString>("unit");
 
         // [22, 32) and [37, 47) both hold two speeds: the lower wins.
-        QTest::newRow("pace tie goes to the lowest start") << kmh({30, 31, 45, 46, 60}) << 100 << "" << "km/h";
-        QTest::newRow("pace starts at 0, never below") << kmh({3, 4}) << 0 << "" << "km/h";
+        QTest::newRow("pace tie goes to the lowest start")
+            << QVector<QStringList>{row("30 km/h"), row("31 km/h"), row("45 km/h"), row("46 km/h"), row("60 km/h")}
+            << 100 << "" << "km/h";
+        QTest::newRow("pace starts at 0, never below")
+            << QVector<QStringList>{row("3 km/h"), row("4 km/h")} << 0 << "" << "km/h";
         const QVector<QStringList> mixed{row("40 mph"), row("30 mph"), row("100 km/h", "Receding")};
         QTest::newRow("mixed units: the majority's, the others converted") << mixed << 60 << "" << "mph";
         QTest::newRow("mixed units, km/h asked") << mixed << 60 << "km/h" << "km/h";
