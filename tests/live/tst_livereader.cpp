@@ -124,16 +124,13 @@ private slots:
     {
         QFETCH(int, runningMs);
         QFETCH(bool, streaming);
-        LidarSim sim(streaming ? QStringList{"--live-always", "--live-format", "1", "--live-interval", "1"} : QStringList());
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        const std::unique_ptr<Transport> port = Transport::forPort(sim.portPath());
-        bool retry = false;
-        QVERIFY(port->applySettings().isEmpty() && port->open(&retry));
+        simlink::Bench bench(streaming ? QStringList{"--live-always", "--live-format", "1", "--live-interval", "1"} : QStringList());
+        QVERIFY2(bench.start() && bench.openPort(), qPrintable(bench.sim.errorString()));
         rThread reader;
         collect(reader);
         for (int run = 0; run < 2; ++run) {
             m_buffers.clear();
-            QVERIFY(reader.startReading(port.get(), 1));
+            QVERIFY(reader.startReading(&bench.link(), 1));
             QTest::qWait(runningMs);
             QElapsedTimer stopping;
             stopping.start();
@@ -141,7 +138,7 @@ private slots:
             // One wait of 1000 ms at most, with a wide margin for a loaded machine.
             QVERIFY(reader.wait(5000));
             QVERIFY2(stopping.elapsed() < 2500, qPrintable(QString::number(stopping.elapsed())));
-            QCOMPARE(port->deviceThread(), QThread::currentThread());
+            QCOMPARE(bench.link().deviceThread(), QThread::currentThread());
             QCoreApplication::processEvents();
             QCOMPARE(m_buffers.isEmpty(), !streaming);
         }
