@@ -1,11 +1,8 @@
 #include <QtTest>
 
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
 #include "live/liverecordparser.h"
-#include "log/dumptokens.h"
 #include "log/logdecoder.h"
 #include "log/logrows.h"
 #include "simlink.h"
@@ -65,6 +62,7 @@ QByteArray withFillerBefore(const QByteArray &line, int index)
 
 }  // namespace
 
+// How the fast token readers agree with Qt's conversions and printf's "%.8f" is fuzz_decoder's.
 class TestLogDecoder : public QObject
 {
     Q_OBJECT
@@ -84,7 +82,6 @@ private slots:
 
         for (int index = 7; index <= 26; ++index)
             QTest::addRow("filler before GPS line token %d", index) << withFillerBefore(kImperialGps, index) << kImperialGpsRecord;
-        QTest::newRow("filler before every field") << QByteArray("01 12 25 24 10 30 45 80 41 80 00 80 41 80 01 80 F4 80 01 80 83") << kMetricRecord;
         QTest::newRow("80 among the date tokens shifts every field") << QByteArray("01 12 80 25 24 10 30 45 41 00 41 01 F4 F6")
             << "|||1|16640|16641|mph";
         QTest::newRow("speed byte 0x80 read as filler") << QByteArray("01 12 25 24 10 30 45 41 00 80 01 F4 01 42 C2")
@@ -133,24 +130,6 @@ private slots:
         }
     }
 
-    // Rejected lines do not stop the decoding; every line is traced, empty ones too; records
-    // are appended to the caller's.
-    void wholeDump()
-    {
-        const QByteArray dump = kMetric + "\r\n\r\n" + "01 12 25 24 10 30 45 41 00 41 01 F4 01 84\n"
-                                + kImperialGps + "\n" + kThreeRangeBytes;
-        simlink::TraceCapture traces("velomark.log");
-        QVector<SpeedRecord> records(1);
-        DecodeLogDump(dump, records);
-        QCOMPARE(records.size(), 4);
-        QCOMPARE(records[1].range, 500);
-        QCOMPARE(records[2].latitude, QStringLiteral("N49.27418667"));
-        QCOMPARE(records[3].range, 5000);
-        QCOMPARE(traces.lines().size(), 6);
-        QCOMPARE(traces.lines()[1], QString());
-        QCOMPARE(traces.lines()[3], QStringLiteral("Checksum mis-match"));
-    }
-
     void recordCount_data()
     {
         QTest::addColumn<QByteArray>("dump");
@@ -158,6 +137,9 @@ private slots:
         QTest::newRow("NUL before a line") << kMetric + "\n" + QByteArray(1, '\0') + kMetric + "\n" << 1;
         QTest::newRow("NUL inside the checksum") << kMetric.left(kMetric.size() - 1) + QByteArray(1, '\0') + "3\n" << 0;
         QTest::newRow("empty") << QByteArray() << 0;
+        // A rejected line does not stop the decoding.
+        QTest::newRow("blank and rejected lines between records")
+            << kMetric + "\r\n\r\n01 12 25 24 10 30 45 41 00 41 01 F4 01 84\n" + kImperialGps + "\n" + kThreeRangeBytes << 3;
         QTest::newRow("foreign bytes") << QByteArray("\xff\xfe 01 12\n\xc3\xa9") << 0;
         QTest::newRow("non-ASCII blanks trimmed") << QByteArray("\xc2\xa0" + kMetric + "\xe2\x80\x83") << 1;
     }
@@ -165,58 +147,6 @@ private slots:
     {
         QFETCH(QByteArray, dump);
         QTEST(int(decodeLogDump(dump).size()), "count");
-    }
-
-    // The fast readers agree with Qt's own number conversions on odd token shapes.
-    void tokenReadingsAgreeWithQt()
-    {
-        for (const char *token : {"41", "f4", "0", "FFFF", "10000", "00041", "", "+41", "-1", "0x41",
-                                  "0X", "4 1", "41\t", "\t41", "G1", "\xd9\xa4", "1e3", "12.5"}) {
-            const QString text = QString::fromUtf8(token);
-            const DumpToken view{token, int(qstrlen(token))};
-            bool ok = false;
-            quint16 value = 0;
-            const quint16 hex = text.toUShort(&ok, 16);
-            QVERIFY2(readHex16(view, &value) == ok && (!ok || value == hex), token);
-            const quint16 decimal = text.toUShort(&ok);
-            QVERIFY2(readDecimal16(view, DumpToken{}, &value) == ok && (!ok || value == decimal), token);
-        }
-    }
-
-    void minutesAgreeWithTextConversion()
-    {
-        std::srand(7);
-        for (int i = 0; i < 20000; ++i) {
-            const QByteArray whole = QByteArray::number(std::rand() % 100000).rightJustified(std::rand() % 3 + 1, '0');
-            const QByteArray high = QByteArray::number(std::rand() % 100).rightJustified(2, '0');
-            const QByteArray low = QByteArray::number(std::rand() % 10000).rightJustified(std::rand() % 3 + 2, '0');
-            double value = 0;
-            QVERIFY(readMinutes({whole.constData(), whole.size()}, {high.constData(), high.size()},
-                                {low.constData(), low.size()}, &value));
-            const double expected = QString::fromLatin1(whole + '.' + high + low).toDouble();
-            QVERIFY(memcmp(&value, &expected, sizeof value) == 0);  // bit for bit
-        }
-    }
-
-    // Positions print as printf's "%.8f" prints them, also next to and on exact halves.
-    void degreesAgreeWithPrintf()
-    {
-        std::srand(11);
-        QVector<double> values{0, 0.000000005, 0.000000015, 99999.999999995, 65535 + 0.5e-8, 1e6, 1e300, 0x1p-1074};
-        for (int i = 0; i < 200000; ++i) {
-            const double whole = std::rand() % 70000;
-            values << whole + (std::rand() % 100000000) / 1e8 + (std::rand() % 3) * 0.5e-8
-                   << whole + (std::rand() % 6000000) / 1e4 / 60 << whole + std::rand() / double(RAND_MAX);
-        }
-        for (double value : values) {
-            char expected[400];
-            const int expectedLength = std::snprintf(expected, sizeof expected, "%.8f", value);
-            char text[14];
-            const int length = formatDegrees(value, text, int(sizeof text));
-            QCOMPARE(length, expectedLength);
-            if (length <= int(sizeof text))
-                QCOMPARE(QByteArray(text, length), QByteArray(expected, expectedLength));
-        }
     }
 
     // The lidar's clock is taken as it stands whatever this workstation's time zone: the hour
