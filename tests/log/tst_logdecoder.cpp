@@ -1,3 +1,4 @@
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <ctime>
@@ -36,22 +37,6 @@ QByteArray withChecksum(const QByteArray &line)
         sum ^= quint8(token.toUShort(nullptr, 16));
     return line + ' ' + QByteArray::number(sum, 16).rightJustified(2, '0').toUpper();
 }
-
-// Sets the process's time zone for as long as it lives.
-struct ZoneScope
-{
-    QByteArray saved = qgetenv("TZ");
-    explicit ZoneScope(const QByteArray &zone)
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~ZoneScope()
-    {
-        saved.isNull() ? qunsetenv("TZ") : qputenv("TZ", saved);
-        tzset();
-    }
-};
 
 QByteArray withFillerBefore(const QByteArray &line, int index)
 {
@@ -173,7 +158,13 @@ private slots:
     {
         QFETCH(QByteArray, zone);
         QFETCH(QByteArray, dateTime);
-        const ZoneScope scope(zone);
+        const QByteArray savedZone = qgetenv("TZ");
+        const auto restoreZone = qScopeGuard([&savedZone] {
+            savedZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", savedZone);
+            tzset();
+        });
+        qputenv("TZ", zone);
+        tzset();
         const QList<QByteArray> t = dateTime.split(' ');
         // Twice the same time, as both passes through a repeated hour are logged.
         const QByteArray line = withChecksum("01 " + dateTime + " 41 00 41 01 F4 01");
