@@ -82,8 +82,6 @@ private slots:
         QTest::newRow("checksum not hexadecimal") << QByteArray("01 12 25 24 10 30 45 41 00 41 01 F4 01 8G") << "dropped|Invalid data value: 8G";
         QTest::newRow("latitude degrees not decimal") << QByteArray("03 12 25 24 10 30 45 4F 16 45 12 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00 C0") << gps;
         QTest::newRow("longitude above 65535 degrees") << QByteArray("03 12 25 24 10 30 45 49 16 45 12 4E 6553 6 07 12 34 57 41 52 00 41 01 F4 00 C0") << gps;
-        QTest::newRow("latitude minutes with exponent: too long for its field")
-            << QByteArray("03 12 25 24 10 30 45 49 16 12 E9 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00 6C") << gps;
         QTest::newRow("latitude of 15 characters") << QByteArray("03 12 25 24 10 30 45 49 16 1E 06 4E 01 23 07 12 34 57 41 52 00 41 01 F4 00 8F") << gps;
         QTest::newRow("speed byte 0x80 leaves no checksum") << QByteArray("01 12 25 24 10 30 45 41 00 80 01 F4 01 42") << "dropped";
         QTest::newRow("range beyond a whole number") << QByteArray("09 12 25 24 10 30 45 41 00 41 FFFF FF FF 01 81")
