@@ -87,7 +87,6 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("result");
-        QTest::newRow("first count") << "Velomark - VZQ12345" << 3 << "Velomark - VZQ12345 (3 Records)";
         QTest::newRow("words are no count") << "Velomark (old Records)" << 2 << "Velomark (old Records) (2 Records)";
         QTest::newRow("only the title") << " (7 Records)" << 1 << " (1 Records)";
     }
