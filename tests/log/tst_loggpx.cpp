@@ -29,8 +29,6 @@ class TestLogGpx : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-
     // decode --format gpx of a hand-made dump, byte for byte (tests/data/decode.gpx), and the
     // count left out; GPSBabel reads the file back: as many waypoints, the same coordinates.
     void decodeWritesGpx()
