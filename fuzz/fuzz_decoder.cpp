@@ -4,8 +4,12 @@
 #include <QLoggingCategory>
 #include <QString>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
+#include "common/text.h"
 #include "common/trace.h"
 #include "log/dumptokens.h"
 #include "log/logdecoder.h"
@@ -52,18 +56,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(row.size() == LogColumnCount && logCsvLine(row).count(QLatin1Char(',')) == 9);
 
     // The direct token readings must agree with Qt's own conversions on every token the
-    // decoder can see (the dump ends at its first NUL byte).
+    // decoder can see (the dump ends at its first NUL byte): a hexadecimal or decimal token, and
+    // minutes read from three tokens in a row bit for bit. Positions made from them print as
+    // printf's "%.8f" in the C locale prints them, also next to and on exact halves.
     const int nul = dump.indexOf('\0');
-    int tokens = 0;
-    for (const QByteArray &line : (nul < 0 ? dump : dump.left(nul)).split('\n')) {
-        for (const QByteArray &token : line.split(' ')) {
-            if (++tokens > 64)
-                return 0;
-            const DumpToken view{token.constData(), token.size()};
-            quint16 value = 0;
-            bool ok = false;
-            const quint16 expected = QString::fromUtf8(token).toUShort(&ok, 16);
-            check(readHex16(view, &value) == ok && (!ok || value == expected));
+    QList<QByteArray> tokens;
+    for (const QByteArray &line : (nul < 0 ? dump : dump.left(nul)).split('\n'))
+        tokens += line.split(' ');
+    for (int i = 0; i < tokens.size() && i < 64; ++i) {
+        const QByteArray &token = tokens[i];
+        const DumpToken view{token.constData(), token.size()};
+        quint16 value = 0;
+        bool ok = false;
+        const quint16 hex = QString::fromUtf8(token).toUShort(&ok, 16);
+        check(readHex16(view, &value) == ok && (!ok || value == hex));
+        const quint16 decimal = StripLeadingZeros(QString::fromUtf8(token)).toUShort(&ok);
+        check(readDecimal16(view, DumpToken{}, &value) == ok && (!ok || value == decimal));
+        if (i < 2)
+            continue;
+        const QByteArray &whole = tokens[i - 2], &high = tokens[i - 1];
+        double minutes = 0;
+        const bool read = readMinutes({whole.constData(), whole.size()}, {high.constData(), high.size()}, view, &minutes);
+        const double expected = StripLeadingZeros(QString::fromUtf8(whole + '.' + high + token)).toDouble(&ok);
+        check(read == ok && (!ok || std::memcmp(&minutes, &expected, sizeof minutes) == 0));
+        if (!ok)
+            continue;
+        for (const double degrees : {minutes, decimal + minutes / 60}) {
+            char printed[400], text[14];
+            const int length = std::snprintf(printed, sizeof printed, "%.8f", degrees);
+            check(!std::isfinite(degrees) || (formatDegrees(degrees, text, int(sizeof text)) == length
+                  && (length > int(sizeof text) || std::memcmp(text, printed, size_t(length)) == 0)));
         }
     }
     return 0;

@@ -22,18 +22,12 @@ using namespace sampledump;
 const QByteArray kKeys = "257B3C";
 const QByteArray kConfigRead = "0209585103";
 
-// Standard error without the progress lines, which go to *progress.
-QByteArray withoutProgress(const QByteArray &err, QList<QByteArray> *progress)
+// Standard error without its progress lines.
+QByteArray withoutProgress(const QByteArray &err)
 {
-    static const QRegularExpression line(QStringLiteral("^Retrieving: \\d+ bytes, \\d+ lines, \\d+ s$"));
-    QByteArray rest;
-    for (const QByteArray &text : err.split('\n')) {
-        if (line.match(QString::fromUtf8(text)).hasMatch())
-            progress->append(text);
-        else if (!text.isEmpty())
-            rest += text + '\n';
-    }
-    return rest;
+    static const QRegularExpression line(QStringLiteral("^Retrieving: \\d+ bytes, \\d+ lines, \\d+ s\n"),
+                                         QRegularExpression::MultilineOption);
+    return QString::fromUtf8(err).remove(line).toUtf8();
 }
 
 // The bytes a lidar sent after its echo of the DIAG frame: the dump and what followed it.
@@ -44,8 +38,8 @@ QByteArray sentAfterDiagEcho(const LidarSim &sim)
 }
 
 // The one download archived in dir, checked against what the lidar sent: the dump file is the
-// start of the bytes after the DIAG echo, and the record's digest is theirs. The files' names
-// are the archive's (tst_downloadrecord).
+// start of the bytes after the DIAG echo. The files' names, and the record's digest of its dump
+// and the file it names, are the archive's (tst_downloadrecord: verify).
 void checkArchived(const QString &dir, const LidarSim &sim, const QString &end, bool diagnosticModeLeft,
                    QJsonObject *record)
 {
@@ -53,8 +47,6 @@ void checkArchived(const QString &dir, const LidarSim &sim, const QString &end, 
     QCOMPARE(files.size(), 2);
     *record = QJsonDocument::fromJson(fileBytes(QDir(dir).filePath(files.last()))).object();
     const QJsonObject &r = *record;
-    QCOMPARE(r.value("format").toString(), QStringLiteral("velomark-download-record"));
-    QCOMPARE(r.value("version").toInt(), 1);
     QCOMPARE(r.value("program").toString(), QStringLiteral(VELOMARK_PRODUCT_NAME " " VELOMARK_PRODUCT_VERSION));
     QCOMPARE(r.value("workstation").toString(), QSysInfo::machineHostName());
     QVERIFY(!r.value("operator").toString().isEmpty());
@@ -70,9 +62,7 @@ void checkArchived(const QString &dir, const LidarSim &sim, const QString &end, 
     const QJsonObject dump = r.value("dump").toObject();
     const QByteArray sent = sentAfterDiagEcho(sim).left(dump.value("bytes").toInt());
     QVERIFY(!sent.isEmpty());
-    QCOMPARE(dump.value("file").toString(), files.first());
     QCOMPARE(fileBytes(QDir(dir).filePath(files.first())), sent);
-    QCOMPARE(dump.value("sha256").toString().toLatin1(), QCryptographicHash::hash(sent, QCryptographicHash::Sha256).toHex());
 }
 
 }  // namespace
@@ -103,15 +93,10 @@ private slots:
         QTest::addColumn<bool>("progress");          // at least one progress line
 
         const QByteArray id = "54321";
-        QTest::newRow("9.2 by discovery, Enabled on the second key attempt")
-            << start({"--firmware", "9.2", "--diag-enable-on-attempt", "2"}, {"--lidar", kLidarName}) << 0
-            << sampledump::allRecordsCsv(id) << QByteArray()
-            << kConnect + kConfigRead + "020A58164403" + kKeys + kKeys + "59" + kKeys + kConfigRead
-                   + "020A58124003" + kRelease << sampledump::kDump << false;
         // The first silence of 5 s ends the dump; what the lidar sends later is not part of it.
-        QTest::newRow("9.3 into a file, a pause over 5 s ends the dump")
+        QTest::newRow("9.3, a pause over 5 s ends the dump")
             << start({"--firmware", "9.3", "--dump-burst", QString::number(sampledump::kFirstTwoLines), "--dump-pause", "5600"},
-                     {"--port", "%port", "--name", kLidarName, "--output", "%output"}) << 0
+                     {"--port", "%port", "--name", kLidarName}) << 0
             << sampledump::kCsvHeader + sampledump::csvLine(0, id) + sampledump::csvLine(1, id) << QByteArray()
             << kConnect + kFramedEnter + kFramedLeave + kRelease << sampledump::kDump.left(sampledump::kFirstTwoLines) << false;
         // About 6 s of dump: a progress line comes after 5 s.
@@ -171,13 +156,10 @@ private slots:
         Run &r = *m_runs.at(run);
         QVERIFY(!r.sim.portPath().isEmpty());
         const CliRun result = finishCli(r.cli);
-        QList<QByteArray> progressLines;
-        QTEST(withoutProgress(result.err, &progressLines), "stderrText");
-        QTEST(!progressLines.isEmpty(), "progress");
+        QTEST(withoutProgress(result.err), "stderrText");
+        QTEST(result.err.contains("Retrieving: "), "progress");
         QCOMPARE(result.exitCode, exitCode);
-        const bool toFile = QFile::exists(r.output);
-        QTEST(toFile ? fileBytes(r.output) : result.out, "csv");
-        QVERIFY(!toFile || result.out.isEmpty());
+        QTEST(result.out, "csv");
         QTEST(r.sim.receivedBytes().toHex().toUpper(), "frames");
         // The raw dump is kept byte for byte, whatever the decoder made of it.
         QTEST(QFile::exists(r.dump) ? fileBytes(r.dump) : QByteArray(), "dump");
@@ -209,7 +191,6 @@ private slots:
         QVERIFY(!dump.isEmpty() && sentAfterDiagEcho(sim).startsWith(dump));
         QVERIFY(run.out.startsWith(sampledump::kCsvHeader) && run.out.count('\n') > 1);
         QVERIFY(sim.receivedBytes().toHex().toUpper().endsWith(kFramedLeave + kRelease));
-        QCOMPARE(sim.states().last(), QStringLiteral("remote off"));
         QJsonObject record;
         checkArchived(archive, sim, QStringLiteral("interrupted"), true, &record);
         QCOMPARE(record.value("dump").toObject().value("bytes").toInt(), dump.size());
@@ -254,6 +235,7 @@ private slots:
         QTEST(run.exitCode, "exitCode");
         QTEST(run.err, "err");
         QTEST(fileBytes(csvPath), "csv");
+        QVERIFY(run.out.isEmpty());
         QTEST(sim.receivedBytes().toHex().toUpper(), "frames");
         QJsonObject record;
         checkArchived(archive, sim, end, end == QLatin1String("complete"), &record);
@@ -304,7 +286,6 @@ private:
         LidarSim sim;
         QProcess cli;
         QString dump;
-        QString output;  // for --output %output
         explicit Run(const QStringList &args) : sim(args) {}
     };
     std::vector<std::unique_ptr<Run>> m_runs;
@@ -319,9 +300,7 @@ private:
             simArgs + QStringList{"--stored-log", m_storedLog.fileName(), "--dump-baud", "1000000"}));
         r.sim.start();
         r.dump = m_dir.filePath(QStringLiteral("dump%1.bin").arg(m_runs.size()));
-        r.output = m_dir.filePath(QStringLiteral("log%1.csv").arg(m_runs.size()));
         cliArgs.replaceInStrings(QStringLiteral("%port"), r.sim.portPath());
-        cliArgs.replaceInStrings(QStringLiteral("%output"), r.output);
         if (command.first() == QLatin1String("retrieve"))
             cliArgs << QStringLiteral("--dump") << r.dump;
         startCli(r.cli, command + cliArgs,
