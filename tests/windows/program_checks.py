@@ -10,7 +10,6 @@ its key SIGNER_KEY) is in its "MY" store.
 Prints one line per group: "NAME  N passed, M failed".
 """
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -114,12 +113,8 @@ class Programs:
         return results
 
 
-def version_and_help(checks, programs):
+def version(checks, programs):
     same_output(checks, "--version", programs.linux("--version"), programs.windows("--version"))
-    commands = lambda text: re.findall(rb"^  ([a-z]+) ", text, re.M)
-    linux, windows = programs.linux("--help"), programs.windows("--help")
-    checks.check(windows.returncode == 0 and commands(windows.stdout) == commands(linux.stdout)
-                 and commands(linux.stdout), "--help lists the commands")
 
 
 def lidar_commands(checks, programs):
@@ -158,13 +153,13 @@ def lidar_commands(checks, programs):
 
 
 def decode(checks, programs):
-    # The dumps the Windows program retrieved above, decoded by both programs.
-    for firmware in ("9.3", "9.2"):
-        dump = os.path.join(programs.work, f"retrieve-{firmware}-windows.dump")
-        for form in ("csv", "gpx"):
-            arguments = ["decode", "--lidar-id", "12345", "--format", form]
-            same_output(checks, f"decode {firmware} {form}: byte for byte", programs.linux(*arguments, dump),
-                        programs.windows(*arguments, winpath(dump)), enough=lambda out: out.count(b"\n") > 10)
+    # The dump the Windows program retrieved above, decoded by both programs; the firmwares'
+    # dumps differ only in the decoder, which the Linux tests own.
+    dump = os.path.join(programs.work, "retrieve-9.3-windows.dump")
+    for form in ("csv", "gpx"):
+        arguments = ["decode", "--lidar-id", "12345", "--format", form]
+        same_output(checks, f"decode {form}: byte for byte", programs.linux(*arguments, dump),
+                    programs.windows(*arguments, winpath(dump)), enough=lambda out: out.count(b"\n") > 10)
 
 
 def certificates(checks, programs):
@@ -220,12 +215,8 @@ done
 sleep 3
 import -window root '{shot}'
 wine taskkill /IM velomark.exe >/dev/null 2>&1
-status=124
-for _ in $(seq 30); do
-  if ! kill -0 $app 2>/dev/null; then wait $app; status=$?; break; fi
-  sleep 1
-done
-exit $status
+timeout 30 tail --pid=$app -f /dev/null || exit 124
+wait $app
 """
     result = subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x800x24", "bash", "-c", script],
                             capture_output=True, env=env, timeout=240)
@@ -293,7 +284,7 @@ def main():
     checks = Checks()
     programs = Programs(*sys.argv[1:6])
     checks.group("toolchain", lambda: toolchain(checks))
-    checks.group("program: version, help", lambda: version_and_help(checks, programs))
+    checks.group("program: version", lambda: version(checks, programs))
     checks.group("program: lidar commands", lambda: lidar_commands(checks, programs))
     checks.group("program: decode", lambda: decode(checks, programs))
     checks.group("program: certificates", lambda: certificates(checks, programs))
