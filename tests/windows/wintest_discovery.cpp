@@ -117,7 +117,6 @@ void testRegistryWalk()
     const InstanceRow rows[] = {
         {kLocalSerialService, L"7&10a1&0&000000000000_00000000", PortValue::None, L"", L""},
         {kSerialService, L"8&2a&0&001A2B3C4D5E_C00000000", PortValue::Text, L"COM4", L"COM4"},
-        {kSerialService, L"8&2b&0&001A2B3C4D5F_C00000000", PortValue::None, L"", L""},
         {kSerialService, L"8&2c&0&001A2B3C4D60_C00000000", PortValue::Text, longName, L""},
         {kSerialService, L"8&2e&0&001A2B3C4D61_C00000000", PortValue::Number, L"", L""},
         {kSerialService, L"8&2f&0&001A2B3C4D62_C00000000", PortValue::Unterminated, fullName, L""},
@@ -170,8 +169,6 @@ void testSystemDeviceLookup()
     WSACleanup();
 
     const DeviceLookupResult found = win::lookUpDevices();
-    std::printf("  the system's answer to a Bluetooth look-up: %d %s\n", error,
-                utf8(win::systemErrorText(static_cast<unsigned long>(error))).c_str());
     if (error == 0) {
         checkEqual(int(found.failure), int(DeviceLookupResult::None), where, "failure");
         return;
@@ -184,7 +181,7 @@ void testSystemDeviceLookup()
 
     // The reasons the discovery messages carry: the system's text, or the number where the
     // system has none (Wine has none for most Winsock codes; no system has one for 0x20001234).
-    for (const unsigned long code : {2ul, 8ul, 10014ul, 10060ul, 10108ul, 10110ul, 0x20001234ul}) {
+    for (const unsigned long code : {2ul, 10060ul, 0x20001234ul}) {
         const std::wstring text = win::systemErrorText(code);
         check(!text.empty() && text.back() != L'\n' && text.back() != L'\r' && text.back() != L' ',
               where + "/text of " + std::to_string(code), "a reason, no line break at the end: " + show(text));
