@@ -144,10 +144,10 @@ void testAnswer(SerialPort &port)
     const std::string frame("\x02\x00\x0a\x0d\x11\x13\x03\x04\x1a\x1c\x7f\xff\x80\x10\x03", 15);
     if (!tell(port, "D" + digits(50) + digits(frame.size()) + frame, where))
         return;
+    // When nothing comes, the frame below does not come back either.
     const Clock::time_point start = Clock::now();
-    const bool got = port.waitForData(1000);
+    port.waitForData(1000);
     const long long took = millisecondsSince(start);
-    check(got, where, "data came");
     check(took <= 400, where, "the wait ends when the bytes come: " + show(took) + " ms");
     checkEqual(collect(port, frame.size(), 500), frame, where, "the frame came back");
 }
