@@ -157,11 +157,10 @@ private slots:
         QTest::addColumn<int>("rowsAfter");
         const QStringList logQ = {"A:Do you want to clear the logged data ?"};
         const QStringList liveQ = {"K:Do you want to clear the display content ?"};
+        // Each tab's branch is taken with Yes; No and an empty list once, on one tab each.
         QTest::newRow("log tab, Yes") << 0 << 3 << true << logQ << 0;
         QTest::newRow("log tab, No") << 0 << 3 << false << logQ << 3;
-        QTest::newRow("log tab empty asks nothing") << 0 << 0 << true << QStringList() << 0;
         QTest::newRow("live tab, Yes") << 1 << 3 << true << liveQ << 0;
-        QTest::newRow("live tab, No") << 1 << 3 << false << liveQ << 3;
         QTest::newRow("live tab empty asks nothing") << 1 << 0 << true << QStringList() << 0;
     }
     void clear()
@@ -191,8 +190,8 @@ private slots:
         QCOMPARE(dialog.windowTitle(), tab == 0 && rows > 0 && logEmpty ? title : countedTitle);
     }
 
-    // At the initial size every button, label, check box and date shows its whole text, the
-    // tabs included; at the minimum size no two widgets overlap.
+    // Every button, label, check box and date shows its whole text, the tabs included, and no
+    // two widgets overlap, even at the minimum size (the initial size is no smaller).
     void textsFit()
     {
         RecordingOperator op;
@@ -211,29 +210,26 @@ private slots:
                          qPrintable(list->objectName() + QString::number(column)));
             QCOMPARE(list->horizontalScrollBar()->maximum() > 0, header->length() > list->viewport()->width());
         }
-        for (const bool minimum : {false, true}) {
-            if (minimum)
-                dialog.resize(dialog.minimumSize());
-            for (int tab = 0; tab < tabs->count(); ++tab) {
-                tabs->setCurrentIndex(tab);
-                QCoreApplication::processEvents();
-                for (QWidget *widget : dialog.findChildren<QWidget *>()) {
-                    if (!widget->isVisibleTo(&dialog) || widget->objectName().startsWith(QLatin1String("qt_")))
-                        continue;
-                    const QString where = widget->objectName() + QLatin1Char(' ') + widget->metaObject()->className();
-                    if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLabel *>(widget)
-                        || qobject_cast<QDateEdit *>(widget) || qobject_cast<QSpinBox *>(widget)) {
-                        const QSize need = widget->sizeHint();
-                        QVERIFY2(widget->width() >= need.width() && widget->height() >= widget->minimumSizeHint().height(),
-                                 qPrintable(QStringLiteral("%1: %2x%3 for %4x%5").arg(where).arg(widget->width())
-                                                .arg(widget->height()).arg(need.width()).arg(need.height())));
-                    }
-                    for (QWidget *sibling : widget->parentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
-                        if (sibling != widget && sibling->isVisibleTo(&dialog) && !sibling->isWindow() && !widget->isWindow()
-                            && !sibling->objectName().startsWith(QLatin1String("qt_")))
-                            QVERIFY2(!widget->geometry().intersects(sibling->geometry()),
-                                     qPrintable(where + QStringLiteral(" overlaps ") + sibling->objectName()));
-                    }
+        dialog.resize(dialog.minimumSize());
+        for (int tab = 0; tab < tabs->count(); ++tab) {
+            tabs->setCurrentIndex(tab);
+            QCoreApplication::processEvents();
+            for (QWidget *widget : dialog.findChildren<QWidget *>()) {
+                if (!widget->isVisibleTo(&dialog) || widget->objectName().startsWith(QLatin1String("qt_")))
+                    continue;
+                const QString where = widget->objectName() + QLatin1Char(' ') + widget->metaObject()->className();
+                if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLabel *>(widget)
+                    || qobject_cast<QDateEdit *>(widget) || qobject_cast<QSpinBox *>(widget)) {
+                    const QSize need = widget->sizeHint();
+                    QVERIFY2(widget->width() >= need.width() && widget->height() >= widget->minimumSizeHint().height(),
+                             qPrintable(QStringLiteral("%1: %2x%3 for %4x%5").arg(where).arg(widget->width())
+                                            .arg(widget->height()).arg(need.width()).arg(need.height())));
+                }
+                for (QWidget *sibling : widget->parentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+                    if (sibling != widget && sibling->isVisibleTo(&dialog) && !sibling->isWindow() && !widget->isWindow()
+                        && !sibling->objectName().startsWith(QLatin1String("qt_")))
+                        QVERIFY2(!widget->geometry().intersects(sibling->geometry()),
+                                 qPrintable(where + QStringLiteral(" overlaps ") + sibling->objectName()));
                 }
             }
         }
@@ -316,30 +312,26 @@ private slots:
         Vantrix &dialog = w.dialog;
         QListWidget *list = dialog.form().listWidgetLidars;
         QCOMPARE(list->count(), 2);
-        QCOMPARE(list->currentRow(), 0);
+        // The title follows the selection: the first row.
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Alpha 00101"));
         // Discovery selects; it never connects.
-        QVERIFY(!dialog.connection().isOpen());
-        QVERIFY(w.sim.receivedBytes().isEmpty());
+        QVERIFY(!dialog.connection().isOpen() && w.sim.receivedBytes().isEmpty());
         QVERIFY(dialog.ConnectSelectedLidar());
-        QCOMPARE(dialog.connection().connectedLidarName, QStringLiteral("VZQ Alpha 00101"));
 
         // The list changes under the window: Beta alone is paired now.
         qputenv("VELOMARK_LIDARS", QStringLiteral("VZQ Beta 00202=%1").arg(second.portPath()).toUtf8());
         dialog.OnBtnRefreshClicked();
         QVERIFY(w.sim.receivedBytes().endsWith(QByteArray::fromHex("020c0c03")));
-        QVERIFY(!dialog.connection().isOpen());
-        QVERIFY(dialog.connection().connectedLidarName.isEmpty());
+        QVERIFY(!dialog.connection().isOpen() && dialog.connection().connectedLidarName.isEmpty());
         QCOMPARE(list->count(), 1);
         QCOMPARE(list->currentItem()->text(), QStringLiteral("VZQ Beta 00202"));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Beta 00202"));
 
-        // No lidar left: an empty list, one message, and the title keeps the last lidar.
+        // No lidar left: an empty list, and the title keeps the last lidar (the message:
+        // lidar tst_discovery).
         qputenv("VELOMARK_LIDARS", "Headset=/dev/null");
         dialog.OnBtnRefreshClicked();
         QCOMPARE(list->count(), 0);
-        QCOMPARE(w.op.texts(), QStringList{QStringLiteral("No lidar device found in this system")});
-        QVERIFY(!w.op.waitOpen);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Veltrazon Speed Velomark 1.3 Build 96 -- VZQ Beta 00202"));
     }
 };
