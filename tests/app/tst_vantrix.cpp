@@ -261,7 +261,8 @@ private slots:
     }
 
     // Acceptance of a data file is the core's (live tst_liverow); here the window's use of it,
-    // accepted and refused. A file that cannot be opened: tst_vantrixlive refusedStart.
+    // accepted and refused. A file that cannot be opened: tst_vantrixlive, at the end of
+    // startShowsRowsAndStopKeepsTheLidar.
     void browse_data()
     {
         QTest::addColumn<QByteArray>("before");  // empty: no file
