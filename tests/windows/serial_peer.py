@@ -56,18 +56,14 @@ def main():
         got, pending = pending[:count], pending[count:]
         return got
 
-    def send(data):
-        view = memoryview(data)
-        while view:
-            view = view[os.write(master, view):]
-
     while True:
         command = take(1)
         if command == b"D":
             delay = int(take(4)) / 1000.0
             payload = take(int(take(4)))
             time.sleep(delay)
-            send(payload)
+            # A blocking write to the pseudo-terminal returns once all of it went.
+            os.write(master, payload)
         elif command == b"H":
             time.sleep(int(take(4)) / 1000.0)
             os.close(master)
