@@ -168,16 +168,11 @@ void testSystemDeviceLookup()
         WSALookupServiceEnd(lookup);
     WSACleanup();
 
-    const DeviceLookupResult found = win::lookUpDevices();
-    if (error == 0) {
-        checkEqual(int(found.failure), int(DeviceLookupResult::None), where, "failure");
-        return;
-    }
-    checkEqual(int(found.failure),
-               int(error == WSASERVICE_NOT_FOUND ? DeviceLookupResult::NoService : DeviceLookupResult::LookupBegin),
-               where, "failure for error " + std::to_string(error));
-    checkEqual(found.systemText, win::systemErrorText(static_cast<unsigned long>(error)), where, "system text");
-    check(found.devices.empty() && found.fetchErrors.empty(), where, "nothing found");
+    // The system text and the empty result of a failed begin are the scripted rows' to check.
+    const DeviceLookupResult::Failure expected = error == 0                      ? DeviceLookupResult::None
+                                                 : error == WSASERVICE_NOT_FOUND ? DeviceLookupResult::NoService
+                                                                                 : DeviceLookupResult::LookupBegin;
+    checkEqual(int(win::lookUpDevices().failure), int(expected), where, "failure for error " + std::to_string(error));
 
     // The reasons the discovery messages carry: the system's text, or the number where the
     // system has none (Wine has none for most Winsock codes; no system has one for 0x20001234).
