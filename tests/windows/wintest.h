@@ -27,7 +27,6 @@ std::vector<std::uint8_t> readFile(const std::string &path);
 
 inline std::string show(const std::string &value) { return '"' + value + '"'; }
 inline std::string show(const std::wstring &value) { return '"' + utf8(value) + '"'; }
-inline std::string show(bool value) { return value ? "true" : "false"; }
 template <typename T>
 std::string show(const T &value)
 {
