@@ -186,11 +186,9 @@ private slots:
         const QString base = pki.path(layout + " O'Brien's \"home\" \\ there");
         QDir().mkpath(base + "/home");
         useHome(base + "/home", layout == "xdg" ? base + "/data" : QString());
-        const QString one = pki.certificate("loc", "rsa:1024", "/CN=Located");
-        if (layout == "xdg")
-            QVERIFY(pki.makeNssDb(base + "/data/pki/nssdb", {{"only", one}}));
-        else if (layout == "default")
-            QVERIFY(pki.makeNssDb(base + "/home/.local/share/pki/nssdb", {{"only", one}}));
+        const QString database = layout == "xdg" ? base + "/data/pki/nssdb" : base + "/home/.local/share/pki/nssdb";
+        if (layout != "none")
+            QVERIFY(pki.makeNssDb(database, {{"only", pki.certificate("loc", "rsa:1024", "/CN=Located")}}));
         CertificateStore store;
         QVERIFY(store.OpenCurrentUserStore(true) && store.LastMethodSuccess());
         QTEST(store.CertificateCount(), "count");
