@@ -64,7 +64,7 @@ class TestCertificate : public QObject
 
     bool opens(const QString &file, const QString &pem)
     {
-        const testpki::Run run = pki.opensslDecrypt(file, pem);
+        const CliRun run = pki.opensslDecrypt(file, pem);
         return run.ok() && run.out == kLogText;
     }
 

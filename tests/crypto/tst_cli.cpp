@@ -256,7 +256,7 @@ private slots:
         const QString out = output == "@out" ? pki.path(QString("out%1.der").arg(QTest::currentDataTag()).remove(' '))
                             : output.startsWith('@') ? pki.path(output)
                                                      : output;
-        const testpki::Run run = testpki::run(qEnvironmentVariable("VELOMARK_CLI"),
+        const CliRun run = testpki::run(qEnvironmentVariable("VELOMARK_CLI"),
                                               QStringList{"encrypt"} + options + QStringList{in, out},
                                               input == "@stdin" ? piped : QByteArray());
         QCOMPARE(run.exitCode, exitCode);

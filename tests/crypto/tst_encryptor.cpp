@@ -290,7 +290,7 @@ private slots:
 
         const QString db = pki.path(QString("nss%1").arg(fileCount));
         QVERIFY(pki.makeNssDb(db, {{"recipient", pem}}, {pem}));
-        for (const testpki::Run &run : {pki.opensslDecrypt(file, pem), pki.nssDecrypt(file, db)}) {
+        for (const CliRun &run : {pki.opensslDecrypt(file, pem), pki.nssDecrypt(file, db)}) {
             QVERIFY(run.ok());
             QCOMPARE(run.out, plain);
         }
