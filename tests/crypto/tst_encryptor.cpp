@@ -38,11 +38,6 @@ static QByteArray toQt(const Bytes &bytes)
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
 }
 
-static QByteArray sha256(const QByteArray &data)
-{
-    return testpki::run("openssl", {"dgst", "-sha256", "-binary"}, data).out;
-}
-
 // Keystream of AES-256-CTR by the openssl tool: the independent reference.
 static QByteArray opensslCtr(const QByteArray &key, const QByteArray &counterHex, int size)
 {
@@ -129,11 +124,9 @@ class TestEncryptor : public QObject
                                                                return true;
                                                            })
                                  : encryptor.EncryptBinaryData(data);
-        if (!streamed)
-            der = data.GetData();
         const QString file = pki.path(QString("msg%1.der").arg(++fileCount));
         if (ok)
-            writeFileBytes(file, toQt(der));
+            writeFileBytes(file, toQt(streamed ? der : data.GetData()));
         return file;
     }
 
@@ -396,7 +389,8 @@ private slots:
         QVERIFY(generator.generate(first.data(), first.size()));
         QVERIFY(generator.generate(second.data(), second.size()));
 
-        const QByteArray stream1 = opensslCtr(sha256(sha256(QByteArray(32, '\0') + toQt(seed))),
+        const QByteArray hashed = QCryptographicHash::hash(QByteArray(32, '\0') + toQt(seed), QCryptographicHash::Sha256);
+        const QByteArray stream1 = opensslCtr(QCryptographicHash::hash(hashed, QCryptographicHash::Sha256),
                                               "00000000000000000000000000000001", 64);
         QCOMPARE(toQt(first).toHex(), stream1.left(20).toHex());
         QCOMPARE(toQt(second).toHex(), opensslCtr(stream1.mid(32, 32), "00000000000000000000000000000005", 16).toHex());
