@@ -9,10 +9,8 @@
 
 #include <unistd.h>
 
-namespace {
-
 // A download record of the sample dump in a folder of its own under `dir`.
-QString archivedRecord(const QString &dir)
+static QString archivedRecord(const QString &dir)
 {
     velomark::DownloadFacts facts;
     facts.lidar.name = sampledump::kLidarName;
@@ -22,8 +20,6 @@ QString archivedRecord(const QString &dir)
     const velomark::ArchiveResult archived = velomark::archiveDownload(dir, sampledump::kDump, facts);
     return archived.error.isEmpty() ? archived.record.path : QString();
 }
-
-}  // namespace
 
 // velomark-cli certs, encrypt, sign and verify, run as a program against a throw-away NSS
 // database; what they write is checked by openssl.
@@ -265,8 +261,7 @@ private slots:
         if (output == "@out")
             QCOMPARE(QFile::exists(out), exitCode == 0);
         if (exitCode == 0)
-            QCOMPARE(pki.opensslDecrypt(out, cert).out,
-                     input == "@stdin" ? piped : input == "@in" ? plain : fileBytes(input));
+            QCOMPARE(pki.opensslDecrypt(out, cert).out, input == "@stdin" ? piped : fileBytes(in));
         // Nothing is left behind: no spooled copy, no half-written message.
         QCOMPARE(QDir(pki.dir()).entryList({".*spool*", "*.der.*"}, QDir::Files | QDir::Hidden), QStringList());
     }
