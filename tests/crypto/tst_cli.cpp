@@ -242,7 +242,6 @@ private slots:
         QFETCH(QByteArray, message);
         options.replaceInStrings("@cert", cert);
         const QString plainFile = pki.path("in.csv");
-        const QByteArray plain("Speed\n57\n");
         ::link(QFile::encodeName(plainFile).constData(), QFile::encodeName(pki.path("@hardlink")).constData());
         // Over one streaming piece, so the spooled copy is read in several.
         QByteArray piped(1300000, '\0');
@@ -253,11 +252,11 @@ private slots:
                             : output.startsWith('@') ? pki.path(output)
                                                      : output;
         const CliRun run = testpki::run(qEnvironmentVariable("VELOMARK_CLI"),
-                                              QStringList{"encrypt"} + options + QStringList{in, out},
-                                              input == "@stdin" ? piped : QByteArray());
+                                        QStringList{"encrypt"} + options + QStringList{in, out},
+                                        input == "@stdin" ? piped : QByteArray());
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message), run.err.constData());
-        QCOMPARE(fileBytes(plainFile), plain);
+        QCOMPARE(fileBytes(plainFile), QByteArray("Speed\n57\n"));
         if (output == "@out")
             QCOMPARE(QFile::exists(out), exitCode == 0);
         if (exitCode == 0)
