@@ -8,9 +8,8 @@
 
 using namespace velomark;
 
-static const QByteArray kLogText =
-    "Speed,Speed_Unit,Range,Range_Unit,Direction,Date,Time,GPS_Latitude,GPS_Longitude,Lidar_Id\n"
-    "57,KPH,123.4,M,Approaching,2024/05/01,10:11:12,,,01234\n";
+// The export flow encrypts the log text as it stands, without reading it.
+static const QByteArray kLogText = "Speed\n57\n";
 
 // A real file that changes under the reader after its first read.
 class ChangingFile : public QFile
