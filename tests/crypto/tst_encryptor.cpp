@@ -324,12 +324,11 @@ private slots:
         QFETCH(QString, failure);
         QFETCH(QString, reason);
         Encryptor encryptor;
+        configure(encryptor, rsa2048, 128, false);
         encryptor.SetEncryptionAlgorithm(failure == "aes" ? "aes" : "pki");
         encryptor.SetContentCipher(failure == "3des" ? "3des" : "aes");
-        Certificate certificate;
-        QVERIFY(certificate.LoadFromFile(rsa2048.toStdString()));
-        if (failure != "norecipient")
-            QVERIFY(encryptor.SetRecipientCert(certificate));
+        if (failure == "norecipient")
+            encryptor.ClearRecipientCerts();
         if (failure == "seed")
             setSeedSourceForTesting([](std::uint8_t *, std::size_t) { return false; });
         BinaryData data;
