@@ -120,9 +120,9 @@ private slots:
         QFETCH(QString, firstLine);
         const QString record = archivedRecord(pki.path(QString("verify-%1").arg(QTest::currentDataTag()).replace(' ', '-')));
         const QString signature = velomark::signatureFileOf(record);
-        const QByteArray unsignedRecord = fileBytes(record);
+        const QByteArray before = fileBytes(record);
         QCOMPARE(runCli({"sign", record, "--with", "officer"}).exitCode, 0);
-        QCOMPARE(fileBytes(record), unsignedRecord);
+        QCOMPARE(fileBytes(record), before);
         QCOMPARE(opensslSigner(signature, record), fileBytes(officer));
 
         QByteArray bytes = fileBytes(tamper == "record" ? record : signature);
