@@ -19,15 +19,14 @@ using namespace velomark;
 // The message as openssl reads it: an independent check of the structure.
 struct Parsed
 {
-    int encryptedKeyLength = -1;  // the first OCTET STRING at depth 5; the IV comes later
+    int encryptedKeyLength;  // the first OCTET STRING at depth 5 (the IV comes later), 0 without one
     QStringList objects;
 };
 
 static Parsed asn1parse(const QString &derFile)
 {
     const QString text = QString::fromLatin1(testpki::run("openssl", {"asn1parse", "-inform", "DER", "-in", derFile}).out);
-    const auto key = QRegularExpression("d=5 +hl=\\d+ l= *(\\d+) prim: OCTET STRING").match(text);
-    Parsed parsed{key.hasMatch() ? key.captured(1).toInt() : -1, {}};
+    Parsed parsed{QRegularExpression("d=5 +hl=\\d+ l= *(\\d+) prim: OCTET STRING").match(text).captured(1).toInt(), {}};
     for (auto it = QRegularExpression("OBJECT +:(\\S+)").globalMatch(text); it.hasNext();)
         parsed.objects << it.next().captured(1);
     return parsed;
