@@ -198,8 +198,7 @@ private slots:
         log.begin("test", false);
         QVERIFY(keys.make(EnvelopeSettings(), {certificate.shared()}, log));
         const QByteArray tags = QByteArray::fromHex("30a0303080");
-        const quint64 first = boundary > 1024 ? boundary - 1024 : 0;
-        for (quint64 plain = first; plain <= boundary + 32; ++plain) {
+        for (quint64 plain = boundary > 1024 ? boundary - 1024 : 0; plain <= boundary + 32; ++plain) {
             Bytes head;
             QVERIFY(keys.messageHead(plain, head, log));
             const quint64 total = head.size() + (plain / 16 + 1) * 16;  // the content, padded
