@@ -269,8 +269,7 @@ private slots:
         QByteArray plain(row.size, '\0');
         for (int i = 0; i < row.size; ++i)
             plain[i] = char((i * 7 + 13) % 256);  // line ends and zero bytes included
-        const QString name = QString("interop%1").arg(fileCount);
-        const QString pem = pki.certificate(name, row.keyKind, "/CN=Interop", row.serial, row.issuedByCa);
+        const QString pem = pki.certificate(row.name, row.keyKind, "/CN=Interop", row.serial, row.issuedByCa);
         QVERIFY(!pem.isEmpty());
         const QString file = encrypt(pem, plain, row.bits, false, true);
         const Parsed parsed = asn1parse(file);
