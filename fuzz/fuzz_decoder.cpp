@@ -32,8 +32,7 @@ bool wellFormedPosition(const QString &text, char first, char second)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const QtMessageHandler previous = qInstallMessageHandler(discard);
-    (void)previous;
+    [[maybe_unused]] static const QtMessageHandler previous = qInstallMessageHandler(discard);
 
     const QByteArray dump(reinterpret_cast<const char *>(data), int(size));
     // The trace path builds texts of its own; exercise it for half of the inputs.

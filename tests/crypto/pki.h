@@ -11,12 +11,10 @@
 
 namespace testpki {
 
-using Run = CliRun;
-
 // Runs a program to its end (stdin from `input`); a failure is shown with its standard error.
-inline Run run(const QString &program, const QStringList &args, const QByteArray &input = {})
+inline CliRun run(const QString &program, const QStringList &args, const QByteArray &input = {})
 {
-    const Run result = runProgram(program, args, {}, input, 300000);
+    const CliRun result = runProgram(program, args, {}, input, 300000);
     if (!result.ok())
         qWarning("%s %s: %s", qPrintable(program), qPrintable(args.value(0)), result.err.constData());
     return result;
@@ -96,19 +94,15 @@ public:
     }
 
     // Without -binary openssl would turn line ends into CR LF.
-    Run opensslDecrypt(const QString &derFile, const QString &certPem)
+    CliRun opensslDecrypt(const QString &derFile, const QString &certPem)
     {
         return run("openssl", {"cms", "-decrypt", "-binary", "-inform", "DER", "-in", derFile, "-recip", certPem,
                                "-inkey", keyOf(certPem)});
     }
 
-    Run nssDecrypt(const QString &derFile, const QString &dbFolder)
+    CliRun nssDecrypt(const QString &derFile, const QString &dbFolder)
     {
-        const QString outFile = derFile + ".nss";
-        QFile::remove(outFile);
-        Run result = run("cmsutil", {"-D", "-i", derFile, "-d", "sql:" + dbFolder, "-o", outFile});
-        result.out = fileBytes(outFile);
-        return result;
+        return run("cmsutil", {"-D", "-i", derFile, "-d", "sql:" + dbFolder});
     }
 
 private:

@@ -9,10 +9,8 @@
 
 #include <unistd.h>
 
-namespace {
-
 // A download record of the sample dump in a folder of its own under `dir`.
-QString archivedRecord(const QString &dir)
+static QString archivedRecord(const QString &dir)
 {
     velomark::DownloadFacts facts;
     facts.lidar.name = sampledump::kLidarName;
@@ -22,8 +20,6 @@ QString archivedRecord(const QString &dir)
     const velomark::ArchiveResult archived = velomark::archiveDownload(dir, sampledump::kDump, facts);
     return archived.error.isEmpty() ? archived.record.path : QString();
 }
-
-}  // namespace
 
 // velomark-cli certs, encrypt, sign and verify, run as a program against a throw-away NSS
 // database; what they write is checked by openssl.
@@ -124,9 +120,9 @@ private slots:
         QFETCH(QString, firstLine);
         const QString record = archivedRecord(pki.path(QString("verify-%1").arg(QTest::currentDataTag()).replace(' ', '-')));
         const QString signature = velomark::signatureFileOf(record);
-        const QByteArray unsignedRecord = fileBytes(record);
+        const QByteArray before = fileBytes(record);
         QCOMPARE(runCli({"sign", record, "--with", "officer"}).exitCode, 0);
-        QCOMPARE(fileBytes(record), unsignedRecord);
+        QCOMPARE(fileBytes(record), before);
         QCOMPARE(opensslSigner(signature, record), fileBytes(officer));
 
         QByteArray bytes = fileBytes(tamper == "record" ? record : signature);
@@ -246,7 +242,6 @@ private slots:
         QFETCH(QByteArray, message);
         options.replaceInStrings("@cert", cert);
         const QString plainFile = pki.path("in.csv");
-        const QByteArray plain("Speed\n57\n");
         ::link(QFile::encodeName(plainFile).constData(), QFile::encodeName(pki.path("@hardlink")).constData());
         // Over one streaming piece, so the spooled copy is read in several.
         QByteArray piped(1300000, '\0');
@@ -256,17 +251,16 @@ private slots:
         const QString out = output == "@out" ? pki.path(QString("out%1.der").arg(QTest::currentDataTag()).remove(' '))
                             : output.startsWith('@') ? pki.path(output)
                                                      : output;
-        const testpki::Run run = testpki::run(qEnvironmentVariable("VELOMARK_CLI"),
-                                              QStringList{"encrypt"} + options + QStringList{in, out},
-                                              input == "@stdin" ? piped : QByteArray());
+        const CliRun run = testpki::run(qEnvironmentVariable("VELOMARK_CLI"),
+                                        QStringList{"encrypt"} + options + QStringList{in, out},
+                                        input == "@stdin" ? piped : QByteArray());
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(message), run.err.constData());
-        QCOMPARE(fileBytes(plainFile), plain);
+        QCOMPARE(fileBytes(plainFile), QByteArray("Speed\n57\n"));
         if (output == "@out")
             QCOMPARE(QFile::exists(out), exitCode == 0);
         if (exitCode == 0)
-            QCOMPARE(pki.opensslDecrypt(out, cert).out,
-                     input == "@stdin" ? piped : input == "@in" ? plain : fileBytes(input));
+            QCOMPARE(pki.opensslDecrypt(out, cert).out, input == "@stdin" ? piped : fileBytes(in));
         // Nothing is left behind: no spooled copy, no half-written message.
         QCOMPARE(QDir(pki.dir()).entryList({".*spool*", "*.der.*"}, QDir::Files | QDir::Hidden), QStringList());
     }
