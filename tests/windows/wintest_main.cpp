@@ -29,8 +29,7 @@ bool check(bool ok, const std::string &where, const std::string &what)
 
 std::string utf8(const std::wstring &text)
 {
-    if (text.empty())
-        return std::string();
+    // An empty text converts to nothing: both calls fail and the size is 0.
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                          nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
