@@ -25,12 +25,9 @@ def main():
     master, slave = os.openpty()
     # The slave becomes the controlling terminal of the peer's own session, so that no Wine
     # process takes it for its own and gets the hang-up signal when the master closes.
-    try:
-        os.setsid()
-        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
-        signal.signal(signal.SIGHUP, signal.SIG_IGN)
-    except OSError:
-        pass
+    os.setsid()
+    fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)
     # Raw on both sides, so that no byte is echoed, translated or taken as a signal before
     # the port's own settings apply.
     tty.setraw(slave)

@@ -11,13 +11,6 @@
 
 namespace velomark::wintest {
 
-struct Tally
-{
-    int passed = 0;
-    int failed = 0;
-};
-Tally &tally();
-
 // Counts one check; a failure prints "FAIL where: what".
 bool check(bool ok, const std::string &where, const std::string &what);
 
@@ -54,7 +47,8 @@ bool checkEqual(const A &actual, const E &expected, const std::string &where, co
 void testRegistryWalk();
 void testSystemDeviceLookup();
 void testScriptedDeviceLookup();
-void testCertificateStore(const std::vector<std::string> &certificateFiles);
+// The first three of the program's arguments are the certificates' DER files.
+void testCertificateStore(const std::vector<std::string> &arguments);
 void testRandomSeed();
 void testVersionInfo();
 void testSerialPort();
