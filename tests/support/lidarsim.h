@@ -28,7 +28,6 @@ public:
     QByteArray receivedBytes() const { return chunks("RX").join(); }  // all RX bytes so far, in order
     QList<QByteArray> sent() const { return chunks("TX"); }          // every TX chunk so far, in order
     QByteArray sentBytes() const { return sent().join(); }           // all TX bytes concatenated
-    QStringList events() const;                                      // all event lines (RX/TX/STATE/NOTE)
     QStringList states() const { return eventTexts("STATE"); }       // only the STATE texts
     bool waitForState(const QString &text, int timeoutMs);  // until a STATE line contains text
     void vanish();                       // SIGUSR1: the port disappears
