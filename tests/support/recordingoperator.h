@@ -46,19 +46,14 @@ public:
     }
     void setWaitText(const QString &text) override { waitTexts.append(text); }
     void closeWait() override { waitOpen = false; }
-    void waitProgress(qint64 bytes, qint64 lines) override
-    {
-        progressBytes = bytes;
-        progressLines = lines;
-    }
+    void waitProgress(qint64 bytes, qint64) override { progressBytes = bytes; }
 
     QList<RecordedMessage> messages;
     QQueue<bool> answers;          // for ask(); an empty queue answers No
     QQueue<QString> fileNames;     // for the file dialogs; an empty queue cancels
     QStringList waitTexts;         // every text the please-wait window showed
     bool waitOpen = false;
-    qint64 progressBytes = -1;
-    qint64 progressLines = -1;
+    qint64 progressBytes = -1;     // the last progress of a dump
     QString lastStartDir;          // start directory of the last file dialog
     QString lastFilter;            // filter of the last save-file dialog
 
