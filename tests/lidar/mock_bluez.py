@@ -33,10 +33,6 @@ AUDIO_SINK = '0000110b-0000-1000-8000-00805f9b34fb'
 profiles = []  # (uuid, bus name, object path) in the order of registration
 
 
-def say(*words):
-    print(*words, flush=True)
-
-
 class Root(dbus.service.Object):
     def __init__(self, bus, objects, hang):
         super().__init__(bus, '/')
@@ -52,14 +48,14 @@ class Root(dbus.service.Object):
 class ProfileManager(dbus.service.Object):
     @dbus.service.method('org.bluez.ProfileManager1', in_signature='osa{sv}', sender_keyword='sender')
     def RegisterProfile(self, path, uuid, options, sender=None):
-        say('RegisterProfile', path, uuid, ','.join(f'{k}={options[k]}' for k in sorted(options)))
+        print('RegisterProfile', path, uuid, ','.join(f'{k}={options[k]}' for k in sorted(options)))
         if any(owner == sender and at == path for _, owner, at in profiles):
             raise dbus.exceptions.DBusException('already registered', name='org.bluez.Error.AlreadyExists')
         profiles.append((str(uuid), sender, path))
 
     @dbus.service.method('org.bluez.ProfileManager1', in_signature='o', sender_keyword='sender')
     def UnregisterProfile(self, path, sender=None):
-        say('UnregisterProfile', path)
+        print('UnregisterProfile', path)
         profiles[:] = [p for p in profiles if p[1:] != (sender, path)]
 
 
@@ -72,7 +68,7 @@ class Device(dbus.service.Object):
 
     @dbus.service.method(DEVICE, in_signature='s', async_callbacks=('reply', 'error'))
     def ConnectProfile(self, uuid, reply, error):
-        say('ConnectProfile', self.path, uuid)
+        print('ConnectProfile', self.path, uuid)
         step = self.steps[min(self.calls, len(self.steps) - 1)]
         self.calls += 1
         self.act(step, str(uuid), reply, error)
@@ -114,16 +110,16 @@ class Device(dbus.service.Object):
 
 
 def main():
+    sys.stdout.reconfigure(line_buffering=True)  # each call's line reaches the test at once
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SystemBus()
     options = [a for a in sys.argv[1:] if a.startswith('--')]
+    devices = [a for a in sys.argv[1:] if a not in options]
     objects = {}
     if '--no-adapter' not in options:
         objects[dbus.ObjectPath('/org/bluez/hci0')] = {ADAPTER: {'Address': 'AA:AA:AA:AA:AA:AA', 'Powered': True}}
     keep = [ProfileManager(bus, '/org/bluez')]
-    for entry in sys.argv[1:]:
-        if entry in options:
-            continue
+    for entry in devices:
         address, name, rest = entry.split('=', 2)
         behaviour, _, flags = rest.partition('=')
         path = '/org/bluez/hci0/dev_' + address.replace(':', '_')
@@ -137,7 +133,7 @@ def main():
         keep.append(Device(bus, path, behaviour))
     keep.append(Root(bus, objects, '--hang' in options))
     keep.append(dbus.service.BusName(BLUEZ, bus, do_not_queue=True))
-    say('ready')
+    print('ready')
     GLib.MainLoop().run()
 
 
