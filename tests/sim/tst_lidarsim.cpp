@@ -18,14 +18,13 @@ private slots:
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QByteArray>("reply");
         const QStringList none;
-        const auto option = [](const QString &name, const QString &value) { return QStringList{name, value}; };
         const QByteArray on = hex("020b0b03"), identify = hex("021e1e03");
         const QByteArray format = hex("020910030a03"), config = hex("0209585103");
         const QString scenario = m_dir.filePath("scenario"), storedLog = m_dir.filePath("log");
         QVERIFY(writeFileBytes(scenario, "# an older lidar\n\n--model \"RS232:RX:Brasko  \"\n--firmware 9.03\n"));
-        QTest::newRow("scenario file") << option("--scenario", scenario) << identify << QByteArray("RS232:RX:Brasko   Version 9.03");
-        QTest::newRow("format escaped") << option("--output-format-byte", "02") << format << hex("0209100310020803");
-        QTest::newRow("format cs escaped") << option("--output-format-byte", "1A") << format << hex("020910031a101003");
+        QTest::newRow("scenario file") << QStringList{"--scenario", scenario} << identify << QByteArray("RS232:RX:Brasko   Version 9.03");
+        QTest::newRow("format escaped") << QStringList{"--output-format-byte", "02"} << format << hex("0209100310020803");
+        QTest::newRow("format cs escaped") << QStringList{"--output-format-byte", "1A"} << format << hex("020910031a101003");
         // A configuration write is echoed, then read back.
         QTest::newRow("configuration write escaped value") << none << hex("020a5810035103") + config
                                                            << hex("020a5810035103") + hex("02095810035203");

@@ -18,8 +18,6 @@ public:
 
     explicit LidarSim(const QStringList &args = {});  // extra command-line options
     ~LidarSim();                                      // stops the process
-    LidarSim(const LidarSim &) = delete;
-    LidarSim &operator=(const LidarSim &) = delete;
 
     // Runs $LIDAR_SIM with args and --events <temp file>; waits for the path line.
     bool start();
