@@ -21,6 +21,8 @@ namespace {
 
 const QString kPort = QStringLiteral("bluetooth:") + simlink::kBluetoothAddress;
 const QByteArray kRecord("$SPD,SN4711,101519,143015,4530.0000,N,00930.0000,E,A,R,55,12.3,1\r\n");
+// The trace line of each failed attempt to open the lidar's link begins so.
+const QString kFailedAttempt = "OpenLidarPort: " + kPort + ": ";
 
 // A connection to the lidar at its Bluetooth address, with short pauses between its attempts.
 struct BluetoothLink
@@ -34,12 +36,6 @@ struct BluetoothLink
     LidarConnection connection{op};
 };
 
-// The trace line of each failed attempt to open the lidar's link.
-QStringList failedAttempts(const simlink::TraceCapture &traces)
-{
-    return traces.lines().filter("OpenLidarPort: " + kPort + ": ");
-}
-
 }  // namespace
 
 class TestBluetooth : public QObject
@@ -51,7 +47,6 @@ private slots:
     {
         if (!simlink::BluezStandIn::unavailable().isEmpty())
             QSKIP(qPrintable(simlink::BluezStandIn::unavailable()));
-        QVERIFY(!simlink::BluezStandIn::busAddress().isEmpty());
         qunsetenv("VELOMARK_LIDARS");
         // No RFCOMM tty at all: every lidar is reached through BlueZ.
         QVERIFY(QDir().mkpath(m_dir.filePath("sys/class/tty")));
@@ -150,8 +145,9 @@ private slots:
         link.reset();
         const qint64 elapsed = timer.elapsed();
         QCOMPARE(shown, QStringList{"A:Lidar " + simlink::kName + " : please make sure it is powered on"});
-        QCOMPARE(failedAttempts(traces).size(), attempts);
-        QCOMPARE(failedAttempts(traces).filter(": " + errorName + ": ").size(), attempts);
+        const QStringList failedAttempts = traces.lines().filter(kFailedAttempt);
+        QCOMPARE(failedAttempts.size(), attempts);
+        QCOMPARE(failedAttempts.filter(": " + errorName + ": ").size(), attempts);
         const QStringList calls = m_bluez.calls();
         QTEST(calls.filter("ConnectProfile").size(), "connectCalls");
         if (behaviour == "hang") {
@@ -200,7 +196,7 @@ private slots:
         simlink::TraceCapture traces;
         QVERIFY2(link.connection.ConnectSelectedLidar(simlink::kName), qPrintable(link.connection.openError()));
         QCOMPARE(simlink::shown(link.op), QStringList());
-        QTEST(failedAttempts(traces).size(), "attempts");
+        QTEST(traces.lines().filter(kFailedAttempt).size(), "attempts");
         const QStringList calls = m_bluez.calls();
         QTEST(calls.filter("ConnectProfile").size(), "connectCalls");
         QTEST(calls.filter(QRegularExpression("^RegisterProfile ")).size(), "registrations");
