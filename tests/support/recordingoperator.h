@@ -7,10 +7,9 @@
 
 #include "common/operatorinterface.h"
 
+// A message shown, or a question asked.
 struct RecordedMessage
 {
-    enum Kind { Information, Question };
-    Kind kind;
     QString title;
     QString text;
     bool whileWaiting;  // shown while the please-wait window was open
@@ -19,13 +18,10 @@ struct RecordedMessage
 class RecordingOperator : public velomark::OperatorInterface
 {
 public:
-    void inform(const QString &title, const QString &text) override
-    {
-        messages.append({RecordedMessage::Information, title, text, waitOpen});
-    }
+    void inform(const QString &title, const QString &text) override { messages.append({title, text, waitOpen}); }
     bool ask(const QString &title, const QString &text) override
     {
-        messages.append({RecordedMessage::Question, title, text, waitOpen});
+        messages.append({title, text, waitOpen});
         return answers.isEmpty() ? false : answers.dequeue();
     }
     QString chooseSaveFile(const QString &, const QString &startDir, const QString &filter, bool) override
