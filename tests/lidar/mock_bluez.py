@@ -125,10 +125,7 @@ def main():
         path = '/org/bluez/hci0/dev_' + address.replace(':', '_')
         properties = {'Address': address, 'Paired': 'unpaired' not in flags, 'Trusted': True,
                       'UUIDs': dbus.Array([AUDIO_SINK if 'nospp' in flags else SPP], signature='s')}
-        if name.startswith('alias:'):
-            properties['Alias'] = name[len('alias:'):]
-        else:
-            properties['Name'] = name
+        properties['Alias' if name.startswith('alias:') else 'Name'] = name.removeprefix('alias:')
         objects[dbus.ObjectPath(path)] = {DEVICE: properties}
         keep.append(Device(bus, path, behaviour))
     keep.append(Root(bus, objects, '--hang' in options))
