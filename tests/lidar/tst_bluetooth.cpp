@@ -81,15 +81,14 @@ private slots:
         QVERIFY2(tty.start() && socket.start(), qPrintable(tty.errorString() + socket.errorString()));
         QVERIFY(m_bluez.start({simlink::bluezLidar("unix:" + socket.portPath())}));
 
-        const QStringList locale{"LC_ALL=C"};
         // Each in a folder of its own, where the live run writes its file.
         QProcess overTty, overBluez;
         QVERIFY(QDir(m_dir.path()).mkpath("tty") && QDir(m_dir.path()).mkpath("bluez"));
         overTty.setWorkingDirectory(m_dir.filePath("tty"));
         overBluez.setWorkingDirectory(m_dir.filePath("bluez"));
-        startCli(overTty, command + QStringList{"--port", tty.portPath(), "--name", simlink::kName}, locale);
+        startCli(overTty, command + QStringList{"--port", tty.portPath(), "--name", simlink::kName}, {"LC_ALL=C"});
         startCli(overBluez, command + (byName ? QStringList{"--lidar", simlink::kName}
-                                              : QStringList{"--port", kPort, "--name", simlink::kName}), locale);
+                                              : QStringList{"--port", kPort, "--name", simlink::kName}), {"LC_ALL=C"});
         const CliRun expected = finishCli(overTty);
         const CliRun run = finishCli(overBluez);
         QCOMPARE(run.exitCode, 0);
