@@ -127,9 +127,8 @@ private slots:
     {
         QTest::addColumn<QString>("entries");
         QTest::addColumn<QStringList>("lidars");
-        const QStringList none;
         QTest::newRow("blanks and empty items") << " VZQ 1 = /dev/pts/3 ;; ;" << QStringList{"VZQ 1|0A0000000001|/dev/pts/3"};
-        QTest::newRow("an entry without port is not listed") << "VZQ1;VZQ2=" << none;
+        QTest::newRow("an entry without port is not listed") << "VZQ1;VZQ2=" << QStringList();
         // Addresses are found inside identifiers: none may take a neighbour's port.
         QStringList entries, lidars;
         for (int i = 0; i < 300; ++i) {
