@@ -139,10 +139,7 @@ void BluezStandIn::stop()
 QStringList BluezStandIn::calls()
 {
     m_mock.waitForReadyRead(50);
-    for (const QByteArray &line : m_mock.readAll().split('\n')) {
-        if (!line.isEmpty())
-            m_calls.append(QString::fromUtf8(line));
-    }
+    m_calls += QString::fromUtf8(m_mock.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return m_calls;
 }
 
