@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,9 +28,7 @@ struct Pair
     bool send(const QByteArray &bytes) const { return ::write(lidar, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
     void hangUp()
     {
-        if (lidar >= 0)
-            ::close(lidar);
-        lidar = -1;
+        ::close(std::exchange(lidar, -1));  // once; closing -1 does nothing
     }
     SocketPort port;
     int lidar = -1;
