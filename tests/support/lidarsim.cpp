@@ -24,7 +24,7 @@ bool LidarSim::start()
     }
     events_.close();
     process_.start(qEnvironmentVariable("LIDAR_SIM"),
-                   args_ + QStringList{QStringLiteral("--exit-with-parent"), QStringLiteral("--events"), events_.fileName()});
+                   args_ + QStringList{"--exit-with-parent", "--events", events_.fileName()});
     if (!process_.waitForStarted(5000)) {
         error_ = QStringLiteral("$LIDAR_SIM did not start: %1").arg(process_.errorString());
         return false;
