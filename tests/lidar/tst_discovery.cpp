@@ -65,11 +65,6 @@ private slots:
         QCoreApplication::setApplicationName(QStringLiteral("Velomark"));
         qunsetenv("VELOMARK_LIDARS");
     }
-    void init()
-    {
-        QDir(m_sysfs.path()).removeRecursively();
-        QVERIFY(QDir().mkpath(m_sysfs.filePath("sys/class/tty")));
-    }
 
     void logic_data()
     {
@@ -132,9 +127,8 @@ private slots:
     {
         QTest::addColumn<QString>("entries");
         QTest::addColumn<QStringList>("lidars");
-        const QStringList none;
         QTest::newRow("blanks and empty items") << " VZQ 1 = /dev/pts/3 ;; ;" << QStringList{"VZQ 1|0A0000000001|/dev/pts/3"};
-        QTest::newRow("an entry without port is not listed") << "VZQ1;VZQ2=" << none;
+        QTest::newRow("an entry without port is not listed") << "VZQ1;VZQ2=" << QStringList();
         // Addresses are found inside identifiers: none may take a neighbour's port.
         QStringList entries, lidars;
         for (int i = 0; i < 300; ++i) {
@@ -200,17 +194,17 @@ private slots:
         simlink::BluezStandIn bluez;
         if (standIn.first() != "none" && standIn.first() != "unreachable")
             QVERIFY(bluez.start(standIn));
+        QTemporaryDir sysfs;
         QFETCH(QStringList, ttys);
         for (const QString &tty : ttys) {
-            const QString folder = m_sysfs.filePath("sys/class/tty/" + tty.section('=', 0, 0));
-            QFile address(folder + "/address");
-            QVERIFY(QDir().mkpath(folder)
-                    && (!tty.contains('=') || (address.open(QIODevice::WriteOnly) && address.write(tty.section('=', 1).toLatin1() + '\n') > 0)));
+            const QString folder = sysfs.filePath("sys/class/tty/" + tty.section('=', 0, 0));
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(!tty.contains('=') || writeFileBytes(folder + "/address", tty.section('=', 1).toLatin1() + '\n'));
         }
 
         const QDBusConnection connection = standIn.first() == "unreachable"
             ? QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "velomark-nowhere") : QDBusConnection::systemBus();
-        BluezSource source(connection, m_sysfs.path(), "/dev");
+        BluezSource source(connection, sysfs.path(), "/dev");
         RecordingOperator op;
         QElapsedTimer timer;
         timer.start();
@@ -223,14 +217,11 @@ private slots:
 
         // velomark-cli lidars: one line per lidar, or the message on standard error and status 1;
         // without trace lines there.
-        const CliRun run = runCli({"lidars"}, {"VELOMARK_SYSFS_ROOT=" + m_sysfs.path(), "QT_LOGGING_RULES="});
+        const CliRun run = runCli({"lidars"}, {"VELOMARK_SYSFS_ROOT=" + sysfs.path(), "QT_LOGGING_RULES="});
         QCOMPARE(QString(run.out), lidars.isEmpty() ? QString() : lidars.join('\n').replace('|', '\t') + '\n');
         QCOMPARE(QString(run.err), message.isEmpty() ? QString() : message + '\n');
         QCOMPARE(run.exitCode, lidars.isEmpty() ? 1 : 0);
     }
-
-private:
-    QTemporaryDir m_sysfs;
 };
 
 QTEST_GUILESS_MAIN(TestDiscovery)

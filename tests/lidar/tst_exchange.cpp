@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(bench.sim.receivedBytes(), refused ? QByteArray() : remoteModeFrame(true));
         message.replace("%hex", hexBytes(withoutLeadingNulls(bench.sim.sentBytes())));
         QCOMPARE(simlink::shown(bench.op), message.isEmpty() ? QStringList() : QStringList{message});
-        QVERIFY2(traceLine.isEmpty() || traces.contains(traceLine), qPrintable(traces.lines().join('\n')));
+        QVERIFY2(traceLine.isEmpty() || traces.lines().contains(traceLine), qPrintable(traces.lines().join('\n')));
     }
 
     // Where a reply ends among the bytes read so far: a read stops there, and what follows
@@ -213,7 +213,7 @@ private slots:
         QTEST(format ? QueueLidarOutputFormat(bench.connection) : QueryLidarOperationMode(bench.connection), "result");
         const QByteArray query = format ? outputFormatQueryFrame() : operationModeQueryFrame();
         QVERIFY(bench.sim.receivedBytes().endsWith(query));
-        QVERIFY(traces.contains((format ? "QueueLidarrOutputFormat: TX " : "QueryLidarrOperationMode: TX ") + hexBytes(query)));
+        QVERIFY(traces.lines().contains((format ? "QueueLidarrOutputFormat: TX " : "QueryLidarrOperationMode: TX ") + hexBytes(query)));
         message.replace("%hex", hexBytes(bench.sim.sentBytes().mid(before)));
         QCOMPARE(simlink::shown(bench.op), message.isEmpty() ? QStringList() : QStringList{message});
     }

@@ -41,42 +41,39 @@ private slots:
             QVERIFY(bluez.start({simlink::bluezLidar("unix:" + bench.sim.portPath())}));
             bench.connection.lidars.first().portName = bluetoothPortName(QStringLiteral("001122334455"));
         }
-        LidarSim &sim = bench.sim;
-        RecordingOperator &op = bench.op;
-        LidarConnection &connection = bench.connection;
-        QVERIFY(connection.ConnectSelectedLidar(simlink::kName));
+        QVERIFY(bench.connection.ConnectSelectedLidar(simlink::kName));
 
         QString told;
         if (phase == "idle") {
-            sim.vanish();
+            bench.sim.vanish();
             QTest::qWait(200);
             // Refresh, Exit and shutdown release the link this way.
-            connection.CloseLidarPort();
+            bench.connection.CloseLidarPort();
         } else if (phase == "live") {
             QObject receiver;
             int buffers = 0;
             connect(&bench.reader, &rThread::speed_disp, &receiver, [&buffers] { ++buffers; }, Qt::QueuedConnection);
             QVERIFY(bench.start().started);
-            op.closeWait();
+            bench.op.closeWait();
             QTRY_VERIFY_WITH_TIMEOUT(buffers >= 2, 5000);
-            sim.vanish();
+            bench.sim.vanish();
             QTRY_VERIFY_WITH_TIMEOUT(bench.reader.isFinished(), 5000);
-            QVERIFY(endLiveRun(connection, &bench.reader, &receiver, bench.dataFile, simlink::kName, op));
+            QVERIFY(endLiveRun(bench.connection, &bench.reader, &receiver, bench.dataFile, simlink::kName, bench.op));
             QVERIFY(!bench.dataFile.isOpen());
             told = liveConnectionLostMessage(simlink::kName);
         } else {
-            QCOMPARE(prepareRetrieval(connection, simlink::kName, op), PrepareOutcome::Ready);
+            QCOMPARE(prepareRetrieval(bench.connection, simlink::kName, bench.op), PrepareOutcome::Ready);
             // Every byte of the dump passes the traced read of the link.
             simlink::TraceCapture wire("velomark.wire");
             QByteArray dump;
             QString pending;
             ThreadReadDataDump reader(dump, pending);
-            reader.startDump(*connection.transport());
+            reader.startDump(*bench.connection.transport());
             QTRY_VERIFY_WITH_TIMEOUT(reader.bytesReceived() > 0, 5000);
-            sim.vanish();
+            bench.sim.vanish();
             QVERIFY(reader.wait(ThreadReadDataDump::kSilenceMs));
             bool shownIncomplete = false;
-            const DownloadResult result = finishDownload(connection, reader, simlink::kName, pending, op,
+            const DownloadResult result = finishDownload(bench.connection, reader, simlink::kName, pending, bench.op,
                                                          [&](bool incomplete) { shownIncomplete = incomplete; });
             QCOMPARE(result.end, DownloadEnd::ConnectionLost);
             QVERIFY(shownIncomplete && !result.diagnosticModeLeft && !dump.isEmpty());
@@ -86,11 +83,11 @@ private slots:
             QCOMPARE(traced, dump);
             told = downloadLostMessage(simlink::kName);
         }
-        QCOMPARE(op.texts(), told.isEmpty() ? QStringList() : QStringList{told});
-        QVERIFY(!connection.isOpen() && connection.connectedLidarName.isEmpty());
+        QCOMPARE(bench.op.texts(), told.isEmpty() ? QStringList() : QStringList{told});
+        QVERIFY(!bench.connection.isOpen() && bench.connection.connectedLidarName.isEmpty());
         // Nobody was left to hear a remote-off or DIAG leave frame.
-        QVERIFY(!sim.receivedBytes().endsWith(QByteArray::fromHex("020C0C03")));
-        QVERIFY(!sim.receivedBytes().contains(QByteArray::fromHex("02292903")));
+        QVERIFY(!bench.sim.receivedBytes().endsWith(QByteArray::fromHex("020C0C03")));
+        QVERIFY(!bench.sim.receivedBytes().contains(QByteArray::fromHex("02292903")));
     }
 };
 

@@ -1,47 +1,13 @@
 #include <QtTest>
 
+#include "clirun.h"
 #include "simlink.h"
 #include "testbytes.h"
-
-namespace {
-
-// What the simulator sends back for the bytes written on the bench's port, opened as the
-// logger opens it, until 250 ms pass without a byte.
-QByteArray exchange(simlink::Bench &bench, const QByteArray &bytes, int firstMs)
-{
-    velomark::Transport &link = bench.link();
-    link.purge(velomark::Purge::Both);
-    link.write(bytes, QStringLiteral("test"));
-    link.waitForBytesWritten(3000);
-    QByteArray all;
-    for (int wait = firstMs; link.waitForReadyRead(wait); wait = 250)
-        all += link.readAll(QStringLiteral("test"));
-    return all;
-}
-
-}  // namespace
 
 class TestLidarSim : public QObject
 {
     Q_OBJECT
-private:
-    // A file holding text, kept until the test ends.
-    QString file(const QByteArray &text)
-    {
-        auto *file = new QTemporaryFile(this);
-        file->open();
-        file->write(text);
-        file->flush();
-        return file->fileName();
-    }
-
 private slots:
-    void initTestCase()
-    {
-        if (qEnvironmentVariableIsEmpty("LIDAR_SIM"))
-            QSKIP("LIDAR_SIM is not set");
-    }
-
     // Several frames in one write are answered in turn, each against its bytes written out by
     // hand. The replies the logger's tests read back through their messages (echoes, faults,
     // the DIAG key texts) are checked there (tst_exchange, tst_diagnostics, tst_connection,
@@ -52,13 +18,13 @@ private slots:
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QByteArray>("reply");
         const QStringList none;
-        const auto option = [](const QString &name, const QString &value) { return QStringList{name, value}; };
         const QByteArray on = hex("020b0b03"), identify = hex("021e1e03");
         const QByteArray format = hex("020910030a03"), config = hex("0209585103");
-        const QString scenario = file("# an older lidar\n\n--model \"RS232:RX:Brasko  \"\n--firmware 9.03\n");
-        QTest::newRow("scenario file") << option("--scenario", scenario) << identify << QByteArray("RS232:RX:Brasko   Version 9.03");
-        QTest::newRow("format escaped") << option("--output-format-byte", "02") << format << hex("0209100310020803");
-        QTest::newRow("format cs escaped") << option("--output-format-byte", "1A") << format << hex("020910031a101003");
+        const QString scenario = m_dir.filePath("scenario"), storedLog = m_dir.filePath("log");
+        QVERIFY(writeFileBytes(scenario, "# an older lidar\n\n--model \"RS232:RX:Brasko  \"\n--firmware 9.03\n"));
+        QTest::newRow("scenario file") << QStringList{"--scenario", scenario} << identify << QByteArray("RS232:RX:Brasko   Version 9.03");
+        QTest::newRow("format escaped") << QStringList{"--output-format-byte", "02"} << format << hex("0209100310020803");
+        QTest::newRow("format cs escaped") << QStringList{"--output-format-byte", "1A"} << format << hex("020910031a101003");
         // A configuration write is echoed, then read back.
         QTest::newRow("configuration write escaped value") << none << hex("020a5810035103") + config
                                                            << hex("020a5810035103") + hex("02095810035203");
@@ -75,8 +41,9 @@ private slots:
         const QByteArray log = "01 12 25 24 10 30 45 41 00 41 01 F4 01 83\r\n";
         const QByteArray enter = hex("02282803"), leave = hex("02292903"), start = hex("02343403");
         const QByteArray keys = "%{<", enabled = "\r\nDIAG Mode Enabled\r\n";
-        const QStringList v93{"--firmware", "9.03", "--stored-log", file(log)};
-        const QStringList v92{"--firmware", "9.2", "--stored-log", file(log)};
+        QVERIFY(writeFileBytes(storedLog, log));
+        const QStringList v93{"--firmware", "9.03", "--stored-log", storedLog};
+        const QStringList v92{"--firmware", "9.2", "--stored-log", storedLog};
         QTest::newRow("framed DIAG 9.03") << v93 << enter + leave << enter + leave;
         QTest::newRow("framed DIAG 9.2") << v92 << enter + leave << QByteArray();
         QTest::newRow("framed dump in DIAG") << v93 << enter + start << enter + log;
@@ -94,9 +61,20 @@ private slots:
         QFETCH(QByteArray, reply);
         simlink::Bench lidar(args);
         QVERIFY2(lidar.start() && lidar.openPort(), qPrintable(lidar.sim.errorString()));
-        QCOMPARE(exchange(lidar, command, reply.isEmpty() ? 600 : 3000), reply);
+        // What the simulator sends back on the port, opened as the logger opens it, until 250 ms
+        // pass without a byte.
+        velomark::Transport &link = lidar.link();
+        link.write(command, QStringLiteral("test"));
+        link.waitForBytesWritten(3000);
+        QByteArray answer;
+        for (int wait = reply.isEmpty() ? 600 : 3000; link.waitForReadyRead(wait); wait = 250)
+            answer += link.readAll(QStringLiteral("test"));
+        QCOMPARE(answer, reply);
         QCOMPARE(lidar.sim.receivedBytes(), command);
     }
+
+private:
+    QTemporaryDir m_dir;
 };
 
 QTEST_GUILESS_MAIN(TestLidarSim)

@@ -1,6 +1,6 @@
 #include "lidarsim.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
 
@@ -18,20 +18,15 @@ LidarSim::~LidarSim()
 
 bool LidarSim::start()
 {
-    const QString program = qEnvironmentVariable("LIDAR_SIM");
-    if (program.isEmpty()) {
-        error_ = QStringLiteral("LIDAR_SIM is not set");
-        return false;
-    }
     if (!events_.open()) {
         error_ = QStringLiteral("cannot create the events file: %1").arg(events_.errorString());
         return false;
     }
     events_.close();
-    process_.start(program, QStringList(args_) << QStringLiteral("--exit-with-parent")
-                                 << QStringLiteral("--events") << events_.fileName());
+    process_.start(qEnvironmentVariable("LIDAR_SIM"),
+                   args_ + QStringList{"--exit-with-parent", "--events", events_.fileName()});
     if (!process_.waitForStarted(5000)) {
-        error_ = QStringLiteral("lidar-sim did not start: %1").arg(process_.errorString());
+        error_ = QStringLiteral("$LIDAR_SIM did not start: %1").arg(process_.errorString());
         return false;
     }
     // The path line comes within 5 s, or the simulator has ended.
@@ -48,25 +43,15 @@ bool LidarSim::start()
     return !portPath_.isEmpty();
 }
 
-QStringList LidarSim::events() const
+QStringList LidarSim::eventTexts(const char *kind) const
 {
+    // "<time> KIND text", one line each
     QFile file(events_.fileName());
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QStringList lines;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (!line.isEmpty())
-            lines << QString::fromUtf8(line);
-    }
-    return lines;
-}
-
-QStringList LidarSim::eventTexts(const char *kind) const
-{
-    // "<time> KIND text"
     const QString marker = QStringLiteral(" %1 ").arg(QLatin1String(kind));
     QStringList texts;
-    for (const QString &line : events()) {
+    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
         const int at = line.indexOf(marker);
         if (at > 0 && at == line.indexOf(QLatin1Char(' ')))
             texts << line.mid(at + marker.size());
@@ -84,17 +69,14 @@ QList<QByteArray> LidarSim::chunks(const char *kind) const
 
 bool LidarSim::waitForState(const QString &text, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-        for (const QString &state : states()) {
-            if (state.contains(text))
-                return true;
-        }
-        if (timer.elapsed() >= timeoutMs)
+    // Without an event loop: a test may need the logger not to notice anything meanwhile.
+    const QDeadlineTimer deadline(timeoutMs);
+    while (states().filter(text).isEmpty()) {
+        if (deadline.hasExpired())
             return false;
         QThread::msleep(10);
     }
+    return true;
 }
 
 void LidarSim::vanish()

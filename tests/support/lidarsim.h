@@ -18,8 +18,6 @@ public:
 
     explicit LidarSim(const QStringList &args = {});  // extra command-line options
     ~LidarSim();                                      // stops the process
-    LidarSim(const LidarSim &) = delete;
-    LidarSim &operator=(const LidarSim &) = delete;
 
     // Runs $LIDAR_SIM with args and --events <temp file>; waits for the path line.
     bool start();
@@ -28,7 +26,6 @@ public:
     QByteArray receivedBytes() const { return chunks("RX").join(); }  // all RX bytes so far, in order
     QList<QByteArray> sent() const { return chunks("TX"); }          // every TX chunk so far, in order
     QByteArray sentBytes() const { return sent().join(); }           // all TX bytes concatenated
-    QStringList events() const;                                      // all event lines (RX/TX/STATE/NOTE)
     QStringList states() const { return eventTexts("STATE"); }       // only the STATE texts
     bool waitForState(const QString &text, int timeoutMs);  // until a STATE line contains text
     void vanish();                       // SIGUSR1: the port disappears

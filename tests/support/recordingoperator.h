@@ -7,10 +7,9 @@
 
 #include "common/operatorinterface.h"
 
+// A message shown, or a question asked.
 struct RecordedMessage
 {
-    enum Kind { Information, Question };
-    Kind kind;
     QString title;
     QString text;
     bool whileWaiting;  // shown while the please-wait window was open
@@ -19,13 +18,10 @@ struct RecordedMessage
 class RecordingOperator : public velomark::OperatorInterface
 {
 public:
-    void inform(const QString &title, const QString &text) override
-    {
-        messages.append({RecordedMessage::Information, title, text, waitOpen});
-    }
+    void inform(const QString &title, const QString &text) override { messages.append({title, text, waitOpen}); }
     bool ask(const QString &title, const QString &text) override
     {
-        messages.append({RecordedMessage::Question, title, text, waitOpen});
+        messages.append({title, text, waitOpen});
         return answers.isEmpty() ? false : answers.dequeue();
     }
     QString chooseSaveFile(const QString &, const QString &startDir, const QString &filter, bool) override
@@ -46,19 +42,14 @@ public:
     }
     void setWaitText(const QString &text) override { waitTexts.append(text); }
     void closeWait() override { waitOpen = false; }
-    void waitProgress(qint64 bytes, qint64 lines) override
-    {
-        progressBytes = bytes;
-        progressLines = lines;
-    }
+    void waitProgress(qint64 bytes, qint64) override { progressBytes = bytes; }
 
     QList<RecordedMessage> messages;
     QQueue<bool> answers;          // for ask(); an empty queue answers No
     QQueue<QString> fileNames;     // for the file dialogs; an empty queue cancels
     QStringList waitTexts;         // every text the please-wait window showed
     bool waitOpen = false;
-    qint64 progressBytes = -1;
-    qint64 progressLines = -1;
+    qint64 progressBytes = -1;     // the last progress of a dump
     QString lastStartDir;          // start directory of the last file dialog
     QString lastFilter;            // filter of the last save-file dialog
 

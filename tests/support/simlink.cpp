@@ -4,6 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QThread>
 
 #include "common/operatorinterface.h"
@@ -13,14 +14,12 @@ namespace simlink {
 namespace {
 QMutex traceMutex;
 QStringList traceLines;
-QByteArray traceCategory;
+QRegularExpression traceCategory;  // the category's name, a wildcard
 QtMessageHandler previousHandler = nullptr;
 
 void collect(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    const bool prefix = traceCategory.endsWith(".*");
-    if (type == QtDebugMsg && context.category
-        && (prefix ? QByteArray(context.category).startsWith(traceCategory.chopped(1)) : traceCategory == context.category)) {
+    if (type == QtDebugMsg && context.category && traceCategory.match(QLatin1String(context.category)).hasMatch()) {
         QMutexLocker lock(&traceMutex);
         // Time-stamped lines begin "hh:mm:ss.zzz "; bare lines stand as they are.
         const bool stamped = text.size() >= 13 && text.at(2) == QLatin1Char(':') && text.at(12) == QLatin1Char(' ');
@@ -59,7 +58,7 @@ TraceCapture::TraceCapture(const char *category)
 {
     QMutexLocker lock(&traceMutex);
     traceLines.clear();
-    traceCategory = category;
+    traceCategory.setPattern(QRegularExpression::wildcardToRegularExpression(QLatin1String(category)));
     QLoggingCategory::setFilterRules(QStringLiteral("%1.debug=true").arg(QLatin1String(category)));
     previousHandler = qInstallMessageHandler(collect);
 }
@@ -88,6 +87,8 @@ struct PrivateBus
         daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
         if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(10000))
             address = QString::fromLocal8Bit(daemon.readLine()).trimmed();
+        // Empty when no daemon started: then no system bus at all, never the machine's.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toLocal8Bit());
     }
     ~PrivateBus()
     {
@@ -109,8 +110,6 @@ QString BluezStandIn::unavailable()
 QString BluezStandIn::busAddress()
 {
     static PrivateBus bus;
-    if (!bus.address.isEmpty())
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address.toLocal8Bit());
     return bus.address;
 }
 
@@ -140,10 +139,7 @@ void BluezStandIn::stop()
 QStringList BluezStandIn::calls()
 {
     m_mock.waitForReadyRead(50);
-    for (const QByteArray &line : m_mock.readAll().split('\n')) {
-        if (!line.isEmpty())
-            m_calls.append(QString::fromUtf8(line));
-    }
+    m_calls += QString::fromUtf8(m_mock.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return m_calls;
 }
 

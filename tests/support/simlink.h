@@ -63,7 +63,6 @@ public:
     explicit TraceCapture(const char *category = "velomark.lidar");
     ~TraceCapture();
     QStringList lines() const;
-    bool contains(const QString &line) const { return lines().contains(line); }
 };
 
 // The BlueZ stand-in (tests/lidar/mock_bluez.py) on a private dbus-daemon, which this process
